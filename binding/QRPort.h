@@ -1,0 +1,10 @@
+// QRPort: small string helpers shared by the object model. Positions count from 1.
+#pragma once
+
+#include <string>
+
+std::string LeftStr(const std::string& s, int n);   // first n characters; "" for n <= 0
+std::string RightStr(const std::string& s, int n);  // last n characters; "" for n <= 0
+std::string Space(int n);                           // n blanks, at most 255
+std::string ReverseStr(const std::string& s);
+long double NewPower(long double base, long double exponent);
