@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstring>
 
 #include "rtl/Errors.h"
 
@@ -37,7 +36,7 @@ std::string ExpandComposites(std::string_view format, std::string_view ampmForma
     else if (c == 'F') out += "%Y-%m-%d";
     else if (c == 'T') out += "%H:%M:%S";
     else if (c == 'R') out += "%H:%M";
-    else if (c == 'r') out += ampmFormat;
+    else if (c == 'r') out += ExpandComposites(ampmFormat, "%I:%M:%S %p");
     else if (c == 'E' || c == 'O') continue;  // alternative-numeral modifiers
     else {
       out += '%';

@@ -90,7 +90,7 @@ TEST(DateTime, DecodeRoundsToTheNearestMillisecond) {
   for (int i = 0; i < 10; ++i) value += 0.1 / kSecsPerDay;
   EXPECT_EQ(Decode(value), (Parts{2024, 5, 17, 0, 0, 1, 0}));
   EXPECT_EQ(Decode(1.0 - 1e-10), (Parts{1899, 12, 31, 0, 0, 0, 0}));  // rounds up into the next day
-  EXPECT_EQ(Decode(kMaxDateDay + 0.9999999999), (Parts{9999, 12, 31, 23, 59, 59, 999}));
+  EXPECT_EQ(Decode(kMaxDateDay + (1 - 2e-9)), (Parts{9999, 12, 31, 23, 59, 59, 999}));
 }
 
 TEST(DateTime, InvalidPartsAndValuesAreRefused) {

@@ -137,7 +137,7 @@ TEST(FormatSettings, MalformedTextIsRefused) {
 TEST(FormatSettings, WrittenValuesReadBackInEveryOrder) {
   for (const FormatSettings& s : {FormatSettings(), Dmy(), Ymd(), UsTwelveHour()}) {
     for (int day = kMinDateDay; day <= kMaxDateDay; day += 997) {
-      const int seconds = (day * 7919 % kSecsPerDay + kSecsPerDay) % kSecsPerDay;
+      const long long seconds = (day * 7919LL % kSecsPerDay + kSecsPerDay) % kSecsPerDay;
       const TDateTime time = static_cast<double>(seconds) / kSecsPerDay;
       const TDateTime value = day < 0 ? day - time : day + time;
       const std::string text = DateTimeToStr(value, s);
