@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Builds Quire twice (normal, and with AddressSanitizer + UndefinedBehaviorSanitizer), runs
+# the whole test suite in both, then runs each fuzz target for a bounded time.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh
+jobs=$(nproc)
+fuzz_seconds=${QUIRE_FUZZ_SECONDS:-60}
+
+run_suite() {  # build-dir, extra cmake args...
+  local dir=$1; shift
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUIRE_BUILD_BENCH=OFF "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+  (cd "$dir" && ctest --output-on-failure -j "$jobs" --timeout 600)
+}
+
+echo "== normal build"
+run_suite build-test
+echo "== sanitizer build"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  run_suite build-test-san -DQUIRE_SANITIZE=ON
+
+if [ "$fuzz_seconds" -gt 0 ] && [ -f tests/fuzz/CMakeLists.txt ]; then
+  echo "== fuzzing (${fuzz_seconds}s per target)"
+  CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+    -DQUIRE_FUZZ=ON -DQUIRE_BUILD_BENCH=OFF >/dev/null
+  targets=$(cmake --build build-fuzz --target help | sed -n 's/^\([a-z_]*_fuzz\):.*/\1/p')
+  for t in $targets; do
+    cmake --build build-fuzz --target "$t" -j "$jobs"
+    mkdir -p "build-fuzz/corpus/$t"
+    "build-fuzz/bin/$t" -max_total_time="$fuzz_seconds" -max_len=4096 "build-fuzz/corpus/$t" 2>&1 | tail -n 3
+  done
+fi
+echo "== all tests passed"
