@@ -115,6 +115,7 @@ typedef uint32_t HTCOMPHANDLE;  /* open composite (rich-text) item */
 #define HTFAIL_NO_KEY            0x8000202Cu /* no key to decrypt the document's items */
 #define HTFAIL_READ_ONLY         0x8000202Du /* the handle was opened read-only */
 #define HTFAIL_CONFIG_ERROR      0x8000202Eu /* the data directory or its ini file is unusable */
+#define HTFAIL_INTERNAL          0x8000202Fu /* an unexpected engine fault; the message has details */
 
 /* ---- Fixed-size values ------------------------------------------------------------- */
 

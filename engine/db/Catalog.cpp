@@ -1,0 +1,136 @@
+#include "engine/db/Catalog.h"
+
+#include <algorithm>
+#include <system_error>
+
+#include "engine/core/Paths.h"
+#include "engine/core/Status.h"
+#include "engine/core/Text.h"
+#include "engine/db/Database.h"
+#include "engine/store/Properties.h"
+#include "engine/store/Schema.h"
+
+namespace quire::engine::db {
+namespace {
+
+namespace fs = std::filesystem;
+
+enum class Kind { None, Database, Template };
+
+Kind kindOf(const fs::path& p) {
+  std::string ext = foldCase(p.extension().string());
+  if (ext == ".nsf") return Kind::Database;
+  if (ext == ".ntf") return Kind::Template;
+  return Kind::None;
+}
+
+bool wanted(Kind kind, HTINT listClass) {
+  switch (listClass) {
+    case HTDBLIST_DATABASE:
+    case HTDBLIST_REPLICA_CANDIDATE: return kind == Kind::Database;
+    case HTDBLIST_TEMPLATE:
+    case HTDBLIST_TEMPLATE_CANDIDATE: return kind == Kind::Template;
+    case HTDBLIST_ALL: return kind != Kind::None;
+    default: return false;
+  }
+}
+
+bool listsDirectories(HTINT listClass) {
+  return listClass == HTDBLIST_DATABASE || listClass == HTDBLIST_TEMPLATE || listClass == HTDBLIST_DIRECTORY ||
+         listClass == HTDBLIST_ALL || listClass == HTDBLIST_REPLICA_CANDIDATE ||
+         listClass == HTDBLIST_TEMPLATE_CANDIDATE;
+}
+
+bool hidden(const std::string& name) { return name.empty() || name[0] == '.' || name.find(".creating.") != std::string::npos; }
+
+void sortByName(std::vector<CatalogEntry>& v) {
+  std::sort(v.begin(), v.end(), [](const CatalogEntry& a, const CatalogEntry& b) { return foldCase(a.file) < foldCase(b.file); });
+}
+
+HTREPLICAID idFromBlob(const store::Blob& b) {
+  HTREPLICAID id{};
+  if (b.size() == 8)
+    for (int i = 0; i < 2; ++i)
+      for (int k = 0; k < 4; ++k) id.words[i] |= uint32_t(b[size_t(i * 4 + k)]) << (8 * k);
+  return id;
+}
+
+DatabaseInfo readInfo(store::Connection& conn) {
+  DatabaseInfo info;
+  info.title = store::prop::getText(conn, store::prop::kTitle).value_or("");
+  info.replicaId = idFromBlob(store::prop::getBlob(conn, store::prop::kReplicaId).value_or(store::Blob{}));
+  return info;
+}
+
+void walk(const ServerRef& server, const fs::path& dir, std::vector<CatalogEntry>& out) {
+  std::error_code ec;
+  std::vector<fs::path> dirs, files;
+  for (const auto& e : fs::directory_iterator(dir, ec)) {
+    std::string name = e.path().filename().string();
+    if (hidden(name)) continue;
+    if (e.is_directory(ec)) dirs.push_back(e.path());
+    else if (kindOf(e.path()) != Kind::None) files.push_back(e.path());
+  }
+  std::sort(files.begin(), files.end());
+  std::sort(dirs.begin(), dirs.end());
+  for (const auto& f : files) {
+    if (auto info = peek(f))
+      out.push_back({true, info->title, f.filename().string(), paths::apiForm(server.root, f), info->replicaId});
+  }
+  for (const auto& d : dirs) {
+    // Symbolic links may point anywhere; only real directories inside the root are walked.
+    if (fs::is_symlink(fs::symlink_status(d, ec))) continue;
+    walk(server, d, out);
+  }
+}
+
+}  // namespace
+
+std::optional<DatabaseInfo> peek(const fs::path& file) {
+  try {
+    if (auto db = findOpen(file)) {
+      auto lock = db->lock();
+      return readInfo(db->conn());
+    }
+    auto conn = store::openSqlite(file, {.readOnly = true});
+    store::checkSchemaVersion(*conn);
+    return readInfo(*conn);
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
+HTSTATUS listDirectory(const ServerRef& server, std::string_view directory, HTINT listClass,
+                       std::vector<CatalogEntry>& out) {
+  paths::Resolved dir;
+  if (HTSTATUS s = paths::resolve(server.root, directory, dir)) return s;
+  std::error_code ec;
+  if (!fs::is_directory(dir.file, ec))
+    return fail(HTFAIL_DB_NOT_FOUND, "Directory " + std::string(directory) + " not found");
+  std::vector<CatalogEntry> dirs, dbs;
+  for (const auto& e : fs::directory_iterator(dir.file, ec)) {
+    std::string name = e.path().filename().string();
+    if (hidden(name)) continue;
+    std::string api = dir.apiPath.empty() ? name : dir.apiPath + "\\" + name;
+    if (e.is_directory(ec)) {
+      if (listsDirectories(listClass)) dirs.push_back({false, name, name, api});
+    } else if (wanted(kindOf(e.path()), listClass)) {
+      if (auto info = peek(e.path())) dbs.push_back({true, info->title, name, api});
+    }
+  }
+  sortByName(dirs);
+  sortByName(dbs);
+  out.clear();
+  if (!dir.apiPath.empty() && listsDirectories(listClass)) out.push_back({false, "..", "..", dir.apiPath + "\\.."});
+  out.insert(out.end(), dirs.begin(), dirs.end());
+  out.insert(out.end(), dbs.begin(), dbs.end());
+  return HTSUCCESS;
+}
+
+std::vector<CatalogEntry> allDatabases(const ServerRef& server) {
+  std::vector<CatalogEntry> out;
+  walk(server, server.root, out);
+  return out;
+}
+
+}  // namespace quire::engine::db

@@ -1,0 +1,130 @@
+#include "engine/db/Directory.h"
+
+#include <map>
+#include <mutex>
+#include <set>
+
+#include "engine/core/Engine.h"
+#include "engine/core/Files.h"
+#include "engine/core/Text.h"
+#include "engine/db/Access.h"
+#include "engine/store/ItemCodec.h"
+#include "engine/store/NoteStore.h"
+#include "engine/store/Schema.h"
+
+namespace quire::engine::db {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Cached {
+  files::Stamp main, wal;
+  std::map<std::string, std::vector<std::string>> groups;  // group key -> member keys
+};
+
+std::mutex gMutex;
+std::map<std::string, Cached> gCache;
+
+const bool kDropAtStop = [] {
+  onStop([] {
+    std::lock_guard lock(gMutex);
+    gCache.clear();
+  });
+  return true;
+}();
+
+std::vector<std::string> splitMembers(const std::string& text) {
+  std::vector<std::string> out;
+  std::string current;
+  for (char c : text + ",") {
+    if (c == ',' || c == ';' || c == '\n' || c == '\r') {
+      if (!trim(current).empty()) out.emplace_back(trim(current));
+      current.clear();
+    } else {
+      current += c;
+    }
+  }
+  return out;
+}
+
+std::string itemText(const store::StoredItem& item) {
+  std::vector<std::string> list;
+  if (item.type == HTTYPE_TEXT_LIST && store::codec::decodeTextList(item.value, list))
+    return list.empty() ? std::string() : list.front();
+  return std::string(item.value.begin(), item.value.end());
+}
+
+std::vector<std::string> itemTexts(const store::StoredItem& item) {
+  std::vector<std::string> list;
+  if (item.type == HTTYPE_TEXT_LIST && store::codec::decodeTextList(item.value, list)) return list;
+  return splitMembers(std::string(item.value.begin(), item.value.end()));
+}
+
+std::map<std::string, std::vector<std::string>> readGroups(const fs::path& file) {
+  std::map<std::string, std::vector<std::string>> groups;
+  auto conn = store::openSqlite(file, {.readOnly = true});
+  store::checkSchemaVersion(*conn);
+  auto st = conn->prepare(
+      "SELECT n.note_id, n.form FROM notes n WHERE n.note_class = ?1 AND n.deleted = 0 AND EXISTS "
+      "(SELECT 1 FROM items i WHERE i.note_id = n.note_id AND i.name = 'ListName' COLLATE NOCASE)");
+  st->bind(1, int64_t(store::note_class::kDocument));
+  std::vector<std::pair<HTID, std::string>> notes;
+  while (st->step()) notes.emplace_back(HTID(st->int64(0)), st->text(1));
+  for (const auto& [id, formColumn] : notes) {
+    std::string form = formColumn, listName;
+    std::vector<std::string> members;
+    for (const auto& item : store::readItems(*conn, id)) {
+      if (equalsNoCase(item.name, "Form")) form = itemText(item);
+      else if (equalsNoCase(item.name, "ListName")) listName = itemText(item);
+      else if (equalsNoCase(item.name, "Members")) members = itemTexts(item);
+    }
+    if (!equalsNoCase(form, "Group") || trim(listName).empty()) continue;
+    auto& keys = groups[nameKey(listName)];
+    for (const auto& m : members) keys.push_back(nameKey(m));
+  }
+  return groups;
+}
+
+std::map<std::string, std::vector<std::string>> currentGroups(const fs::path& root) {
+  const fs::path file = root / kDirectoryFile;
+  files::Stamp main = files::stamp(file), wal = files::stamp(file.string() + "-wal");
+  std::lock_guard lock(gMutex);
+  Cached& c = gCache[file.string()];
+  if (!(c.main == main) || !(c.wal == wal)) {
+    try {
+      c.groups = main.size < 0 ? decltype(c.groups){} : readGroups(file);
+    } catch (const std::exception&) {
+      // An unreadable directory grants no group access; entries by name still work.
+      c.groups.clear();
+    }
+    c.main = main;
+    c.wal = wal;
+  }
+  return c.groups;
+}
+
+}  // namespace
+
+std::vector<std::string> groupsOf(const fs::path& serverRoot, const std::string& user) {
+  auto groups = currentGroups(serverRoot);
+  if (groups.empty()) return {};
+  std::set<std::string> found;
+  std::vector<std::string> pending{nameKey(user)};
+  while (!pending.empty()) {
+    std::string member = pending.back();
+    pending.pop_back();
+    for (const auto& [group, members] : groups) {
+      if (found.count(group)) continue;
+      for (const auto& m : members) {
+        if (m == member) {
+          found.insert(group);
+          pending.push_back(group);
+          break;
+        }
+      }
+    }
+  }
+  return {found.begin(), found.end()};
+}
+
+}  // namespace quire::engine::db

@@ -1,0 +1,224 @@
+#include "engine/store/NoteStore.h"
+
+#include <random>
+
+#include "engine/core/DateTime.h"
+#include "engine/core/Text.h"
+#include "engine/store/Properties.h"
+
+namespace quire::engine::store {
+namespace {
+
+constexpr const char* kNoteColumns =
+    "note_id, unid, note_class, form, parent_unid, sequence, sequence_time, change_seq, created, modified, "
+    "accessed, deleted, design_name, design_alias, design_flags, owner";
+
+NoteHeader readHeader(Statement& st) {
+  NoteHeader n;
+  n.id = HTID(st.int64(0));
+  n.unid = unidFromBlob(st.blob(1));
+  n.noteClass = uint32_t(st.int64(2));
+  n.form = st.text(3);
+  if (!st.isNull(4)) n.parent = unidFromBlob(st.blob(4));
+  n.sequence = st.int64(5);
+  n.sequenceTime = st.int64(6);
+  n.changeSeq = st.int64(7);
+  n.created = st.int64(8);
+  n.modified = st.int64(9);
+  n.accessed = st.int64(10);
+  n.deleted = st.int64(11) != 0;
+  n.designName = st.text(12);
+  n.designAlias = st.text(13);
+  n.designFlags = uint32_t(st.int64(14));
+  n.owner = st.text(15);
+  return n;
+}
+
+// Binds columns 2.. of kNoteColumns starting at parameter `first`.
+void bindHeader(Statement& st, const NoteHeader& n, int first) {
+  int i = first;
+  st.bindBlob(i++, unidBlob(n.unid));
+  st.bind(i++, int64_t(n.noteClass));
+  st.bind(i++, n.form);
+  if (n.parent) st.bindBlob(i++, unidBlob(*n.parent)); else st.bindNull(i++);
+  st.bind(i++, n.sequence);
+  st.bind(i++, n.sequenceTime);
+  st.bind(i++, n.changeSeq);
+  st.bind(i++, n.created);
+  st.bind(i++, n.modified);
+  st.bind(i++, n.accessed);
+  st.bind(i++, int64_t(n.deleted ? 1 : 0));
+  st.bind(i++, n.designName);
+  st.bind(i++, n.designAlias);
+  st.bind(i++, int64_t(n.designFlags));
+  st.bind(i, n.owner);
+}
+
+void markModified(Connection& conn, uint32_t noteClass, int64_t when) {
+  prop::set(conn, note_class::isDesign(noteClass) ? prop::kDesignModified : prop::kDataModified, when);
+}
+
+bool visibleTo(const DesignEntry& e, const std::string& user) {
+  if (!(e.flags & kDesignFlagPrivate) || user == "*") return true;
+  return !user.empty() && equalsNoCase(e.owner, user);
+}
+
+bool nameMatches(const DesignEntry& e, const std::string& folded) {
+  if (foldCase(e.name) == folded) return true;
+  std::string_view aliases = e.alias;
+  while (!aliases.empty()) {
+    size_t bar = aliases.find('|');
+    if (foldCase(trim(aliases.substr(0, bar))) == folded) return true;
+    aliases = bar == std::string_view::npos ? std::string_view() : aliases.substr(bar + 1);
+  }
+  return false;
+}
+
+}  // namespace
+
+UNID newUnid() {
+  static thread_local std::mt19937_64 rng{std::random_device{}()};
+  UNID u;
+  for (auto& w : u.words) w = uint32_t(rng());
+  return u;
+}
+
+Blob unidBlob(const UNID& unid) {
+  Blob b(16);
+  for (int i = 0; i < 4; ++i)
+    for (int k = 0; k < 4; ++k) b[size_t(i * 4 + k)] = uint8_t(unid.words[i] >> (8 * k));
+  return b;
+}
+
+UNID unidFromBlob(const Blob& b) {
+  UNID u{};
+  if (b.size() != 16) return u;
+  for (int i = 0; i < 4; ++i)
+    for (int k = 0; k < 4; ++k) u.words[i] |= uint32_t(b[size_t(i * 4 + k)]) << (8 * k);
+  return u;
+}
+
+int64_t nextChange(Connection& conn) {
+  int64_t next = prop::getInt(conn, prop::kChangeCounter, 0) + 1;
+  prop::set(conn, prop::kChangeCounter, next);
+  return next;
+}
+
+HTID insertNote(Connection& conn, NoteHeader& n) {
+  const int64_t now = dt::pack(dt::now());
+  bool zero = true;
+  for (uint32_t w : n.unid.words) zero = zero && w == 0;
+  if (zero) n.unid = newUnid();
+  if (n.created == 0) n.created = now;
+  if (n.modified == 0) n.modified = now;
+  if (n.sequenceTime == 0) n.sequenceTime = now;
+  n.changeSeq = nextChange(conn);
+  auto st = conn.prepare(
+      "INSERT INTO notes(note_id, unid, note_class, form, parent_unid, sequence, sequence_time, change_seq, "
+      "created, modified, accessed, deleted, design_name, design_alias, design_flags, owner) "
+      "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16)");
+  if (n.id) st->bind(1, int64_t(n.id)); else st->bindNull(1);
+  bindHeader(*st, n, 2);
+  st->run();
+  n.id = HTID(conn.lastInsertId());
+  markModified(conn, n.noteClass, n.modified);
+  return n.id;
+}
+
+std::optional<NoteHeader> readNote(Connection& conn, HTID id) {
+  auto st = conn.prepare(std::string("SELECT ") + kNoteColumns + " FROM notes WHERE note_id = ?1");
+  st->bind(1, int64_t(id));
+  if (!st->step()) return std::nullopt;
+  return readHeader(*st);
+}
+
+std::optional<HTID> findByUnid(Connection& conn, const UNID& unid) {
+  auto st = conn.prepare("SELECT note_id FROM notes WHERE unid = ?1");
+  st->bindBlob(1, unidBlob(unid));
+  if (!st->step()) return std::nullopt;
+  return HTID(st->int64(0));
+}
+
+void updateNote(Connection& conn, const NoteHeader& n) {
+  auto st = conn.prepare(
+      "UPDATE notes SET unid = ?2, note_class = ?3, form = ?4, parent_unid = ?5, sequence = ?6, "
+      "sequence_time = ?7, change_seq = ?8, created = ?9, modified = ?10, accessed = ?11, deleted = ?12, "
+      "design_name = ?13, design_alias = ?14, design_flags = ?15, owner = ?16 WHERE note_id = ?1");
+  st->bind(1, int64_t(n.id));
+  bindHeader(*st, n, 2);
+  st->run();
+}
+
+void touch(Connection& conn, HTID id) {
+  auto note = readNote(conn, id);
+  if (!note) return;
+  const int64_t now = dt::pack(dt::now());
+  auto st = conn.prepare(
+      "UPDATE notes SET sequence = sequence + 1, modified = ?2, sequence_time = ?2, change_seq = ?3 "
+      "WHERE note_id = ?1");
+  st->bind(1, int64_t(id)).bind(2, now).bind(3, nextChange(conn)).run();
+  markModified(conn, note->noteClass, now);
+}
+
+void makeStub(Connection& conn, HTID id) {
+  conn.prepare("DELETE FROM items WHERE note_id = ?1")->bind(1, int64_t(id)).run();
+  conn.prepare("DELETE FROM attachments WHERE note_id = ?1")->bind(1, int64_t(id)).run();
+  conn.prepare("UPDATE notes SET deleted = 1 WHERE note_id = ?1")->bind(1, int64_t(id)).run();
+  touch(conn, id);
+}
+
+std::vector<HTID> changedSince(Connection& conn, int64_t changeSeq) {
+  auto st = conn.prepare("SELECT note_id FROM notes WHERE change_seq > ?1 ORDER BY change_seq");
+  st->bind(1, changeSeq);
+  std::vector<HTID> out;
+  while (st->step()) out.push_back(HTID(st->int64(0)));
+  return out;
+}
+
+std::vector<StoredItem> readItems(Connection& conn, HTID id) {
+  auto st = conn.prepare("SELECT name, type, flags, value FROM items WHERE note_id = ?1 ORDER BY ordinal");
+  st->bind(1, int64_t(id));
+  std::vector<StoredItem> out;
+  while (st->step()) out.push_back({st->text(0), HTINT(st->int64(1)), uint32_t(st->int64(2)), st->blob(3)});
+  return out;
+}
+
+void writeItems(Connection& conn, HTID id, const std::vector<StoredItem>& items) {
+  conn.prepare("DELETE FROM items WHERE note_id = ?1")->bind(1, int64_t(id)).run();
+  auto st = conn.prepare("INSERT INTO items(note_id, ordinal, name, type, flags, value) VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
+  int64_t ordinal = 0;
+  for (const StoredItem& item : items) {
+    st->reset();
+    st->bind(1, int64_t(id)).bind(2, ordinal++).bind(3, item.name).bind(4, int64_t(item.type));
+    st->bind(5, int64_t(item.flags)).bindBlob(6, item.value);
+    st->run();
+  }
+}
+
+std::vector<DesignEntry> listDesign(Connection& conn, uint32_t noteClass, const std::string& user) {
+  auto st = conn.prepare(
+      "SELECT note_id, note_class, design_flags, design_name, design_alias, owner FROM notes "
+      "WHERE note_class = ?1 AND deleted = 0 ORDER BY design_name COLLATE NOCASE, note_id");
+  st->bind(1, int64_t(noteClass));
+  std::vector<DesignEntry> out;
+  while (st->step()) {
+    DesignEntry e{HTID(st->int64(0)), uint32_t(st->int64(1)), uint32_t(st->int64(2)), st->text(3), st->text(4),
+                  st->text(5)};
+    if (visibleTo(e, user)) out.push_back(std::move(e));
+  }
+  return out;
+}
+
+std::optional<DesignEntry> findDesign(Connection& conn, uint32_t noteClass, std::string_view name,
+                                      const std::string& user) {
+  const std::string folded = foldCase(trim(name));
+  std::optional<DesignEntry> shared;
+  for (DesignEntry& e : listDesign(conn, noteClass, user)) {
+    if (!nameMatches(e, folded)) continue;
+    if (e.flags & kDesignFlagPrivate) return e;
+    if (!shared) shared = e;
+  }
+  return shared;
+}
+
+}  // namespace quire::engine::store

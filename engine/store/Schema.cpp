@@ -1,0 +1,154 @@
+#include "engine/store/Schema.h"
+
+#include <mutex>
+#include <vector>
+
+#include "engine/core/Status.h"
+#include "engine/store/Transaction.h"
+
+namespace quire::engine::store {
+namespace {
+
+// Times are HTDATETIME packed into int64 (core/DateTime.h); UNIDs are 16-byte blobs.
+constexpr const char* kCoreSchema = R"sql(
+CREATE TABLE IF NOT EXISTS properties(
+  name TEXT PRIMARY KEY,
+  value
+);
+CREATE TABLE IF NOT EXISTS notes(
+  note_id INTEGER PRIMARY KEY AUTOINCREMENT,
+  unid BLOB NOT NULL UNIQUE,
+  note_class INTEGER NOT NULL,
+  form TEXT NOT NULL DEFAULT '',
+  parent_unid BLOB,
+  sequence INTEGER NOT NULL DEFAULT 1,
+  sequence_time INTEGER NOT NULL DEFAULT 0,
+  change_seq INTEGER NOT NULL DEFAULT 0,
+  created INTEGER NOT NULL DEFAULT 0,
+  modified INTEGER NOT NULL DEFAULT 0,
+  accessed INTEGER NOT NULL DEFAULT 0,
+  deleted INTEGER NOT NULL DEFAULT 0,
+  design_name TEXT NOT NULL DEFAULT '',
+  design_alias TEXT NOT NULL DEFAULT '',
+  design_flags INTEGER NOT NULL DEFAULT 0,
+  owner TEXT NOT NULL DEFAULT ''
+);
+CREATE INDEX IF NOT EXISTS notes_by_class ON notes(note_class, deleted);
+CREATE INDEX IF NOT EXISTS notes_by_parent ON notes(parent_unid);
+CREATE INDEX IF NOT EXISTS notes_by_change ON notes(change_seq);
+CREATE TABLE IF NOT EXISTS items(
+  note_id INTEGER NOT NULL REFERENCES notes(note_id) ON DELETE CASCADE,
+  ordinal INTEGER NOT NULL,
+  name TEXT NOT NULL,
+  type INTEGER NOT NULL,
+  flags INTEGER NOT NULL DEFAULT 0,
+  value BLOB,
+  PRIMARY KEY(note_id, ordinal)
+);
+CREATE INDEX IF NOT EXISTS items_by_name ON items(note_id, name COLLATE NOCASE);
+CREATE TABLE IF NOT EXISTS attachments(
+  attachment_id INTEGER PRIMARY KEY AUTOINCREMENT,
+  note_id INTEGER NOT NULL REFERENCES notes(note_id) ON DELETE CASCADE,
+  name TEXT NOT NULL,
+  bytes BLOB NOT NULL,
+  size INTEGER NOT NULL,
+  host INTEGER NOT NULL DEFAULT 0,
+  created INTEGER NOT NULL DEFAULT 0,
+  modified INTEGER NOT NULL DEFAULT 0,
+  UNIQUE(note_id, name)
+);
+CREATE TABLE IF NOT EXISTS acl_entries(
+  name_key TEXT PRIMARY KEY,
+  name TEXT NOT NULL,
+  level INTEGER NOT NULL,
+  flags INTEGER NOT NULL DEFAULT 0,
+  roles BLOB NOT NULL,
+  position INTEGER NOT NULL
+);
+CREATE TABLE IF NOT EXISTS acl_roles(
+  role INTEGER PRIMARY KEY CHECK(role BETWEEN 1 AND 80),
+  name TEXT NOT NULL
+);
+CREATE TABLE IF NOT EXISTS replication_history(
+  peer_replica BLOB NOT NULL,
+  peer_server TEXT NOT NULL,
+  peer_path TEXT NOT NULL,
+  direction INTEGER NOT NULL,
+  last_change INTEGER NOT NULL DEFAULT 0,
+  last_time INTEGER NOT NULL DEFAULT 0,
+  PRIMARY KEY(peer_replica, peer_server, direction)
+);
+CREATE TABLE IF NOT EXISTS schema_parts(
+  part TEXT PRIMARY KEY,
+  version INTEGER NOT NULL
+);
+)sql";
+
+std::mutex gPartsMutex;
+std::vector<SchemaPart>& parts() {
+  static std::vector<SchemaPart> p;
+  return p;
+}
+
+[[noreturn]] void tooNew(Connection& conn, const std::string& what, int found, int known) {
+  raise(HTFAIL_SCHEMA_TOO_NEW, "Database " + conn.name() + " was written by a newer engine (" + what + " version " +
+                                   std::to_string(found) + ", this engine knows " + std::to_string(known) + ")");
+}
+
+void applyCore(Connection& conn) {
+  int version = conn.schemaVersion();
+  if (version > kSchemaVersion) tooNew(conn, "schema", version, kSchemaVersion);
+  if (version == kSchemaVersion) return;
+  Transaction tx(conn);
+  version = conn.schemaVersion();  // another process may have done it meanwhile
+  if (version < 1) conn.exec(kCoreSchema);
+  conn.setSchemaVersion(kSchemaVersion);
+  tx.commit();
+}
+
+int partVersion(Connection& conn, const std::string& name) {
+  auto st = conn.prepare("SELECT version FROM schema_parts WHERE part = ?1");
+  st->bind(1, name);
+  return st->step() ? int(st->int64(0)) : 0;
+}
+
+void applyPart(Connection& conn, const SchemaPart& part) {
+  int found = partVersion(conn, part.name);
+  if (found > part.version) tooNew(conn, "part " + part.name, found, part.version);
+  if (found == part.version) return;
+  Transaction tx(conn);
+  found = partVersion(conn, part.name);
+  if (found < part.version) {
+    part.upgrade(conn, found);
+    auto st = conn.prepare(
+        "INSERT INTO schema_parts(part, version) VALUES(?1, ?2) "
+        "ON CONFLICT(part) DO UPDATE SET version = excluded.version");
+    st->bind(1, part.name).bind(2, part.version).run();
+  }
+  tx.commit();
+}
+
+}  // namespace
+
+bool registerSchemaPart(SchemaPart part) {
+  std::lock_guard lock(gPartsMutex);
+  parts().push_back(std::move(part));
+  return true;
+}
+
+void applySchema(Connection& conn) {
+  applyCore(conn);
+  std::vector<SchemaPart> copy;
+  {
+    std::lock_guard lock(gPartsMutex);
+    copy = parts();
+  }
+  for (const SchemaPart& part : copy) applyPart(conn, part);
+}
+
+void checkSchemaVersion(Connection& conn) {
+  int version = conn.schemaVersion();
+  if (version > kSchemaVersion) tooNew(conn, "schema", version, kSchemaVersion);
+}
+
+}  // namespace quire::engine::store

@@ -1,0 +1,199 @@
+// The SQLite backend of the storage interface.
+//
+// Durability: WAL journal with synchronous=FULL, so a transaction that committed survives
+// kill -9 and power loss. Multi-process: a busy timeout makes a second process wait for the
+// write lock instead of failing. Prepared statements are cached per connection by SQL text.
+#include <sqlite3.h>
+
+#include <map>
+
+#include "engine/core/Status.h"
+#include "engine/store/Schema.h"
+#include "engine/store/Storage.h"
+
+namespace quire::engine::store {
+namespace {
+
+constexpr int kBusyTimeoutMs = 10'000;
+
+class SqliteConnection;
+
+[[noreturn]] void storageError(sqlite3* db, int rc, std::string_view what, const std::string& file) {
+  std::string msg = "Database " + file + ": " + std::string(what) + ": ";
+  msg += db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+  HTSTATUS code = HTFAIL_STORAGE_ERROR;
+  if (rc == SQLITE_NOTADB) code = HTFAIL_NOT_A_DATABASE;
+  if (rc == SQLITE_NOMEM) code = HTFAIL_NO_MEMORY;
+  raise(code, msg);
+}
+
+class SqliteStatement final : public Statement {
+ public:
+  SqliteStatement(SqliteConnection& conn, sqlite3_stmt* stmt, std::string sql)
+      : conn_(conn), stmt_(stmt), sql_(std::move(sql)) {}
+  ~SqliteStatement() override;
+
+  Statement& bindNull(int i) override { return check(sqlite3_bind_null(stmt_, i)); }
+  Statement& bind(int i, int64_t v) override { return check(sqlite3_bind_int64(stmt_, i, v)); }
+  Statement& bind(int i, double v) override { return check(sqlite3_bind_double(stmt_, i, v)); }
+  Statement& bind(int i, std::string_view t) override {
+    return check(sqlite3_bind_text64(stmt_, i, t.data() ? t.data() : "", t.size(), SQLITE_TRANSIENT, SQLITE_UTF8));
+  }
+  Statement& bindBlob(int i, const void* d, size_t n) override {
+    static const uint8_t kEmpty = 0;
+    return check(sqlite3_bind_blob64(stmt_, i, d ? d : &kEmpty, n, SQLITE_TRANSIENT));
+  }
+  bool step() override;
+  bool isNull(int c) override { return sqlite3_column_type(stmt_, c) == SQLITE_NULL; }
+  int64_t int64(int c) override { return sqlite3_column_int64(stmt_, c); }
+  double real(int c) override { return sqlite3_column_double(stmt_, c); }
+  std::string text(int c) override {
+    const unsigned char* t = sqlite3_column_text(stmt_, c);
+    return t ? std::string(reinterpret_cast<const char*>(t), size_t(sqlite3_column_bytes(stmt_, c))) : std::string();
+  }
+  Blob blob(int c) override {
+    const auto* b = static_cast<const uint8_t*>(sqlite3_column_blob(stmt_, c));
+    return b ? Blob(b, b + sqlite3_column_bytes(stmt_, c)) : Blob();
+  }
+  void reset() override {
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
+  }
+
+ private:
+  Statement& check(int rc);
+  SqliteConnection& conn_;
+  sqlite3_stmt* stmt_;
+  std::string sql_;
+};
+
+class SqliteConnection final : public Connection {
+ public:
+  SqliteConnection(sqlite3* db, std::string file) : db_(db), file_(std::move(file)) {}
+  ~SqliteConnection() override {
+    for (auto& [sql, stmt] : cache_) sqlite3_finalize(stmt);
+    sqlite3_close_v2(db_);
+  }
+
+  Dialect dialect() const override { return Dialect::Sqlite; }
+  std::string name() const override { return file_; }
+
+  std::unique_ptr<Statement> prepare(std::string_view sql) override {
+    std::string key(sql);
+    sqlite3_stmt* stmt = nullptr;
+    auto it = cache_.find(key);
+    if (it != cache_.end()) {
+      stmt = it->second;
+      cache_.erase(it);
+    } else {
+      int rc = sqlite3_prepare_v2(db_, key.c_str(), int(key.size()), &stmt, nullptr);
+      if (rc != SQLITE_OK) fail(rc, "cannot prepare \"" + key + "\"");
+    }
+    return std::make_unique<SqliteStatement>(*this, stmt, std::move(key));
+  }
+
+  void exec(std::string_view sql) override {
+    std::string s(sql);
+    char* err = nullptr;
+    int rc = sqlite3_exec(db_, s.c_str(), nullptr, nullptr, &err);
+    if (rc != SQLITE_OK) {
+      std::string msg = err ? err : sqlite3_errstr(rc);
+      sqlite3_free(err);
+      raise(rc == SQLITE_NOTADB ? HTFAIL_NOT_A_DATABASE : HTFAIL_STORAGE_ERROR, "Database " + file_ + ": " + msg);
+    }
+  }
+
+  int64_t lastInsertId() override { return sqlite3_last_insert_rowid(db_); }
+  int64_t changes() override { return sqlite3_changes64(db_); }
+  void begin() override { exec("BEGIN IMMEDIATE"); }
+  void commit() override { exec("COMMIT"); }
+  void rollback() override {
+    if (!sqlite3_get_autocommit(db_)) exec("ROLLBACK");
+  }
+  void savepoint(std::string_view n) override { exec("SAVEPOINT " + std::string(n)); }
+  void release(std::string_view n) override { exec("RELEASE " + std::string(n)); }
+  void rollbackTo(std::string_view n) override { exec("ROLLBACK TO " + std::string(n)); }
+
+  int schemaVersion() override { return int(pragmaInt("PRAGMA user_version")); }
+  void setSchemaVersion(int v) override { exec("PRAGMA user_version = " + std::to_string(v)); }
+  uint64_t spaceUsed() override {
+    return uint64_t(pragmaInt("PRAGMA page_count") - pragmaInt("PRAGMA freelist_count")) *
+           uint64_t(pragmaInt("PRAGMA page_size"));
+  }
+  uint64_t spaceFree() override {
+    return uint64_t(pragmaInt("PRAGMA freelist_count")) * uint64_t(pragmaInt("PRAGMA page_size"));
+  }
+  int64_t dataVersion() override { return pragmaInt("PRAGMA data_version"); }
+
+  int64_t pragmaInt(const char* sql) {
+    auto st = prepare(sql);
+    return st->step() ? st->int64(0) : 0;
+  }
+
+  [[noreturn]] void fail(int rc, std::string_view what) { storageError(db_, rc, what, file_); }
+
+  void giveBack(std::string sql, sqlite3_stmt* stmt) {
+    sqlite3_reset(stmt);
+    sqlite3_clear_bindings(stmt);
+    if (cache_.size() < 64 && !cache_.count(sql)) {
+      cache_.emplace(std::move(sql), stmt);
+    } else {
+      sqlite3_finalize(stmt);
+    }
+  }
+
+  sqlite3* handle() { return db_; }
+
+ private:
+  sqlite3* db_;
+  std::string file_;
+  std::map<std::string, sqlite3_stmt*> cache_;
+};
+
+SqliteStatement::~SqliteStatement() { conn_.giveBack(std::move(sql_), stmt_); }
+
+Statement& SqliteStatement::check(int rc) {
+  if (rc != SQLITE_OK) conn_.fail(rc, "cannot bind a value");
+  return *this;
+}
+
+bool SqliteStatement::step() {
+  int rc = sqlite3_step(stmt_);
+  if (rc == SQLITE_ROW) return true;
+  if (rc == SQLITE_DONE) return false;
+  sqlite3_reset(stmt_);
+  conn_.fail(rc, "statement failed");
+}
+
+}  // namespace
+
+std::unique_ptr<Connection> openSqlite(const std::filesystem::path& path, const OpenOptions& options) {
+  const std::string file = path.string();
+  int flags = SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_PRIVATECACHE;
+  flags |= options.readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
+  if (options.create) flags |= SQLITE_OPEN_CREATE;
+  sqlite3* raw = nullptr;
+  int rc = sqlite3_open_v2(file.c_str(), &raw, flags, nullptr);
+  if (rc != SQLITE_OK) {
+    std::string msg = raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc);
+    sqlite3_close_v2(raw);
+    raise(rc == SQLITE_CANTOPEN ? HTFAIL_DB_NOT_FOUND : HTFAIL_STORAGE_ERROR, "Cannot open database " + file + ": " + msg);
+  }
+  auto conn = std::make_unique<SqliteConnection>(raw, file);
+  sqlite3_busy_timeout(raw, kBusyTimeoutMs);
+  sqlite3_extended_result_codes(raw, 0);
+  // Reading the header first tells a foreign file apart before anything is written to it.
+  int64_t appId = conn->pragmaInt("PRAGMA application_id");
+  if (!options.create && appId != kApplicationId) {
+    raise(HTFAIL_NOT_A_DATABASE, "The file " + file + " is not a database");
+  }
+  if (options.create) conn->exec("PRAGMA application_id = " + std::to_string(kApplicationId));
+  if (!options.readOnly) {
+    conn->exec("PRAGMA journal_mode = WAL");
+    conn->exec("PRAGMA synchronous = FULL");
+  }
+  conn->exec("PRAGMA foreign_keys = ON");
+  return conn;
+}
+
+}  // namespace quire::engine::store

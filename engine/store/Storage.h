@@ -1,0 +1,118 @@
+// The storage interface: everything above engine/store reaches a database file only through
+// these classes, so a backend other than SQLite (e.g. a PostgreSQL server shared by many
+// machines) can replace it without a change above.
+//
+// The interface is SQL-level: a Connection runs statements written in the common subset of
+// SQL that both SQLite and PostgreSQL accept (parameters as ?1..?N, INTEGER/REAL/TEXT/BLOB
+// columns, ON CONFLICT ... DO UPDATE, no backend-specific functions). Code that needs a
+// backend feature (FTS5) asks `dialect()` first and offers a fallback.
+//
+// Versioning (like a VFS's iVersion): `interfaceVersion()` tells which methods a backend
+// implements. Version 1 is everything below. A method added later gets a default
+// implementation here that falls back on version-1 methods, and its comment names the
+// version that introduced it.
+//
+// Errors: every method throws Error (core/Status.h) with HTFAIL_STORAGE_ERROR (or
+// HTFAIL_NOT_A_DATABASE / HTFAIL_SCHEMA_TOO_NEW when opening) and a message naming the file.
+// "No row" is not an error: step() returns false.
+//
+// Threads: a Connection and its Statements are used by one thread at a time; db::Database
+// serialises access with its mutex. Statements must not outlive their Connection.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quire::engine::store {
+
+enum class Dialect { Sqlite, Postgres };
+
+using Blob = std::vector<uint8_t>;
+
+class Statement {
+ public:
+  virtual ~Statement() = default;
+
+  // Parameters are numbered from 1. Binding returns *this so calls chain.
+  virtual Statement& bindNull(int index) = 0;
+  virtual Statement& bind(int index, int64_t value) = 0;
+  virtual Statement& bind(int index, double value) = 0;
+  virtual Statement& bind(int index, std::string_view text) = 0;
+  virtual Statement& bindBlob(int index, const void* data, size_t size) = 0;
+  Statement& bind(int index, int value) { return bind(index, int64_t(value)); }
+  Statement& bind(int index, uint32_t value) { return bind(index, int64_t(value)); }
+  Statement& bind(int index, const char* text) { return bind(index, std::string_view(text)); }
+  Statement& bind(int index, const std::string& text) { return bind(index, std::string_view(text)); }
+  Statement& bindBlob(int index, const Blob& blob) { return bindBlob(index, blob.data(), blob.size()); }
+
+  // Runs the statement or advances to its next row: true while a row is available.
+  virtual bool step() = 0;
+  // Runs a statement that returns no rows.
+  void run() {
+    while (step()) {
+    }
+  }
+
+  // Columns of the current row, numbered from 0. A NULL reads as 0, 0.0, "" or no bytes.
+  virtual bool isNull(int column) = 0;
+  virtual int64_t int64(int column) = 0;
+  virtual double real(int column) = 0;
+  virtual std::string text(int column) = 0;
+  virtual Blob blob(int column) = 0;
+
+  // Makes the statement runnable again with new bindings (old bindings are cleared).
+  virtual void reset() = 0;
+};
+
+class Connection {
+ public:
+  static constexpr int kInterfaceVersion = 1;
+
+  virtual ~Connection() = default;
+  virtual int interfaceVersion() const { return 1; }
+  virtual Dialect dialect() const = 0;
+  // The file (or a description of the remote database) for messages.
+  virtual std::string name() const = 0;
+
+  virtual std::unique_ptr<Statement> prepare(std::string_view sql) = 0;
+  // Runs one or more statements that return no rows (schema scripts).
+  virtual void exec(std::string_view sql) = 0;
+  virtual int64_t lastInsertId() = 0;
+  virtual int64_t changes() = 0;
+
+  // Transactions; use store::Transaction rather than calling these directly. begin() takes
+  // the write lock at once, so two writers never deadlock on a lock upgrade.
+  virtual void begin() = 0;
+  virtual void commit() = 0;
+  virtual void rollback() = 0;
+  virtual void savepoint(std::string_view name) = 0;
+  virtual void release(std::string_view name) = 0;
+  virtual void rollbackTo(std::string_view name) = 0;
+
+  // The schema version of the core tables (store/Schema.h).
+  virtual int schemaVersion() = 0;
+  virtual void setSchemaVersion(int version) = 0;
+
+  // Bytes in use by the data and bytes allocated but free (what compaction would return).
+  virtual uint64_t spaceUsed() = 0;
+  virtual uint64_t spaceFree() = 0;
+
+  // A number that changes whenever another connection commits a change to this database,
+  // so caches can tell that they are stale.
+  virtual int64_t dataVersion() = 0;
+};
+
+struct OpenOptions {
+  bool create = false;    // create a new, empty file (fails when it exists)
+  bool readOnly = false;  // never write (used to peek at titles while listing)
+};
+
+// Opens (or creates) the SQLite file at `path`. Checks that it is a database of this engine
+// (HTFAIL_NOT_A_DATABASE otherwise) but does not apply the schema: see store/Schema.h.
+std::unique_ptr<Connection> openSqlite(const std::filesystem::path& path, const OpenOptions& options);
+
+}  // namespace quire::engine::store
