@@ -1,13 +1,21 @@
 // Quire01: the binding of the library to the C API.
 //
-// Loads libnthtapi.so and libnnotes.so once per process (Initialize), resolves the entry
-// points into the public table HTAPI, initialises the API, and at process exit terminates it
-// and frees both libraries. Every other module reaches the API only through HTAPI and reads
-// the globals below to learn whether it can be used.
+// Loads libnthtapi.so and libnnotes.so once per process (the first Initialize), resolves the
+// entry points into the public table HTAPI, initialises the API, and at process exit
+// terminates it and frees both libraries. Every other module reaches the API only through
+// HTAPI and reads the globals below to learn whether it can be used.
 //
 // An entry point the loaded library does not export is never null: its slot holds a
-// fallback that returns HTFAIL_NOT_IMPLEMENTED (or 0 for calls that return a count or an
-// identifier), so no caller has to test a slot before calling it.
+// fallback that returns HTFAIL_NOT_IMPLEMENTED (or 0 for calls that return a count, an
+// identifier or a Boolean), so no caller has to test a slot before calling it. The same
+// holds before loading, when libnthtapi.so is missing, and after the exit handler has run:
+// it puts every slot back to its fallback before it frees the libraries, so code that runs
+// later at exit fails cleanly instead of calling into unloaded code.
+//
+// Loading outcomes: libnthtapi.so missing (one message box through rtl::ShowMessageBox,
+// DLLLoaded false), loaded but _HTInit failed (HTGlobalErr holds its code, HTInitOK false,
+// HTTerm never called), or loaded and initialised. libnnotes.so is loaded in every case;
+// its absence is silent. TranslateOn is false after loading whatever happened.
 //
 // Threads: loading runs on the thread that calls Initialize; the globals are process-wide
 // and unguarded, as the rest of the library is single-threaded.
@@ -38,28 +46,40 @@ extern int32_t HTDateFormat; // date order (HTDATEORDER) of the international se
 // HTVERSION_LIBRARY (0x00045000) comes from hitest.h.
 
 // True when `slot` of HTAPI still holds its fallback (the export was missing or the
-// library was not loaded). Slot names are those of HTEntryPoints.def.
+// library was not loaded). Slot names are those of HTEntryPoints.def, plus "NSFNoteSign"
+// and "OSLoadString"; an unknown name (or nullptr) counts as empty.
 bool HTSlotIsEmpty(const char* slot);
 
-// The library's own entry points for its host. Initialize runs the loading once per
-// process (a counter makes later calls do nothing until Finalize); Finalize undoes the
-// count and neither terminates the API nor frees a library: that is the exit handler's job.
+// The library's own entry points for its host. The first Initialize of the process runs the
+// loading; later calls, before or after a Finalize, only count. Finalize takes one count
+// back and neither terminates the API nor frees a library: that is the exit handler's job
+// (registered by the loading with atexit, run once, HTTerm(8) only when HTInitOK).
 extern "C" {
 void Initialize();
 void Finalize();
 }
 
 // Where the loader looks for its libraries; tests point these at doubles. Defaults are
-// "libnthtapi.so" and "libnnotes.so", found by the dynamic loader's normal search.
+// "libnthtapi.so" and "libnnotes.so", found by the dynamic loader's normal search (libquire's
+// RUNPATH $ORIGIN first). Only a call before the first Initialize has an effect.
 void SetAPILibraryNames(const std::string& nthtapi, const std::string& nnotes);
 
-// Native <-> LMBCS translation through HTTranslate, only while TranslateOn is set.
+// Native <-> LMBCS translation through HTTranslate, only while TranslateOn is set; off, and
+// for an empty source, `dest` is a copy of `source` and the API is not called (a null
+// source counts as empty). The buffer is 2 x length below 32000 bytes, length + 1000 from
+// there on; when the API answers HTFAIL_BUFFER_TOO_SMALL with the length it needs in its
+// out-length, the text is translated once more into a buffer of that size. The result
+// never reaches past the buffer. When HTTranslate fails otherwise (or its slot is empty),
+// `dest` is the untranslated source. `source` may point into `dest`.
 void Translate_To_Native(const char* source, std::string& dest);
 void Translate_From_Native(const char* source, std::string& dest);
 
 // Universal IDs in their 32-character text form (W1 W0 W3 W2, upper-case hexadecimal).
-// StrToUNID throws rtl::EConvertError on a character other than 0-9 and A-F; a trimmed
-// text that is not 32 characters long gives the all-zero identifier.
+// StrToUNID first trims every character of code 32 or less from both ends. A trimmed text
+// that is not 32 characters long gives the all-zero identifier (which no document has, so
+// the API's look-up reports its own failure); otherwise a character other than 0-9 and A-F
+// (lower-case included) throws rtl::EConvertError "'<group>' is not a valid integer value",
+// naming the 8-character group that holds it.
 UNID StrToUNID(const std::string& text);
 std::string UNIDToStr(const UNID& unid);
 

@@ -180,7 +180,15 @@ HT_EXPORT HTSTATUS HTTranslate(HTINT mode, HTUINT length, const char* source, HT
       return fail(HTFAIL_INVALID_ARGUMENT, "Unknown translation mode " + std::to_string(mode));
     if (!source && length > 0) return fail(HTFAIL_INVALID_ARGUMENT, "Missing argument: source");
     std::string_view text = source ? std::string_view(source, length) : std::string_view();
-    size_t n = lmbcs::translate(mode == HTTRANSLATE_NATIVE_TO_LMBCS, text, buffer, capacity);
+    size_t needed = 0;
+    size_t n = lmbcs::translate(mode == HTTRANSLATE_NATIVE_TO_LMBCS, text, buffer, capacity, &needed);
+    // A cut text is reported, with the length it needs, so a caller can retry with room
+    // enough instead of losing the tail without knowing.
+    if (needed > n) {
+      if (outLength) *outLength = HTUINT(needed);
+      return fail(HTFAIL_BUFFER_TOO_SMALL, "The translated text needs " + std::to_string(needed + 1) +
+                                               " bytes; the buffer holds " + std::to_string(capacity));
+    }
     if (outLength) *outLength = HTUINT(n);
     return HTSUCCESS;
   });

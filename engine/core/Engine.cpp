@@ -15,8 +15,9 @@ std::mutex gMutex;
 std::shared_ptr<Config> gConfig;
 
 std::vector<std::function<void()>>& hooks() {
-  static std::vector<std::function<void()>> h;
-  return h;
+  // Never destroyed, for the same reason as the handle table: HTTerm may run at exit.
+  static auto* h = new std::vector<std::function<void()>>;
+  return *h;
 }
 
 }  // namespace

@@ -16,8 +16,10 @@ uint32_t pack(HandleKind kind, uint8_t generation, uint32_t index) {
 }  // namespace
 
 HandleTable& HandleTable::instance() {
-  static HandleTable table;
-  return table;
+  // Never destroyed: a host may call HTTerm from its own exit handler, which can run after
+  // the destructors of statics made after it was registered.
+  static HandleTable* table = new HandleTable;
+  return *table;
 }
 
 uint32_t HandleTable::add(HandleKind kind, std::shared_ptr<void> object) {

@@ -87,7 +87,8 @@ std::string fromUtf8(std::string_view utf8) { return utf16ToLmbcs(utf8ToUtf16(ut
 
 std::string toUtf8(std::string_view lmbcs) { return utf16ToUtf8(lmbcsToUtf16(lmbcs)); }
 
-size_t translate(bool toLmbcs, std::string_view source, char* buffer, size_t capacity) {
+size_t translate(bool toLmbcs, std::string_view source, char* buffer, size_t capacity, size_t* needed) {
+  if (needed) *needed = 0;
   if (!buffer || capacity == 0) return 0;
   std::string out;
   size_t limit = capacity - 1;
@@ -103,6 +104,7 @@ size_t translate(bool toLmbcs, std::string_view source, char* buffer, size_t cap
     limit = utf8Boundary(out, limit);
   }
   size_t n = std::min(out.size(), limit);
+  if (needed) *needed = out.size();
   std::memcpy(buffer, out.data(), n);
   buffer[n] = '\0';
   return n;

@@ -15,6 +15,7 @@ std::string toUtf8(std::string_view lmbcs);
 // Converts into `buffer` of `capacity` bytes: writes at most capacity - 1 bytes, never
 // splitting a character, then a terminator. Returns the bytes written (without the
 // terminator). `toLmbcs` selects the direction.
-size_t translate(bool toLmbcs, std::string_view source, char* buffer, size_t capacity);
+size_t translate(bool toLmbcs, std::string_view source, char* buffer, size_t capacity,
+                 size_t* needed = nullptr);
 
 }  // namespace quire::engine::lmbcs
