@@ -4,8 +4,8 @@
 // canonical normalisation: letter case is ignored, accents and other
 // diacritics are not ("abc" = "ABC", "resume" < "résumé"), and canonically
 // equivalent spellings are equal. Every comparing operation of the formula
-// language (= <> < > <= >=, @Member, @IsMember, @IsNotMember, @Unique, @Sort,
-// @Max/@Min of text) uses this order; the view indexes sort text columns by
+// language (= <> < > <= >= and their permuted forms, @Member, @IsMember,
+// @IsNotMember, @Unique, @Sort) uses this order; the view indexes sort text columns by
 // collationKey() so that SQLite's memcmp order of the keys is this order.
 //
 // Ill-formed UTF-8 is read as U+FFFD. Both functions are pure and safe from
