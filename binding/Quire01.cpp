@@ -135,6 +135,15 @@ void LoadCoreLibrary(LoaderState& state) {
   Resolve(*state.nnotes, "OSLoadString", HTAPI.OSLoadString);
 }
 
+#if defined(__SANITIZE_ADDRESS__)
+// Under AddressSanitizer the libraries stay mapped at exit: unloading them would hide the
+// roots of their static data from the leak checker, which then reports every engine static
+// as leaked, and would leave its reports without function names.
+constexpr bool kUnloadAtExit = false;
+#else
+constexpr bool kUnloadAtExit = true;
+#endif
+
 void Shutdown() {
   LoaderState& state = State();
   if (state.shutDown) return;
@@ -145,6 +154,7 @@ void Shutdown() {
   HTAPI = kFallbackTable;
   HTInitOK = false;
   DLLLoaded = false;
+  if (!kUnloadAtExit) return;
   state.nthtapi.reset();
   state.nnotes.reset();
 }

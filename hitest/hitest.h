@@ -446,6 +446,11 @@ typedef HTUINT (*HT_OSLoadString_fn)(HTUINT module, HTSTATUS code, char *buffer,
  * message of either names the position and the cause. */
 typedef HTSTATUS (*HT_HTQuireEvaluate_fn)(HTDBHANDLE db, HTID note, const char *formula, HTUINT capacity, char *result);
 
+/* Signs the open document whose handle HTDocumentGetNotesHandle gave, as the session user:
+ * libnnotes' NSFNoteSign calls it. The "$Signature" item it writes is stored by the next save.
+ * HTFAIL_INVALID_HANDLE when the document is no longer open. */
+typedef HTSTATUS (*HT_HTQuireSignNote_fn)(HTUINT notesHandle);
+
 #ifdef __cplusplus
 } /* extern "C" */
 

@@ -1,0 +1,164 @@
+// Encryption (items unreadable in the database file, readable again with the key, sealed
+// without it) and signing through libnnotes' NSFNoteSign, verified afterwards.
+#include <dlfcn.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "doc_support.h"
+#include "engine/doc/Document.h"
+#include "engine/doc/Signature.h"
+
+namespace quire::engine::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class SecurityTest : public DocTest {
+ protected:
+  // Everything of the database on disk: the file and its write-ahead log.
+  std::string rawDatabase() { return readFile(tempPath("docs.nsf")) + readFile(tempPath("docs.nsf-wal")); }
+
+  std::vector<fs::path> keyFiles() {
+    std::vector<fs::path> out;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(dataDir_ / "keys", ec)) out.push_back(e.path());
+    return out;
+  }
+};
+
+TEST_F(SecurityTest, EncryptedItemsAreUnreadableInTheFileAndOpenWithTheKey) {
+  const std::string secret = "TOPSECRET-7f3a9c-payload";
+  HTDOCHANDLE doc = create();
+  putText(doc, "Public", "PUBLIC-visible-marker");
+  putText(doc, "Secret", secret, HTTYPE_TEXT, 0x0002);
+  ASSERT_EQ(HTItemAppendTextList(doc, "SecretList", (secret + "-list").c_str(), 0, 0), HTSUCCESS);
+  ASSERT_EQ(HTItemPut(doc, "SecretList", 0, 0, HTTYPE_TEXT, (secret + "-list").c_str(), 0x0002), HTSUCCESS);
+  ASSERT_EQ(HTDocumentEncrypt(doc, 0, nullptr), HTSUCCESS);
+  save(doc);
+  const HTID id = idOf(doc);
+  HTDocumentClose(doc, 0);
+
+  const std::string raw = rawDatabase();
+  ASSERT_NE(raw.find("PUBLIC-visible-marker"), std::string::npos);  // the check can see items
+  EXPECT_EQ(raw.find("TOPSECRET-7f3a9c"), std::string::npos);
+
+  auto keys = keyFiles();
+  ASSERT_EQ(keys.size(), 1u);
+  struct stat st {};
+  ASSERT_EQ(::stat(keys[0].c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(raw.find(readFile(keys[0].string())), std::string::npos);  // the key is not in the file
+
+  HTDOCHANDLE again = open(id);
+  EXPECT_EQ(text(again, "Secret"), secret);
+  EXPECT_EQ(entries(again, "SecretList"), std::vector<std::string>{secret + "-list"});
+  HTUINT encrypted = 0;
+  ASSERT_EQ(HTDocumentGetProperty(again, HTDOCUMENT_IS_ENCRYPTED, &encrypted), HTSUCCESS);
+  EXPECT_EQ(encrypted, 1u);
+  HTDocumentClose(again, 0);
+
+  // Without the key the items stay sealed, and saving other changes keeps them intact.
+  const fs::path hidden = dataDir_ / "key.aside";
+  fs::rename(keys[0], hidden);
+  HTDOCHANDLE locked = open(id);
+  HTUINT length = 0;
+  HTINT want = HTTYPE_TEXT;
+  EXPECT_EQ(HTItemGetLength(locked, "Secret", nullptr, &want, &length), HTFAIL_NO_KEY);
+  EXPECT_EQ(text(locked, "Public"), "PUBLIC-visible-marker");
+  putText(locked, "Public", "changed without the key");
+  save(locked);
+  HTDocumentClose(locked, 0);
+  fs::rename(hidden, keys[0]);
+  HTDOCHANDLE restored = open(id);
+  EXPECT_EQ(text(restored, "Secret"), secret);
+  EXPECT_EQ(text(restored, "Public"), "changed without the key");
+  HTDocumentClose(restored, 0);
+}
+
+TEST_F(SecurityTest, EncryptingWithoutFlaggedItemsSealsTheBody) {
+  HTDOCHANDLE doc = create();
+  putText(doc, "Subject", "visible subject");
+  putText(doc, "Body", "BODY-hidden-4411 text", HTTYPE_COMPOSITE);
+  ASSERT_EQ(HTDocumentEncrypt(doc, 0, "team key"), HTSUCCESS);
+  save(doc);
+  EXPECT_EQ(rawDatabase().find("BODY-hidden-4411"), std::string::npos);
+  HTDOCHANDLE again = open(idOf(doc));
+  EXPECT_EQ(text(again, "Body"), "BODY-hidden-4411 text");
+  HTDocumentClose(again, 0);
+  HTDocumentClose(doc, 0);
+}
+
+// libnnotes is loaded as the library loads it, together with the shared engine it forwards to.
+class SigningTest : public SecurityTest {
+ protected:
+  void SetUp() override {
+    SecurityTest::SetUp();
+    engine_ = dlopen(NTHTAPI_PATH, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(engine_, nullptr) << dlerror();
+    nnotes_ = dlopen(NNOTES_PATH, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(nnotes_, nullptr) << dlerror();
+  }
+  void TearDown() override {
+    if (nnotes_) dlclose(nnotes_);
+    if (engine_) dlclose(engine_);
+    SecurityTest::TearDown();
+  }
+  template <typename F>
+  F api(const char* name) {
+    return reinterpret_cast<F>(dlsym(engine_, name));
+  }
+  void* engine_ = nullptr;
+  void* nnotes_ = nullptr;
+};
+
+TEST_F(SigningTest, NsfNoteSignWritesAVerifiableSignature) {
+  // The shared engine is a second copy of the engine in this process; it works on the same
+  // data directory.
+  ASSERT_EQ(api<HT__HTInit_fn>("_HTInit")(HTVERSION_LIBRARY, 0, 0, nullptr), HTSUCCESS);
+  HTDBHANDLE db = 0;
+  ASSERT_EQ(api<HT_HTDatabaseOpen_fn>("HTDatabaseOpen")("", "docs.nsf", 0, &db), HTSUCCESS);
+  HTDOCHANDLE doc = 0;
+  ASSERT_EQ(api<HT_HTDocumentCreate_fn>("HTDocumentCreate")(db, 0, &doc), HTSUCCESS);
+  auto put = api<HT_HTItemPut_fn>("HTItemPut");
+  ASSERT_EQ(put(doc, "Subject", HTTYPE_TEXT, 0, HTTYPE_TEXT, "signed subject", 0), HTSUCCESS);
+  ASSERT_EQ(put(doc, "Body", HTTYPE_COMPOSITE, 0, HTTYPE_TEXT, "signed body", 0), HTSUCCESS);
+  HTUINT noteHandle = 0;
+  ASSERT_EQ(api<HT_HTDocumentGetNotesHandle_fn>("HTDocumentGetNotesHandle")(doc, 0x40000000, &noteHandle), HTSUCCESS);
+  auto sign = reinterpret_cast<HT_NSFNoteSign_fn>(dlsym(nnotes_, "NSFNoteSign"));
+  ASSERT_NE(sign, nullptr);
+  ASSERT_EQ(sign(noteHandle), HTSUCCESS);
+  ASSERT_EQ(api<HT_HTDocumentSave_fn>("HTDocumentSave")(doc, 0), HTSUCCESS);
+  HTID id = 0;
+  ASSERT_EQ(api<HT_HTDocumentGetProperty_fn>("HTDocumentGetProperty")(doc, HTDOCUMENT_DOCID, &id), HTSUCCESS);
+  api<HT_HTDocumentClose_fn>("HTDocumentClose")(doc, 0);
+  EXPECT_EQ(sign(noteHandle), HTFAIL_INVALID_HANDLE);  // only while the document is open
+
+  auto load = reinterpret_cast<HT_OSLoadString_fn>(dlsym(nnotes_, "OSLoadString"));
+  char text[HT_ERROR_TEXT_CAPACITY];
+  EXPECT_GT(load(0, HTFAIL_INVALID_HANDLE, text, sizeof text), 0u);
+  EXPECT_NE(std::string(text).find(std::to_string(noteHandle)), std::string::npos) << text;
+  char tiny[5];
+  EXPECT_EQ(load(0, HTFAIL_ITEM_NOT_FOUND, tiny, sizeof tiny), 4u);
+  EXPECT_EQ(load(0, 0x12345678, text, sizeof text), 0u);
+  EXPECT_STREQ(text, "");
+  api<HT_HTTerm_fn>("HTTerm")(0);
+
+  // Verified by this copy of the engine from the stored document.
+  HTDOCHANDLE stored = open(id);
+  std::shared_ptr<doc::Document> d;
+  ASSERT_EQ(doc::lookupDocument(stored, d), HTSUCCESS);
+  EXPECT_EQ(doc::verifySignature(d->note), userName());
+  HTINT type = 0;
+  HTUINT flags = 0, length = 0;
+  ASSERT_EQ(HTItemGetInfo(stored, "Subject", &type, &flags, &length), HTSUCCESS);
+  EXPECT_EQ(flags & 0x0001, 1u);  // covered items carry the signed flag
+  putText(stored, "Routing", "added later");  // not covered: still verifies
+  EXPECT_TRUE(doc::verifySignature(d->note).has_value());
+  putText(stored, "Subject", "tampered");
+  EXPECT_FALSE(doc::verifySignature(d->note).has_value());
+  HTDocumentClose(stored, 0);
+}
+
+}  // namespace
+}  // namespace quire::engine::test

@@ -1,0 +1,119 @@
+// The quire command-line tool: command groups, argument reading and shared output.
+//
+// Each command group ("db", "acl", "env", ...) lives in its own file and registers itself
+// with one line at namespace scope:
+//
+//   QUIRE_COMMAND_GROUP(db, "db", kDbUsage, RunDb);
+//
+// where RunDb(Context&, Arguments&) gets the arguments after the group name. A command
+// reports bad arguments by throwing UsageError (exit 2, usage of its group on stderr) and a
+// failed operation by throwing Failure (exit 1, "quire: <message>" on stderr); it returns
+// the exit code otherwise. main() loads the engine (Initialize) before any group runs, so a
+// group may use the object model and HTAPI directly.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <iosfwd>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "objects/QRAclEnt.h"
+#include "objects/QRSessn.h"
+
+class TQuireACL;
+class TQuireDatabase;
+
+namespace quirecli {
+
+enum ExitCode : int { kExitOk = 0, kExitFailure = 1, kExitUsage = 2 };
+
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class Failure : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct Context {
+  TQuireSession& session;
+  std::ostream& out;
+};
+
+// The words after the group name. Options ("--name VALUE" or "--name=VALUE") are taken out
+// first, by name; the rest are read in order.
+class Arguments {
+ public:
+  explicit Arguments(std::vector<std::string> words) : words_(std::move(words)) {}
+
+  // Removes and returns the option's value; `fallback` when it is absent.
+  std::string TakeOption(const std::string& name, const std::string& fallback = std::string());
+  bool HasOption(const std::string& name) const;
+  // Removes a switch that takes no value ("--private"); true when it was given.
+  bool TakeFlag(const std::string& name);
+  // The next word; UsageError naming `what` when there is none.
+  std::string Next(const char* what);
+  // The next word, or `fallback` when there is none.
+  std::string NextOr(const std::string& fallback);
+  // The next word without taking it; "" when there is none.
+  std::string Peek() const { return Empty() ? std::string() : words_[next_]; }
+  bool Empty() const { return next_ >= words_.size(); }
+  // UsageError when words are left over, or an unknown option remains.
+  void ExpectEnd() const;
+
+ private:
+  std::vector<std::string> words_;
+  size_t next_ = 0;
+};
+
+using GroupFunction = int (*)(Context&, Arguments&);
+
+struct CommandGroup {
+  const char* name;
+  const char* usage;  // lines "quire <name> ...", each ending in '\n'
+  GroupFunction run;
+};
+
+// Groups in the order of their names; registration happens before main().
+const std::vector<CommandGroup>& Groups();
+const CommandGroup* FindGroup(const std::string& name);
+
+struct GroupRegistration {
+  explicit GroupRegistration(const CommandGroup& group);
+};
+
+#define QUIRE_COMMAND_GROUP(id, name, usage, run) \
+  static const ::quirecli::GroupRegistration quireGroup_##id(::quirecli::CommandGroup{name, usage, run})
+
+// A group's commands by name: runs the one the next word names.
+struct Subcommand {
+  const char* name;
+  GroupFunction run;
+};
+int Dispatch(Context& context, Arguments& arguments, std::initializer_list<Subcommand> commands);
+
+// Shared helpers.
+
+// A database path as the API writes it: '/' becomes '\'.
+std::string ApiPath(const std::string& path);
+// "<message> (0x........)" for an API result code, or the code alone without a message.
+std::string DescribeError(uint32_t code);
+// Opens the database; Failure "cannot open database 'path': ..." when it cannot be opened.
+std::unique_ptr<TQuireDatabase> OpenDatabase(Context& context, const std::string& server, const std::string& path);
+// Failure "<what>: <message>" unless code is 0.
+void Check(uint32_t code, const std::string& what);
+
+bool ParseSwitch(const std::string& value);  // on/off, yes/no, true/false, 1/0; else UsageError
+TQRAccessLevel ParseLevel(const std::string& value);  // name or 0..6; else UsageError
+const char* LevelName(int32_t level);
+
+// The property and ACL listings shared by "db show", "acl show" and "demo".
+void PrintDatabase(Context& context, TQuireDatabase& database);
+void PrintACL(Context& context, TQuireACL& acl);
+
+}  // namespace quirecli

@@ -1,0 +1,96 @@
+// quire: scripts a Quire data directory from the shell.
+//
+//   quire [--data DIR] [--user NAME] <group> <command> [arguments]
+//
+// --data and --user are handed to the engine (QUIRE_DATA, QUIRE_USER) before it is loaded.
+// Exit codes: 0 success, 1 a failed operation, 2 a usage error.
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "binding/Quire01.h"
+#include "objects/QRSessn.h"
+#include "tools/quire/Cli.h"
+
+namespace {
+
+using namespace quirecli;
+
+void PrintUsage(std::ostream& stream) {
+  stream << "usage: quire [--data DIR] [--user NAME] <group> <command> [arguments]\n\n";
+  for (const auto& group : Groups()) stream << group.usage;
+  stream << "\n  --data DIR   use DIR as the local data directory (default: the engine's own)\n"
+            "  --user NAME  act as NAME\n";
+}
+
+bool IsHelp(const std::string& word) { return word == "help" || word == "--help" || word == "-h"; }
+
+// Takes the global options out of the words and hands them to the engine's environment,
+// which it reads when it is loaded.
+void ApplyGlobalOptions(Arguments& arguments) {
+  const std::string data = arguments.TakeOption("--data");
+  if (!data.empty()) setenv("QUIRE_DATA", data.c_str(), 1);
+  const std::string user = arguments.TakeOption("--user");
+  if (!user.empty()) setenv("QUIRE_USER", user.c_str(), 1);
+}
+
+int RunGroup(const CommandGroup& group, Arguments& arguments) {
+  Initialize();
+  if (!HTInitOK) {
+    std::cerr << "quire: the Quire engine could not be started";
+    if (DLLLoaded) std::cerr << ": " << DescribeError(HTGlobalErr);
+    std::cerr << "\n";
+    return kExitFailure;
+  }
+  TQuireSession session;
+  Context context{session, std::cout};
+  return group.run(context, arguments);
+}
+
+int Run(std::vector<std::string> words) {
+  Arguments arguments(std::move(words));
+  const CommandGroup* group = nullptr;
+  try {
+    ApplyGlobalOptions(arguments);
+    if (arguments.Empty()) {
+      PrintUsage(std::cerr);
+      return kExitUsage;
+    }
+    const std::string name = arguments.Next("command group");
+    if (IsHelp(name)) {
+      PrintUsage(std::cout);
+      return kExitOk;
+    }
+    group = FindGroup(name);
+    if (!group) throw UsageError("unknown command '" + name + "'");
+    if (IsHelp(arguments.Peek())) {
+      std::cout << "usage:\n" << group->usage;
+      return kExitOk;
+    }
+    return RunGroup(*group, arguments);
+  } catch (const UsageError& error) {
+    std::cerr << "quire: " << error.what() << "\n";
+    if (group) {
+      std::cerr << "usage:\n" << group->usage;
+    } else {
+      PrintUsage(std::cerr);
+    }
+    return kExitUsage;
+  } catch (const Failure& error) {
+    std::cerr << "quire: " << error.what() << "\n";
+    return kExitFailure;
+  } catch (const std::exception& error) {
+    std::cerr << "quire: " << error.what() << "\n";
+    return kExitFailure;
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> words(argv + 1, argv + argc);
+  const int code = Run(std::move(words));
+  std::cout.flush();
+  return code;
+}
