@@ -25,6 +25,7 @@
 #include "engine/core/Handles.h"
 #include "engine/core/Text.h"
 #include "engine/db/Access.h"
+#include "engine/db/Session.h"
 #include "engine/doc/Crypto.h"
 #include "engine/doc/Document.h"
 #include "engine/doc/Signature.h"
@@ -201,6 +202,7 @@ HT_EXPORT HTSTATUS HTDocumentSave(HTDOCHANDLE handle, HTUINT flags) {
                                          " was changed by someone else since it was opened");
       if (HTSTATUS s = doc::requireChange(h, *stored, storedItems(h, stored->id))) return s;
     }
+    database.setDelayedCommit(h.settings.delayCommit != 0 || db::settings().delayCommit != 0);
     store::Transaction tx(database.conn());
     doc::saveNote(database, database.conn(), note);
     tx.commit();
@@ -225,6 +227,7 @@ HT_EXPORT HTSTATUS HTDocumentDelete(HTDBHANDLE handle, HTID id, HTUINT flags) {
     if (!header) return fail(HTFAIL_NOTE_NOT_FOUND, "No document with ID " + std::to_string(id) + " in " + h->apiPath());
     if (header->deleted) return fail(HTFAIL_NOTE_DELETED, "Document " + std::to_string(id) + " is already deleted");
     if (HTSTATUS s = doc::requireDelete(*h, *header, storedItems(*h, id))) return s;
+    database.setDelayedCommit(h->settings.delayCommit != 0 || db::settings().delayCommit != 0);
     store::Transaction tx(database.conn());
     doc::deleteNote(database, database.conn(), id);
     tx.commit();

@@ -132,6 +132,12 @@ Database::Database(fs::path file, std::unique_ptr<store::Connection> conn)
 
 Database::~Database() = default;
 
+void Database::setDelayedCommit(bool delayed) {
+  if (delayed == delayedCommit_) return;
+  conn_->exec(delayed ? "PRAGMA synchronous = NORMAL" : "PRAGMA synchronous = FULL");
+  delayedCommit_ = delayed;
+}
+
 std::shared_ptr<Database> findOpen(const fs::path& file) {
   std::lock_guard lock(gRegistryMutex);
   auto it = registry().find(key(file));

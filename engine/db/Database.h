@@ -46,6 +46,11 @@ class Database {
   uint32_t serial() const { return serial_; }
 
   std::unique_lock<std::recursive_mutex> lock() { return std::unique_lock(mutex_); }
+
+  // Durability of the next commits, only while lock() is held. Normally every commit is
+  // synced to disk (it survives power loss); with delayed commit it reaches the write-ahead
+  // log without a sync, which still survives the process being killed but not a power cut.
+  void setDelayedCommit(bool delayed);
   // Only while lock() is held.
   store::Connection& conn() { return *conn_; }
 
@@ -54,6 +59,7 @@ class Database {
   std::unique_ptr<store::Connection> conn_;
   std::recursive_mutex mutex_;
   uint32_t serial_;
+  bool delayedCommit_ = false;
 };
 
 // Per-handle settings (HTDATABASE_* properties that are not stored in the file).
