@@ -25,14 +25,14 @@ const std::set<std::string> kExtensions = {"HTQuireEvaluate", "HTQuireSignNote"}
 
 TEST(EngineExports, EveryContractNameResolvesFromTheSharedLibrary) {
   EXPECT_EQ(contractNames().size(), size_t(HT_ENTRY_POINT_COUNT));
-  void* lib = dlopen(NTHTAPI_PATH, RTLD_NOW | RTLD_LOCAL);
+  // NODELETE: unmapping the library at dlclose would hide its statics from the leak checker.
+  void* lib = dlopen(NTHTAPI_PATH, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
   ASSERT_NE(lib, nullptr) << dlerror();
   for (const std::string& name : contractNames()) EXPECT_NE(dlsym(lib, name.c_str()), nullptr) << name;
   EXPECT_EQ(dlsym(lib, "HTDatabaseReOpen"), nullptr);  // exported under its contract name only
-  auto fn = reinterpret_cast<HT_HTServerExecute_fn>(dlsym(lib, "HTServerExecute"));
+  auto fn = reinterpret_cast<HT_HTAddinSetStatus_fn>(dlsym(lib, "HTAddinSetStatus"));
   ASSERT_NE(fn, nullptr);
-  char reply[8];
-  EXPECT_EQ(fn("x", "show tasks", sizeof reply, reply), HTFAIL_NOT_IMPLEMENTED);
+  EXPECT_EQ(fn("idle"), HTFAIL_NOT_IMPLEMENTED);
   dlclose(lib);
 }
 
