@@ -24,9 +24,11 @@ namespace {
 namespace fs = std::filesystem;
 
 std::mutex gRegistryMutex;
+// Never destroyed: closing databases at HTTerm, which may run from the host's exit handler,
+// still looks here after later-made statics are gone.
 std::map<std::string, std::weak_ptr<Database>>& registry() {
-  static std::map<std::string, std::weak_ptr<Database>> r;
-  return r;
+  static auto* r = new std::map<std::string, std::weak_ptr<Database>>;
+  return *r;
 }
 std::atomic<uint32_t> gSerial{0};
 
