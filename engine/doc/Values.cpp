@@ -294,7 +294,7 @@ std::string formatDateTime(const HTDATETIME& value, const HTINTERNATIONAL& intl)
     }
     out += two(hour) + sep + two(p[HTDTUNIT_MINUTE]) + sep + two(p[HTDTUNIT_SECOND]);
     if (p[HTDTUNIT_HUNDREDTH] > 0) {
-      char ms[8];
+      char ms[16];
       std::snprintf(ms, sizeof ms, "%c%03d", decimalChar(intl), p[HTDTUNIT_HUNDREDTH]);
       out += ms;
     }

@@ -1,0 +1,354 @@
+// bench_documents: documents created per second through the object model and through the
+// raw C API, in one run.
+//
+//   bench_documents [COUNT] [--tags N] [--only objects|raw] [--keep]
+//
+// In a fresh temporary data directory, COUNT documents (default 100000) of five items --
+// Form and Subject (text), Amount (number), Due (date-time), Tags (a text list of N entries,
+// default 2) -- are created twice, each time into a database of its own, the two ways taking
+// turns in blocks of 1000 documents so that both meet the same disk and machine load:
+//   object model: TQuireDatabase::CreateDocument, the Append...Item calls (AddEntry for the
+//                 further tags), Save, one TQuireDocument per document;
+//   raw C API:    HTDocumentCreate, one HTItemPut per item, HTDocumentSave, HTDocumentClose.
+// Both write the same values. The program prints documents per second for each (wall time,
+// and CPU time: every save is a durable commit, so on a disk most of the wall time is spent
+// waiting for it), the ratio of their times (object model / raw) against the 1.3 target and
+// the object model's rate against 50,000 documents per second. The data directory is made
+// under $TMPDIR (default /tmp); TMPDIR=/dev/shm measures without the disk. Afterwards it
+// checks that each database holds COUNT documents whose first and last carry the five items,
+// so a run that silently wrote nothing cannot pass for a fast one. Exit status: 0 when both runs worked (targets met or not), 1 otherwise.
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "binding/Quire01.h"
+#include "objects/QRDbase.h"
+#include "objects/QRDoccol.h"
+#include "objects/Quiredoc.h"
+#include "rtl/DateTime.h"
+
+namespace {
+
+constexpr double kRatioTarget = 1.3;
+constexpr double kRateTarget = 50000.0;
+constexpr long kBlock = 1000;  // documents per turn of each way
+
+struct Options {
+  long count = 100000;
+  int tags = 2;
+  bool objects = true;
+  bool raw = true;
+  bool keep = false;
+};
+
+[[noreturn]] void Fail(const std::string& what, uint32_t code = 0) {
+  std::string message = what;
+  if (code != 0) message += ": " + GetNotesErrorText(code);
+  throw std::runtime_error(message);
+}
+
+Options ParseOptions(int argc, char** argv) {
+  Options options;
+  for (int index = 1; index < argc; ++index) {
+    const std::string word = argv[index];
+    if (word == "--tags" && index + 1 < argc) {
+      options.tags = std::atoi(argv[++index]);
+    } else if (word == "--only" && index + 1 < argc) {
+      const std::string which = argv[++index];
+      options.objects = which == "objects";
+      options.raw = which == "raw";
+    } else if (word == "--keep") {
+      options.keep = true;
+    } else if (!word.empty() && word[0] != '-') {
+      options.count = std::atol(word.c_str());
+    } else {
+      throw std::invalid_argument("usage: bench_documents [COUNT] [--tags N] [--only objects|raw] [--keep]");
+    }
+  }
+  if (options.count < 1 || options.tags < 1 || (!options.objects && !options.raw)) {
+    throw std::invalid_argument("COUNT and --tags must be at least 1; --only takes objects or raw");
+  }
+  return options;
+}
+
+// The values of document `i`, the same for both ways of writing it.
+std::string SubjectOf(long i) { return "Invoice " + std::to_string(i); }
+double AmountOf(long i) { return 10.0 + static_cast<double>(i % 1000) * 1.25; }
+// Whole seconds, since the object model writes dates as text to the second.
+rtl::TDateTime DueOf(long i) {
+  return rtl::EncodeDateTime(2026, 12, 8, 9, 0, 0) + static_cast<double>(i % 50000) * 61.0 / rtl::kSecsPerDay;
+}
+std::vector<std::string> TagsOf(long i, int count) {
+  std::vector<std::string> tags{"alpha"};
+  for (int k = 1; k < count; ++k) tags.push_back("tag" + std::to_string(k) + "-" + std::to_string(i % 10));
+  return tags;
+}
+
+// Wall time and the process's CPU time: their difference is time spent waiting, mostly for
+// the disk to confirm each commit.
+struct Times {
+  double wall = 0.0;
+  double cpu = 0.0;
+};
+
+double CpuSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+template <class Work>
+void Timed(Times& total, Work work) {
+  using Clock = std::chrono::steady_clock;
+  const auto wallStart = Clock::now();
+  const double cpuStart = CpuSeconds();
+  work();
+  total.cpu += CpuSeconds() - cpuStart;
+  total.wall += std::chrono::duration<double>(Clock::now() - wallStart).count();
+}
+
+void CreateDatabase(const std::string& path) {
+  const HTSTATUS status = HTAPI.HTDatabaseCreate("", path.c_str(), path.c_str(), "", HTDBCLASS_DATABASE);
+  if (status != 0) Fail("cannot create " + path, status);
+}
+
+// Writes documents through the object model: one TQuireDocument per document.
+class ObjectModelWriter {
+ public:
+  ObjectModelWriter(const std::string& path, int tags) : database_("", path), tags_(tags) {
+    if (!database_.Opened) Fail("cannot open " + path, database_.LastError);
+  }
+
+  void Write(long from, long to) {
+    for (long i = from; i < to; ++i) {
+      auto document = database_.CreateDocument("");
+      if (!document) Fail("CreateDocument failed at document " + std::to_string(i));
+      document->AppendTextItem("Form", "Invoice");
+      document->AppendTextItem("Subject", SubjectOf(i));
+      document->AppendNumberItem("Amount", AmountOf(i));
+      document->AppendDateTimeItem("Due", DueOf(i));
+      const std::vector<std::string> tags = TagsOf(i, tags_);
+      document->AppendTextListItem("Tags", tags.front());
+      if (tags.size() > 1) {
+        auto* list = static_cast<TQuireTextListItem*>(document->GetItem(document->Items.Count() - 1));
+        for (size_t k = 1; k < tags.size(); ++k) list->AddEntry(tags[k]);
+      }
+      document->Save();
+      if (document->LastError != 0) Fail("Save failed at document " + std::to_string(i), document->LastError);
+    }
+  }
+
+ private:
+  TQuireDatabase database_;
+  int tags_;
+};
+
+// Text-list data as the API takes it: a 32-bit count, then per entry a 32-bit length, the
+// bytes and a terminating zero.
+void EncodeTextList(const std::vector<std::string>& entries, std::vector<char>& data) {
+  data.clear();
+  const auto put32 = [&data](uint32_t value) {
+    const char* bytes = reinterpret_cast<const char*>(&value);
+    data.insert(data.end(), bytes, bytes + 4);
+  };
+  put32(static_cast<uint32_t>(entries.size()));
+  for (const std::string& entry : entries) {
+    put32(static_cast<uint32_t>(entry.size()));
+    data.insert(data.end(), entry.begin(), entry.end());
+    data.push_back('\0');
+  }
+}
+
+void DueParts(long i, HTINT (&parts)[HTDATETIME_PART_COUNT]) {
+  int year, month, day, hour, minute, second, millisecond;
+  rtl::DecodeDateTime(DueOf(i), year, month, day, hour, minute, second, millisecond);
+  std::memset(parts, 0, sizeof parts);
+  parts[HTDTUNIT_YEAR] = year;
+  parts[HTDTUNIT_MONTH] = month;
+  parts[HTDTUNIT_DAY] = day;
+  parts[HTDTUNIT_HOUR] = hour;
+  parts[HTDTUNIT_MINUTE] = minute;
+  parts[HTDTUNIT_SECOND] = second;
+  parts[HTDTUNIT_HUNDREDTH] = millisecond;
+}
+
+// Writes the same documents through the C API alone.
+class RawApiWriter {
+ public:
+  RawApiWriter(const std::string& path, int tags) : tags_(tags) {
+    if (const HTSTATUS status = HTAPI.HTDatabaseOpen("", path.c_str(), 0, &database_)) {
+      Fail("cannot open " + path, status);
+    }
+  }
+  ~RawApiWriter() { HTAPI.HTDatabaseClose(database_, 0); }
+  RawApiWriter(const RawApiWriter&) = delete;
+  RawApiWriter& operator=(const RawApiWriter&) = delete;
+
+  void Write(long from, long to) {
+    for (long i = from; i < to; ++i) {
+      HTSTATUS first = 0;
+      const auto step = [&first](HTSTATUS status) {
+        if (first == 0) first = status;
+      };
+      HTDOCHANDLE document = 0;
+      if (const HTSTATUS status = HTAPI.HTDocumentCreate(database_, 0, &document)) {
+        Fail("HTDocumentCreate failed", status);
+      }
+      step(HTAPI.HTItemPut(document, "Form", HTTYPE_TEXT, 0, HTTYPE_TEXT, "Invoice", 0));
+      const std::string subject = SubjectOf(i);
+      step(HTAPI.HTItemPut(document, "Subject", HTTYPE_TEXT, 0, HTTYPE_TEXT, subject.c_str(), 0));
+      const double amount = AmountOf(i);
+      step(HTAPI.HTItemPut(document, "Amount", HTTYPE_NUMBER, sizeof amount, HTTYPE_NUMBER, &amount, 0));
+      HTINT parts[HTDATETIME_PART_COUNT];
+      DueParts(i, parts);
+      HTDATETIME due{};
+      step(HTAPI.HTDatetimeCreate(parts, 1, &due));
+      step(HTAPI.HTItemPut(document, "Due", HTTYPE_DATETIME, 0, HTTYPE_DATETIME, &due, 0));
+      EncodeTextList(TagsOf(i, tags_), tagData_);
+      step(HTAPI.HTItemPut(document, "Tags", HTTYPE_TEXT_LIST, static_cast<HTUINT>(tagData_.size()),
+                           HTTYPE_TEXT_LIST, tagData_.data(), 0));
+      step(HTAPI.HTDocumentSave(document, 0));
+      step(HTAPI.HTDocumentClose(document, 0));
+      if (first != 0) Fail("raw document " + std::to_string(i) + " failed", first);
+    }
+  }
+
+ private:
+  HTDBHANDLE database_ = 0;
+  int tags_;
+  std::vector<char> tagData_;
+};
+
+void CheckDocument(TQuireDocument& document, const std::string& path) {
+  const struct {
+    const char* name;
+    TQRItemType type;
+  } expected[] = {{"Form", qrTypeText},
+                  {"Subject", qrTypeText},
+                  {"Amount", qrTypeNumber},
+                  {"Due", qrTypeDateTime},
+                  {"Tags", qrTypeTextList}};
+  for (const auto& item : expected) {
+    TQuireItem* found = document.GetItemByName(item.name);
+    if (!found || found->ItemType != item.type) Fail(path + ": a document lacks its " + item.name + " item");
+  }
+}
+
+// The database holds `count` documents, and the first and the last carry the five items.
+void Verify(const std::string& path, long count) {
+  TQuireDatabase database("", path);
+  if (!database.Opened) Fail("cannot reopen " + path, database.LastError);
+  auto all = database.AllDocuments();
+  if (!all) Fail("cannot list the documents of " + path);
+  if (all->GetCount() != count) {
+    Fail(path + " holds " + std::to_string(all->GetCount()) + " documents, not " + std::to_string(count));
+  }
+  auto first = all->GetFirstDocument();
+  if (!first) Fail("cannot open the first document of " + path, all->LastError);
+  CheckDocument(*first, path);
+  auto last = all->GetLastDocument();
+  if (!last) Fail("cannot open the last document of " + path, all->LastError);
+  CheckDocument(*last, path);
+}
+
+std::string MakeDataDirectory() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "quire-bench-documents-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a temporary directory");
+  return pattern;
+}
+
+void PrintRate(const char* label, long count, const Times& times) {
+  std::printf("%-14s %9.0f documents/s  (%.2f s; CPU %.2f s, %.0f documents per CPU second)\n", label,
+              static_cast<double>(count) / times.wall, times.wall, times.cpu, static_cast<double>(count) / times.cpu);
+}
+
+int Run(const Options& options, const std::string& dataDirectory) {
+  setenv("QUIRE_DATA", dataDirectory.c_str(), 1);
+  setenv("QUIRE_USER", "Bench User", 1);
+  Initialize();
+  if (!HTInitOK) Fail("the engine could not be started", HTGlobalErr);
+  std::printf("%ld documents of 5 items (Tags: %d entries) in %s\n", options.count, options.tags,
+              dataDirectory.c_str());
+  std::fflush(stdout);
+
+  std::unique_ptr<RawApiWriter> raw;
+  std::unique_ptr<ObjectModelWriter> objects;
+  if (options.raw) {
+    CreateDatabase("raw.nsf");
+    raw = std::make_unique<RawApiWriter>("raw.nsf", options.tags);
+  }
+  if (options.objects) {
+    CreateDatabase("objects.nsf");
+    objects = std::make_unique<ObjectModelWriter>("objects.nsf", options.tags);
+  }
+  // The two ways take turns, block by block and in alternating order, so that both meet the
+  // same disk and the same load from other programs.
+  Times rawTimes;
+  Times objectTimes;
+  for (long from = 0, block = 0; from < options.count; from += kBlock, ++block) {
+    const long to = std::min(options.count, from + kBlock);
+    const auto runRaw = [&] {
+      if (raw) Timed(rawTimes, [&] { raw->Write(from, to); });
+    };
+    const auto runObjects = [&] {
+      if (objects) Timed(objectTimes, [&] { objects->Write(from, to); });
+    };
+    if (block % 2 == 0) {
+      runRaw();
+      runObjects();
+    } else {
+      runObjects();
+      runRaw();
+    }
+  }
+  raw.reset();
+  objects.reset();
+
+  if (options.raw) PrintRate("raw C API:", options.count, rawTimes);
+  if (options.objects) PrintRate("object model:", options.count, objectTimes);
+  std::fflush(stdout);
+  if (options.raw) Verify("raw.nsf", options.count);
+  if (options.objects) Verify("objects.nsf", options.count);
+  if (options.raw && options.objects) {
+    const double ratio = objectTimes.wall / rawTimes.wall;
+    const double rate = static_cast<double>(options.count) / objectTimes.wall;
+    std::printf("ratio (object model time / raw time): %.3f  (target <= %.1f: %s); in CPU time %.3f\n", ratio,
+                kRatioTarget, ratio <= kRatioTarget ? "met" : "MISSED", objectTimes.cpu / rawTimes.cpu);
+    std::printf("object model rate: %.0f documents/s  (target >= %.0f: %s)\n", rate, kRateTarget,
+                rate >= kRateTarget ? "met" : "MISSED");
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  try {
+    options = ParseOptions(argc, argv);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "%s\n", error.what());
+    return 2;
+  }
+  std::string dataDirectory;
+  int code = 1;
+  try {
+    dataDirectory = MakeDataDirectory();
+    code = Run(options, dataDirectory);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "bench_documents: %s\n", error.what());
+  }
+  if (!dataDirectory.empty() && !options.keep) {
+    std::error_code ignored;
+    std::filesystem::remove_all(dataDirectory, ignored);
+  }
+  return code;
+}
