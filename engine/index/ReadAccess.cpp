@@ -109,4 +109,14 @@ std::unordered_set<HTID> ReadAccess::unreadable(store::Connection& conn) const {
   return out;
 }
 
+std::unordered_set<HTID> ReadAccess::unreadable(const std::unordered_map<HTID, AccessNames>& access) const {
+  std::unordered_set<HTID> out;
+  if (!restricted_) return out;
+  for (const auto& [note, a] : access) {
+    if (!a.hasReaders) continue;
+    if (std::none_of(a.names.begin(), a.names.end(), [&](const std::string& n) { return admits(n); })) out.insert(note);
+  }
+  return out;
+}
+
 }  // namespace quire::engine::index

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -28,6 +29,12 @@ namespace quire::engine::index {
 constexpr uint32_t kItemEncrypted = 0x0002;
 constexpr uint32_t kItemAuthors = 0x0020;
 constexpr uint32_t kItemReaders = 0x0400;
+
+// What a document's Readers and Authors items list (kept only for documents with such items).
+struct AccessNames {
+  bool hasReaders = false;         // a non-empty Readers item: the document is restricted
+  std::vector<std::string> names;  // every entry of its Readers and Authors items
+};
 
 class ReadAccess {
  public:
@@ -48,6 +55,8 @@ class ReadAccess {
   // Every live document of the database that this reader may NOT read. One query over the
   // Readers/Authors items; empty (and no query) when not restricted.
   std::unordered_set<HTID> unreadable(store::Connection& conn) const;
+  // The same from names gathered beforehand (SummaryCache::access).
+  std::unordered_set<HTID> unreadable(const std::unordered_map<HTID, AccessNames>& access) const;
 
  private:
   bool restricted_ = false;

@@ -24,6 +24,11 @@ void leave(const Connection& c) {
 
 }  // namespace
 
+bool inTransaction(const Connection& conn) {
+  std::lock_guard lock(gDepthMutex);
+  return gDepth.count(&conn) != 0;
+}
+
 Transaction::Transaction(Connection& conn) : conn_(conn), depth_(enter(conn)) {
   try {
     if (depth_ == 0) {

@@ -30,4 +30,8 @@ class Transaction {
   std::string savepoint_;
 };
 
+// Whether a Transaction is open on `conn` (caches that must not keep what an uncommitted
+// transaction shows ask this).
+bool inTransaction(const Connection& conn);
+
 }  // namespace quire::engine::store

@@ -1,0 +1,422 @@
+#include "engine/index/FullText.h"
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
+#include <unordered_map>
+
+#include "engine/core/DateTime.h"
+#include "engine/core/Status.h"
+#include "engine/doc/NoteEvents.h"
+#include "engine/ftquery/FtQuery.h"
+#include "engine/index/NoteContext.h"
+#include "engine/index/SummaryCache.h"
+#include "engine/store/ItemCodec.h"
+#include "engine/store/Properties.h"
+#include "engine/store/Schema.h"
+#include "engine/store/Transaction.h"
+
+namespace quire::engine::index::fulltext {
+namespace {
+
+using ftquery::ItemText;
+
+// The index table appears and disappears with HTDatabaseCreateFTIndex/DeleteFTIndex; the
+// part only records the layout version so a later layout can convert old files.
+const bool kSchemaRegistered = store::registerSchemaPart({"fulltext", 1, [](store::Connection&, int) {}});
+
+bool validUtf8(const uint8_t* p, size_t n) {
+  size_t i = 0;
+  while (i < n) {
+    const uint8_t c = p[i];
+    if (c == 0) return false;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    size_t len = (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+    if (len == 0 || i + len > n) return false;
+    if (len == 2 && c < 0xC2) return false;  // overlong
+    for (size_t k = 1; k < len; ++k)
+      if ((p[i + k] & 0xC0) != 0x80) return false;
+    i += len;
+  }
+  return true;
+}
+
+bool endsWithNoCase(std::string_view s, std::string_view suffix) {
+  if (s.size() < suffix.size()) return false;
+  for (size_t i = 0; i < suffix.size(); ++i) {
+    char c = s[s.size() - suffix.size() + i];
+    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    if (c != suffix[i]) return false;
+  }
+  return true;
+}
+
+// The text of an HTML page: tags dropped (a tag separates words), the common entities read.
+std::string htmlText(std::string_view html) {
+  std::string out;
+  out.reserve(html.size());
+  size_t i = 0;
+  while (i < html.size()) {
+    const char c = html[i];
+    if (c == '<') {
+      size_t end = html.find('>', i);
+      out += ' ';
+      if (end == std::string_view::npos) break;
+      i = end + 1;
+    } else if (c == '&') {
+      size_t end = html.find(';', i);
+      std::string_view ent = end == std::string_view::npos || end - i > 10 ? std::string_view() : html.substr(i + 1, end - i - 1);
+      if (ent == "amp") out += '&';
+      else if (ent == "lt") out += '<';
+      else if (ent == "gt") out += '>';
+      else if (ent == "quot") out += '"';
+      else if (ent == "apos") out += '\'';
+      else if (ent == "nbsp") out += ' ';
+      else if (!ent.empty() && ent[0] == '#') out += ' ';  // numeric: a separator is enough
+      else {
+        out += '&';
+        ++i;
+        continue;
+      }
+      i = end + 1;
+    } else {
+      out += c;
+      ++i;
+    }
+  }
+  return out;
+}
+
+// The texts of the items the index holds.
+void itemTexts(const std::vector<store::StoredItem>& items, std::vector<ItemText>& out) {
+  for (const auto& item : items) {
+    if (item.name.empty() || item.name[0] == '$' || (item.flags & kItemEncrypted)) continue;
+    ItemText t;
+    t.name = item.name;
+    switch (item.type) {
+      case HTTYPE_TEXT:
+        t.values.emplace_back(item.value.begin(), item.value.end());
+        break;
+      case HTTYPE_TEXT_LIST:
+        if (!store::codec::decodeTextList(item.value, t.values)) continue;
+        break;
+      case HTTYPE_NUMBER: {
+        double d = 0;
+        if (!store::codec::decodeNumber(item.value, d)) continue;
+        t.values.push_back(numberText(d));
+        break;
+      }
+      case HTTYPE_NUMBER_LIST: {
+        std::vector<double> list;
+        if (!store::codec::decodeNumberList(item.value, list)) continue;
+        for (double d : list) t.values.push_back(numberText(d));
+        break;
+      }
+      case HTTYPE_COMPOSITE: {
+        std::string text;
+        if (!compositePlainText(item.value.data(), item.value.size(), text)) continue;
+        t.values.push_back(std::move(text));
+        break;
+      }
+      default:
+        continue;
+    }
+    out.push_back(std::move(t));
+  }
+}
+
+// The text attachments of a note, appended as items "$file:<name>".
+void attachmentTexts(store::Connection& conn, HTID note, std::vector<ItemText>& out) {
+  auto st = conn.prepare("SELECT name, bytes FROM attachments WHERE note_id = ?1 AND size <= ?2 ORDER BY attachment_id");
+  st->bind(1, int64_t(note)).bind(2, int64_t(kMaxAttachmentText));
+  while (st->step()) {
+    const std::string name = st->text(0);
+    const store::Blob bytes = st->blob(1);
+    if (bytes.size() > kMaxAttachmentText || !validUtf8(bytes.data(), bytes.size())) continue;
+    std::string text(bytes.begin(), bytes.end());
+    if (endsWithNoCase(name, ".html") || endsWithNoCase(name, ".htm")) text = htmlText(text);
+    out.push_back(ItemText{"$file:" + name, {std::move(text)}});
+  }
+}
+
+bool tableExists(store::Connection& conn) {
+  auto st = conn.prepare("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?1");
+  st->bind(1, kTable);
+  return st->step();
+}
+
+size_t textBytes(const std::vector<ItemText>& texts) {
+  size_t n = 0;
+  for (const auto& t : texts)
+    for (const auto& v : t.values) n += v.size();
+  return n;
+}
+
+void writeRow(store::Connection& conn, HTID note, const std::vector<ItemText>& texts) {
+  const ftquery::FtsRow row = ftquery::buildFtsRow(texts);
+  conn.prepare(std::string("DELETE FROM ") + kTable + " WHERE rowid = ?1")->bind(1, int64_t(note)).run();
+  conn.prepare(std::string("INSERT INTO ") + kTable + "(rowid, body, fields) VALUES(?1, ?2, ?3)")
+      ->bind(1, int64_t(note))
+      .bind(2, row.body)
+      .bind(3, row.fields)
+      .run();
+}
+
+// Every live document with all its items, in note ID order (one pass over the items).
+template <typename Visit>
+void forEachDocumentText(store::Connection& conn, Visit visit) {
+  std::unordered_set<HTID> withFiles;
+  {
+    auto st = conn.prepare("SELECT DISTINCT note_id FROM attachments");
+    while (st->step()) withFiles.insert(HTID(st->int64(0)));
+  }
+  auto st = conn.prepare(
+      "SELECT n.note_id, n.modified, i.name, i.type, i.flags, i.value FROM notes n "
+      "LEFT JOIN items i ON i.note_id = n.note_id WHERE n.note_class = ?1 AND n.deleted = 0 "
+      "ORDER BY n.note_id, i.ordinal");
+  st->bind(1, int64_t(store::note_class::kDocument));
+  HTID current = 0;
+  int64_t modified = 0;
+  std::vector<store::StoredItem> items;
+  auto flush = [&] {
+    if (current == 0) return;
+    std::vector<ItemText> texts;
+    itemTexts(items, texts);
+    if (withFiles.count(current)) attachmentTexts(conn, current, texts);
+    visit(current, modified, texts);
+  };
+  while (st->step()) {
+    const HTID id = HTID(st->int64(0));
+    if (id != current) {
+      flush();
+      current = id;
+      modified = st->int64(1);
+      items.clear();
+    }
+    if (st->isNull(2)) continue;
+    store::StoredItem item;
+    item.name = st->text(2);
+    item.type = HTINT(st->int64(3));
+    item.flags = uint32_t(st->int64(4));
+    item.value = st->blob(5);
+    items.push_back(std::move(item));
+  }
+  flush();
+}
+
+// Scores on 1..100 relative to the best hit.
+void scale(std::vector<Hit>& hits, const std::vector<double>& raw) {
+  double best = 0;
+  for (double r : raw) best = std::max(best, r);
+  for (size_t k = 0; k < hits.size(); ++k) {
+    double s = best > 0 ? 100.0 * raw[k] / best : 100.0;
+    hits[k].score = uint32_t(std::clamp(std::lround(s), 1L, 100L));
+  }
+}
+
+HTSTATUS parse(std::string_view query, std::optional<ftquery::Query>& out) {
+  auto parsed = ftquery::Query::parse(query);
+  if (!parsed) return fail(HTFAIL_FTQUERY_SYNTAX, parsed.error().message);
+  out.emplace(std::move(parsed).value());
+  return HTSUCCESS;
+}
+
+// The observer: keep rows current inside the writing transaction.
+void onSaved(db::Database&, store::Connection& conn, const doc::SavedNote& note) {
+  if (note.header.noteClass != store::note_class::kDocument || !indexed(conn)) return;
+  if (note.header.deleted) {
+    conn.prepare(std::string("DELETE FROM ") + kTable + " WHERE rowid = ?1")->bind(1, int64_t(note.header.id)).run();
+    return;
+  }
+  std::vector<ItemText> texts;
+  itemTexts(note.items, texts);
+  attachmentTexts(conn, note.header.id, texts);
+  writeRow(conn, note.header.id, texts);
+}
+
+void onDeleted(db::Database&, store::Connection& conn, const store::NoteHeader& header) {
+  if (!indexed(conn)) return;
+  conn.prepare(std::string("DELETE FROM ") + kTable + " WHERE rowid = ?1")->bind(1, int64_t(header.id)).run();
+}
+
+const bool kObserverRegistered = doc::registerNoteObserver({"fulltext", &onSaved, &onDeleted});
+
+}  // namespace
+
+bool indexed(store::Connection& conn) { return store::prop::getInt(conn, store::prop::kFtIndexed, 0) != 0; }
+
+HTSTATUS create(db::Database& database, bool rebuild, HTFTSTATS* stats) {
+  (void)kSchemaRegistered;
+  (void)kObserverRegistered;
+  auto lock = database.lock();
+  store::Connection& conn = database.conn();
+  if (conn.dialect() != store::Dialect::Sqlite)
+    return fail(HTFAIL_NOT_IMPLEMENTED, "Full-text indexes need the SQLite storage backend");
+  store::Transaction tx(conn);
+  std::unordered_set<HTID> before;
+  if (tableExists(conn)) {
+    auto st = conn.prepare(std::string("SELECT rowid FROM ") + kTable);
+    while (st->step()) before.insert(HTID(st->int64(0)));
+    conn.exec(std::string("DROP TABLE ") + kTable);
+  }
+  (void)rebuild;  // an existing index is rebuilt either way: see FullText.h
+  conn.exec(ftquery::ftsCreateTableSql(kTable));
+  HTFTSTATS s{};
+  uint64_t bytes = 0;
+  forEachDocumentText(conn, [&](HTID note, int64_t, const std::vector<ItemText>& texts) {
+    writeRow(conn, note, texts);
+    ++s.documentsIndexed;
+    bytes += textBytes(texts);
+    before.erase(note);
+  });
+  s.documentsDeleted = uint32_t(before.size());
+  s.bytesIndexed = uint32_t(std::min<uint64_t>(bytes, 0xFFFFFFFFu));
+  store::prop::set(conn, store::prop::kFtIndexed, int64_t(1));
+  store::prop::set(conn, store::prop::kFtLastIndexed, dt::pack(dt::now()));
+  tx.commit();
+  if (stats) *stats = s;
+  return HTSUCCESS;
+}
+
+HTSTATUS drop(db::Database& database) {
+  auto lock = database.lock();
+  store::Connection& conn = database.conn();
+  store::Transaction tx(conn);
+  if (tableExists(conn)) conn.exec(std::string("DROP TABLE ") + kTable);
+  store::prop::set(conn, store::prop::kFtIndexed, int64_t(0));
+  tx.commit();
+  return HTSUCCESS;
+}
+
+namespace {
+
+// Documents the reader may not read: from the summary cache when the caller has the shared
+// database, else straight from the items.
+std::unordered_set<HTID> unreadableFor(db::Database& database, const std::shared_ptr<db::Database>* shared,
+                                       const ReadAccess& reader) {
+  if (!reader.restricted()) return {};
+  if (shared == nullptr) return reader.unreadable(database.conn());
+  auto cache = SummaryCache::of(*shared);
+  cache->sync(database.conn());
+  return reader.unreadable(cache->access(database.conn()));
+}
+
+HTSTATUS scanImpl(db::Database& database, const std::shared_ptr<db::Database>* shared, const ReadAccess& reader,
+                  std::string_view query, const std::unordered_set<HTID>* within, std::vector<Hit>& out) {
+  out.clear();
+  std::optional<ftquery::Query> parsed;
+  if (HTSTATUS s = parse(query, parsed)) return s;
+  // Relevance without an index: how often the query's words occur.
+  const std::vector<std::string> words = ftquery::tokenize(query);
+  auto lock = database.lock();
+  store::Connection& conn = database.conn();
+  const std::unordered_set<HTID> unreadable = unreadableFor(database, shared, reader);
+  std::vector<double> raw;
+  forEachDocumentText(conn, [&](HTID note, int64_t modified, const std::vector<ItemText>& texts) {
+    if (unreadable.count(note) || (within && !within->count(note))) return;
+    const ftquery::TokenizedDocument doc(texts);
+    if (!parsed->matches(doc)) return;
+    double tf = 0;
+    for (const auto& token : doc.body())
+      for (const auto& w : words)
+        if (token.starts_with(w)) tf += 1;
+    out.push_back(Hit{note, 0, modified});
+    raw.push_back(tf / std::sqrt(double(doc.body().size()) + 1.0) + 1e-9);
+  });
+  scale(out, raw);
+  return HTSUCCESS;
+}
+
+HTSTATUS searchImpl(db::Database& database, const std::shared_ptr<db::Database>* shared, const ReadAccess& reader,
+                    std::string_view query, const std::unordered_set<HTID>* within, std::vector<Hit>& out,
+                    unsigned fill) {
+  out.clear();
+  auto lock = database.lock();
+  store::Connection& conn = database.conn();
+  if (!indexed(conn) || !tableExists(conn)) return scanImpl(database, shared, reader, query, within, out);
+  std::optional<ftquery::Query> parsed;
+  if (HTSTATUS s = parse(query, parsed)) return s;
+  const std::unordered_set<HTID> unreadable = unreadableFor(database, shared, reader);
+  // Deleted documents leave the index in the transaction that deletes them, so the index
+  // alone answers; the notes table is joined only for dates.
+  std::string sql = "SELECT f.rowid";
+  sql += (fill & kScores) ? std::string(", bm25(") + kTable + ")" : std::string(", 0");
+  sql += (fill & kDates) ? ", n.modified" : ", 0";
+  sql += std::string(" FROM ") + kTable + " f";
+  if (fill & kDates) sql += " JOIN notes n ON n.note_id = f.rowid";
+  sql += std::string(" WHERE ") + kTable + " MATCH ?1 ORDER BY f.rowid";
+  auto st = conn.prepare(sql);
+  st->bind(1, parsed->ftsMatch());
+  std::vector<double> raw;
+  while (st->step()) {
+    const HTID note = HTID(st->int64(0));
+    if ((!unreadable.empty() && unreadable.count(note)) || (within && !within->count(note))) continue;
+    out.push_back(Hit{note, 0, st->int64(2)});
+    if (fill & kScores) raw.push_back(-st->real(1));  // bm25: lower is better, and negative
+  }
+  if (fill & kScores) scale(out, raw);
+  return HTSUCCESS;
+}
+
+}  // namespace
+
+HTSTATUS scan(const std::shared_ptr<db::Database>& database, const ReadAccess& reader, std::string_view query,
+              const std::unordered_set<HTID>* within, std::vector<Hit>& out, unsigned fill) {
+  (void)fill;  // the scan has scores and dates at hand anyway
+  return scanImpl(*database, &database, reader, query, within, out);
+}
+
+HTSTATUS search(const std::shared_ptr<db::Database>& database, const ReadAccess& reader, std::string_view query,
+                const std::unordered_set<HTID>* within, std::vector<Hit>& out, unsigned fill) {
+  return searchImpl(*database, &database, reader, query, within, out, fill);
+}
+
+HTSTATUS search(db::Database& database, const ReadAccess& reader, std::string_view query,
+                const std::unordered_set<HTID>* within, std::vector<Hit>& out, unsigned fill) {
+  return searchImpl(database, nullptr, reader, query, within, out, fill);
+}
+
+HTSTATUS score(const std::shared_ptr<db::Database>& database, std::string_view query, std::vector<Hit>& hits) {
+  std::unordered_set<HTID> notes;
+  for (const auto& h : hits) notes.insert(h.note);
+  std::vector<Hit> scored;
+  if (HTSTATUS s = search(database, ReadAccess(), query, &notes, scored, kScores)) return s;
+  std::unordered_map<HTID, uint32_t> byNote;
+  for (const auto& h : scored) byNote.emplace(h.note, h.score);
+  for (auto& h : hits) h.score = byNote.count(h.note) ? byNote[h.note] : 1;
+  return HTSUCCESS;
+}
+
+unsigned fillFor(HTINT sort) {
+  if (sort == HTFTSORT_SCORE_ASCEND || sort == HTFTSORT_SCORE_DESCEND) return kScores;
+  if (sort == HTFTSORT_DATE_ASCEND || sort == HTFTSORT_DATE_DESCEND) return kDates;
+  return 0;
+}
+
+HTSTATUS order(std::vector<Hit>& hits, HTINT sort, HTUINT maxDocs) {
+  switch (sort) {
+    case HTFTSORT_NONE:
+      break;
+    case HTFTSORT_SCORE_DESCEND:
+      std::stable_sort(hits.begin(), hits.end(), [](const Hit& a, const Hit& b) { return a.score > b.score; });
+      break;
+    case HTFTSORT_SCORE_ASCEND:
+      std::stable_sort(hits.begin(), hits.end(), [](const Hit& a, const Hit& b) { return a.score < b.score; });
+      break;
+    case HTFTSORT_DATE_DESCEND:
+      std::stable_sort(hits.begin(), hits.end(), [](const Hit& a, const Hit& b) { return a.modified > b.modified; });
+      break;
+    case HTFTSORT_DATE_ASCEND:
+      std::stable_sort(hits.begin(), hits.end(), [](const Hit& a, const Hit& b) { return a.modified < b.modified; });
+      break;
+    default:
+      return fail(HTFAIL_INVALID_ARGUMENT, "Unknown full-text sort order " + std::to_string(sort));
+  }
+  if (maxDocs != 0 && hits.size() > maxDocs) hits.resize(maxDocs);
+  return HTSUCCESS;
+}
+
+}  // namespace quire::engine::index::fulltext
