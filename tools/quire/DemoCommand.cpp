@@ -7,6 +7,7 @@
 #include "objects/QRAcl.h"
 #include "objects/QRDbase.h"
 #include "tools/quire/Cli.h"
+#include "tools/quire/DemoSample.h"
 
 namespace quirecli {
 
@@ -92,6 +93,9 @@ int RunDemo(Context& context, Arguments& arguments) {
   out << "\nAccess control list:\n";
   auto acl = database->GetACL();
   PrintACL(context, *acl);
+  out << "\n";
+  EnsureSampleData(*database, out);
+  ShowSampleData(*database, out);
   return kExitOk;
 }
 

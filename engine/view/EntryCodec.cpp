@@ -1,0 +1,320 @@
+#include "engine/view/EntryCodec.h"
+
+#include <bit>
+#include <charconv>
+#include <cstring>
+
+#include "engine/core/Engine.h"
+#include "engine/formula/Collation.h"
+
+namespace quire::engine::view {
+namespace {
+
+void putBigEndian(std::string& out, uint64_t value, int bytes) {
+  for (int i = bytes - 1; i >= 0; --i) out.push_back(char(uint8_t(value >> (8 * i))));
+}
+
+void invertFrom(std::string& key, size_t start, bool descending) {
+  if (!descending) return;
+  for (size_t i = start; i < key.size(); ++i) key[i] = char(~uint8_t(key[i]));
+}
+
+void putVarint(std::string& out, uint64_t value) {
+  while (value >= 0x80) {
+    out.push_back(char(uint8_t(value) | 0x80));
+    value >>= 7;
+  }
+  out.push_back(char(uint8_t(value)));
+}
+
+void putLittle(std::string& out, uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.push_back(char(uint8_t(value >> (8 * i))));
+}
+
+// A bounded reader over a cells blob: every read checks the remaining length.
+class Reader {
+ public:
+  explicit Reader(std::string_view data) : data_(data) {}
+  bool varint(uint64_t& out) {
+    out = 0;
+    for (int shift = 0; shift < 64; shift += 7) {
+      if (pos_ >= data_.size()) return false;
+      const uint8_t b = uint8_t(data_[pos_++]);
+      out |= uint64_t(b & 0x7F) << shift;
+      if (!(b & 0x80)) return true;
+    }
+    return false;
+  }
+  bool little(uint64_t& out, int bytes) {
+    if (data_.size() - pos_ < size_t(bytes)) return false;
+    out = 0;
+    for (int i = 0; i < bytes; ++i) out |= uint64_t(uint8_t(data_[pos_ + size_t(i)])) << (8 * i);
+    pos_ += size_t(bytes);
+    return true;
+  }
+  bool bytes(size_t n, std::string_view& out) {
+    if (data_.size() - pos_ < n) return false;
+    out = data_.substr(pos_, n);
+    pos_ += n;
+    return true;
+  }
+  bool byte(uint8_t& out) {
+    if (pos_ >= data_.size()) return false;
+    out = uint8_t(data_[pos_++]);
+    return true;
+  }
+
+ private:
+  std::string_view data_;
+  size_t pos_ = 0;
+};
+
+// Reads one column value; false on a malformed blob.
+bool readValue(Reader& r, formula::Value& out, bool keep) {
+  uint8_t type = 0;
+  uint64_t count = 0;
+  if (!r.byte(type) || !r.varint(count) || count > (uint64_t(1) << 32)) return false;
+  switch (type) {
+    case 0: {
+      formula::Value::TextList list;
+      for (uint64_t i = 0; i < count; ++i) {
+        uint64_t len = 0;
+        std::string_view text;
+        if (!r.varint(len) || !r.bytes(size_t(len), text)) return false;
+        if (keep) list.emplace_back(text);
+      }
+      if (keep) out = formula::Value(std::move(list));
+      return true;
+    }
+    case 1: {
+      formula::Value::NumberList list;
+      for (uint64_t i = 0; i < count; ++i) {
+        uint64_t bits = 0;
+        if (!r.little(bits, 8)) return false;
+        if (keep) list.push_back(std::bit_cast<double>(bits));
+      }
+      if (keep) out = formula::Value(std::move(list));
+      return true;
+    }
+    case 2: {
+      formula::Value::DateTimeList list;
+      for (uint64_t i = 0; i < count; ++i) {
+        uint64_t date = 0, ms = 0;
+        if (!r.little(date, 4) || !r.little(ms, 4)) return false;
+        if (keep) list.push_back(formula::DateTime{int32_t(uint32_t(date)), int32_t(uint32_t(ms))});
+      }
+      if (keep) out = formula::Value(std::move(list));
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+std::string twoDigits(int value) {
+  std::string s = std::to_string(value);
+  return s.size() < 2 ? "0" + s : s;
+}
+
+}  // namespace
+
+void appendNumberKey(std::string& key, double number, bool descending) {
+  const size_t start = key.size();
+  key.push_back(char(kTagNumber));
+  if (number == 0) number = 0;  // -0 and +0 are one key
+  uint64_t bits = std::bit_cast<uint64_t>(number);
+  bits = (bits >> 63) ? ~bits : bits | (uint64_t(1) << 63);
+  putBigEndian(key, bits, 8);
+  invertFrom(key, start, descending);
+}
+
+void appendDateTimeKey(std::string& key, const formula::DateTime& dt, bool descending) {
+  const size_t start = key.size();
+  key.push_back(char(kTagDateTime));
+  putBigEndian(key, uint32_t(dt.date) ^ 0x80000000u, 4);
+  putBigEndian(key, uint32_t(dt.ms) ^ 0x80000000u, 4);
+  invertFrom(key, start, descending);
+}
+
+void appendTextKey(std::string& key, std::string_view text, bool descending) {
+  const size_t start = key.size();
+  key.push_back(char(kTagText));
+  key += formula::collationKey(text);
+  key.push_back('\0');
+  invertFrom(key, start, descending);
+}
+
+std::string textPrefixKey(std::string_view prefix, bool descending) {
+  std::string key(1, char(kTagText));
+  const std::string collation = formula::collationKey(prefix);
+  key += collation.substr(0, collation.find('\x01'));
+  invertFrom(key, 0, descending);
+  return key;
+}
+
+void appendKey(std::string& key, const formula::Value& value, size_t index, bool descending) {
+  switch (value.type()) {
+    case formula::ValueType::Number:
+      appendNumberKey(key, value.numbers().at(index), descending);
+      break;
+    case formula::ValueType::DateTime:
+      appendDateTimeKey(key, value.dateTimes().at(index), descending);
+      break;
+    case formula::ValueType::Text:
+      appendTextKey(key, value.texts().at(index), descending);
+      break;
+  }
+}
+
+size_t componentLength(std::string_view key) {
+  if (key.empty()) return 0;
+  const uint8_t tag = uint8_t(key[0]);
+  const bool descending = tag > 0x7F;
+  switch (descending ? uint8_t(~tag) : tag) {
+    case kTagNumber:
+    case kTagDateTime:
+      return key.size() >= 9 ? 9 : 0;
+    case kTagText: {
+      const char end = descending ? char(0xFF) : '\0';
+      const size_t pos = key.find(end, 1);
+      return pos == std::string_view::npos ? 0 : pos + 1;
+    }
+    default:
+      return 0;
+  }
+}
+
+std::vector<std::string_view> splitKey(std::string_view key) {
+  std::vector<std::string_view> parts;
+  while (!key.empty()) {
+    const size_t n = componentLength(key);
+    if (n == 0) break;
+    parts.push_back(key.substr(0, n));
+    key.remove_prefix(n);
+  }
+  return parts;
+}
+
+std::string encodeCells(const std::vector<formula::Value>& values) {
+  std::string out;
+  for (const formula::Value& v : values) {
+    switch (v.type()) {
+      case formula::ValueType::Text:
+        out.push_back('\0');
+        putVarint(out, v.texts().size());
+        for (const std::string& t : v.texts()) {
+          putVarint(out, t.size());
+          out += t;
+        }
+        break;
+      case formula::ValueType::Number:
+        out.push_back('\1');
+        putVarint(out, v.numbers().size());
+        for (double d : v.numbers()) putLittle(out, std::bit_cast<uint64_t>(d), 8);
+        break;
+      case formula::ValueType::DateTime:
+        out.push_back('\2');
+        putVarint(out, v.dateTimes().size());
+        for (const auto& dt : v.dateTimes()) {
+          putLittle(out, uint32_t(dt.date), 4);
+          putLittle(out, uint32_t(dt.ms), 4);
+        }
+        break;
+    }
+  }
+  return out;
+}
+
+std::vector<formula::Value> decodeCells(std::string_view cells) {
+  std::vector<formula::Value> out;
+  Reader r(cells);
+  formula::Value v;
+  while (readValue(r, v, true)) out.push_back(std::move(v));
+  return out;
+}
+
+formula::Value decodeCell(std::string_view cells, size_t column) {
+  Reader r(cells);
+  formula::Value v;
+  for (size_t i = 0; i < column; ++i)
+    if (!readValue(r, v, false)) return formula::Value();
+  if (!readValue(r, v, true)) return formula::Value();
+  return v;
+}
+
+double cellNumberSum(std::string_view cells, size_t column) {
+  Reader r(cells);
+  formula::Value skipped;
+  for (size_t i = 0; i < column; ++i)
+    if (!readValue(r, skipped, false)) return 0;
+  uint8_t type = 0;
+  uint64_t count = 0;
+  if (!r.byte(type) || type != 1 || !r.varint(count)) return 0;
+  double sum = 0;
+  for (uint64_t i = 0; i < count; ++i) {
+    uint64_t bits = 0;
+    if (!r.little(bits, 8)) return 0;
+    sum += std::bit_cast<double>(bits);
+  }
+  return sum;
+}
+
+std::string renderNumber(double number) {
+  char buffer[64];
+  auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, number);
+  if (ec != std::errc()) return "0";
+  std::string text(buffer, end);
+  for (char& c : text)
+    if (c == 'e') c = 'E';
+  return text;
+}
+
+std::string renderDateTime(const formula::DateTime& dt) {
+  HTINTERNATIONAL intl{};
+  try {
+    intl = config().international();
+  } catch (...) {
+    intl.dateOrder = HTDATEORDER_MDY;
+  }
+  const std::string dateSep = intl.dateSeparator[0] ? std::string(intl.dateSeparator, strnlen(intl.dateSeparator, 4)) : "/";
+  const std::string timeSep = intl.timeSeparator[0] ? std::string(intl.timeSeparator, strnlen(intl.timeSeparator, 4)) : ":";
+  const formula::CivilDateTime c = dt.toCivil();
+  std::string out;
+  if (dt.hasDate()) {
+    const std::string y = std::to_string(c.year), m = twoDigits(c.month), d = twoDigits(c.day);
+    switch (intl.dateOrder) {
+      case HTDATEORDER_DMY: out = d + dateSep + m + dateSep + y; break;
+      case HTDATEORDER_YMD: out = y + dateSep + m + dateSep + d; break;
+      default: out = m + dateSep + d + dateSep + y; break;
+    }
+  }
+  if (dt.hasTime()) {
+    if (!out.empty()) out += ' ';
+    if (intl.flags & HTINTL_24_HOUR) {
+      out += twoDigits(c.hour) + timeSep + twoDigits(c.minute) + timeSep + twoDigits(c.second);
+    } else {
+      const int hour12 = c.hour % 12 == 0 ? 12 : c.hour % 12;
+      const char* suffix = c.hour < 12 ? intl.amString : intl.pmString;
+      const std::string mark(suffix, strnlen(suffix, 8));
+      out += twoDigits(hour12) + timeSep + twoDigits(c.minute) + timeSep + twoDigits(c.second);
+      out += ' ' + (mark.empty() ? std::string(c.hour < 12 ? "AM" : "PM") : mark);
+    }
+  }
+  return out;
+}
+
+std::string renderValue(const formula::Value& value) {
+  std::string out;
+  const size_t n = value.size();
+  for (size_t i = 0; i < n; ++i) {
+    if (i) out += ", ";
+    switch (value.type()) {
+      case formula::ValueType::Text: out += value.texts()[i]; break;
+      case formula::ValueType::Number: out += renderNumber(value.numbers()[i]); break;
+      case formula::ValueType::DateTime: out += renderDateTime(value.dateTimes()[i]); break;
+    }
+  }
+  return out;
+}
+
+}  // namespace quire::engine::view

@@ -1,0 +1,65 @@
+// The byte forms of a view entry: its sort key and its column values ("cells").
+//
+// Sort key. The concatenation of one component per sorted column, in key order. Each
+// component is self-delimiting and compares with memcmp in the column's order, so SQLite
+// orders entries by the key blob alone and a key search is a prefix seek:
+//   number     0x10, then the double's bits made order-preserving, big-endian (8 bytes)
+//   date-time  0x20, then days and milliseconds, each sign-flipped big-endian (8 bytes);
+//              a missing date or time sorts before every present one
+//   text       0x30, then the ICU collation key (formula/Collation.h; never holds 0x00),
+//              then 0x00
+// so numbers sort before date-times and date-times before texts. A descending column
+// inverts every byte of its component (tag and terminator included), which reverses its
+// order and keeps it self-delimiting.
+//
+// Cells. Every column's value, in column order: a type byte (0 text, 1 number, 2 date-time),
+// a varint count, then the elements (text: varint length + bytes; number: 8-byte LE double;
+// date-time: days and ms as 4-byte LE integers). Decoders never read past the blob: a
+// malformed blob yields empty values.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/formula/Value.h"
+#include "engine/store/Storage.h"
+
+namespace quire::engine::view {
+
+constexpr uint8_t kTagNumber = 0x10;
+constexpr uint8_t kTagDateTime = 0x20;
+constexpr uint8_t kTagText = 0x30;
+
+// Appends the component of element `index` of `value`.
+void appendKey(std::string& key, const formula::Value& value, size_t index, bool descending);
+void appendNumberKey(std::string& key, double number, bool descending);
+void appendDateTimeKey(std::string& key, const formula::DateTime& dt, bool descending);
+void appendTextKey(std::string& key, std::string_view text, bool descending);
+// The bytes of a text component up to (not including) the collation key's first level
+// separator: every text whose leading characters equal `prefix` (letter case ignored) has a
+// component starting with these bytes.
+std::string textPrefixKey(std::string_view prefix, bool descending);
+
+// The byte length of the component at the start of `key`; 0 when it is malformed.
+size_t componentLength(std::string_view key);
+// Splits a key into its components (views into `key`); stops at a malformed component.
+std::vector<std::string_view> splitKey(std::string_view key);
+
+std::string encodeCells(const std::vector<formula::Value>& values);
+std::vector<formula::Value> decodeCells(std::string_view cells);
+// Column `column` (0-based) alone; the empty value when the blob has no such column.
+formula::Value decodeCell(std::string_view cells, size_t column);
+
+// The sum of column `column`'s numbers (0 for a text or date-time value), without building
+// the value: totals read this for every document of a view.
+double cellNumberSum(std::string_view cells, size_t column);
+
+// The text a person reads in a cell: numbers in shortest exact form, date-times with the
+// session's international settings, list elements joined by ", ".
+std::string renderValue(const formula::Value& value);
+std::string renderNumber(double number);
+std::string renderDateTime(const formula::DateTime& dt);
+
+}  // namespace quire::engine::view

@@ -1,0 +1,85 @@
+// The persistent view indexes: one sorted entry per document row of every view and folder,
+// kept in the database file and changed in the same transaction as the documents.
+//
+// Tables (schema part "view"):
+//   view_entries(entry_id, view_id, sort_key, note_id, parent_id, cells, readers)
+//       One row per document row of a view: the entry's sort key (EntryCodec.h), the
+//       document, its parent document when the view shows it as a response (0 otherwise),
+//       the column values, and the names that may read it (a text list of its Readers and
+//       Authors names; NULL when it has no Readers item). A document whose categorised column
+//       holds several values has one entry per value. Indexed by (view_id, sort_key, note_id)
+//       for ordered walks and key seeks, and by (note_id, view_id) for maintenance.
+//   view_meta(view_id, design_sequence, collation)
+//       What each view's entries were built from: the design note's sequence and the sort-key
+//       format (ICU collator version + key format). Either differing means "rebuild".
+//   folder_members(folder_id, note_id)
+//       Folder membership; a folder's entries are its members' rows.
+// Category and total rows are not stored: they follow from the sorted entries and are made
+// when an index is opened (ViewSnapshot.h), so that a document change touches only its own
+// entries and each reader gets categories and totals of the documents they may read.
+//
+// Maintenance. A note observer (doc/NoteEvents.h) re-evaluates a saved document against every
+// view and folder (selection formula or membership, then the columns) and replaces its
+// entries; a deleted document loses its entries and memberships; a saved view or folder
+// design whose sequence differs from view_meta is rebuilt from nothing; a deleted one loses
+// its entries. The property "view.indexed_change" records the change number the indexes
+// reflect, so changes written without notification (another tool, an older engine) are
+// caught up by `ensureCurrent` before an index is read.
+//
+// All functions run on a connection whose database lock the caller holds; the writing ones
+// inside the caller's transaction unless they say they open their own.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/db/Database.h"
+#include "engine/view/ViewDesign.h"
+
+namespace quire::engine::view {
+
+// Per open database: the compiled designs of its views and a counter of note changes seen in
+// this process (open cursors compare it to notice deletions cheaply).
+struct DatabaseState {
+  std::atomic<uint64_t> generation{0};
+};
+DatabaseState& stateOf(const db::Database& database);
+
+// The key format and collator version the stored keys depend on.
+const std::string& collationVersion();
+
+// Every live view and folder design of the database, compiled (cached per database and
+// recompiled when a design note's sequence changes).
+std::vector<std::shared_ptr<const CompiledDesign>> designs(db::Database& database, store::Connection& conn);
+
+// The compiled design of one live view or folder (from the same cache); nullptr when none.
+std::shared_ptr<const CompiledDesign> designOf(db::Database& database, store::Connection& conn, HTID viewId);
+
+// Builds the entries of `design` from nothing (drops the old ones first).
+void rebuild(db::Database& database, store::Connection& conn, const CompiledDesign& design);
+
+// Drops every entry, the meta row and the memberships of a view or folder.
+void drop(store::Connection& conn, HTID viewId);
+
+// Before reading view `viewId`: rebuilds it when its design or key format changed, and
+// catches up changes made without notification. Opens its own transaction when it writes.
+void ensureCurrent(db::Database& database, store::Connection& conn, HTID viewId);
+
+// Re-evaluates one document against every view and folder (used by the observer, folder
+// membership changes and catch-up). A deleted or missing note loses its entries.
+void reindexNote(db::Database& database, store::Connection& conn, HTID noteId);
+
+// Folder membership (the caller checked access and that the notes are documents).
+// Returns the number of notes whose membership changed.
+size_t addMembers(db::Database& database, store::Connection& conn, const CompiledDesign& folder,
+                  const std::vector<HTID>& notes);
+size_t removeMembers(store::Connection& conn, HTID folderId, const std::vector<HTID>& notes);
+void removeAllMembers(store::Connection& conn, HTID folderId);
+
+// Tells cursors of this database that documents changed (bumps the generation).
+void noteChanged(const db::Database& database);
+
+}  // namespace quire::engine::view

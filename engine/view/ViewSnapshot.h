@@ -1,0 +1,128 @@
+// The rows of one view as one reader sees them at one moment: an immutable, compact tree
+// built from the stored entries (ViewIndex.h) in one ordered scan.
+//
+// Rows are kept in display order (pre-order): a category row, then its sub-categories or
+// documents; a document, then its responses (hierarchical views only); at the end a grand
+// total row when any column totals. For every row the snapshot knows its parent, its ordinal
+// among its siblings, where its subtree ends and its children, so every navigation is a few
+// array reads, numeric positions are row numbers, and a position text ("1.2.3", the
+// ordinals from the top) resolves in as many steps as it has parts.
+//
+// What the reader may not read is left out at load: entries whose Readers names do not
+// admit the reader, so a category all of whose documents are unreadable never appears, and
+// totals count only readable documents. A response whose parent is not in the view is not
+// shown (its place is under its parent).
+//
+// Category rows carry the category's value in the categorised column of their level and the
+// totals of their documents in total columns (sum, averages, percentages as the column asks).
+// An empty category value shows as "(Not categorized)".
+//
+// Snapshots are shared: a snapshot for a reader without restrictions is cached per database
+// and view and handed to every index opened while nothing in the database changed.
+// Thread-safe once built (immutable).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "engine/db/Database.h"
+#include "engine/formula/Value.h"
+#include "engine/index/ReadAccess.h"
+#include "engine/view/ViewDesign.h"
+
+namespace quire::engine::view {
+
+constexpr uint32_t kNoRow = 0xFFFFFFFFu;
+constexpr const char* kNotCategorized = "(Not categorized)";
+
+enum class RowKind : uint8_t { Document, Category, Total };
+
+struct Row {
+  HTID note = 0;               // document, HTNOTEID_CATEGORY or HTNOTEID_TOTAL
+  uint32_t parent = kNoRow;    // kNoRow at the top level
+  uint32_t end = 0;            // one past the last row of the subtree
+  uint32_t ordinal = 0;        // 1-based among its siblings
+  uint32_t firstChild = 0;     // into the children array, when childCount > 0
+  uint32_t childCount = 0;
+  uint32_t data = 0;           // document: entry index; category: category index
+  uint16_t depth = 0;
+  RowKind kind = RowKind::Document;
+  bool response = false;
+};
+
+class ViewSnapshot {
+ public:
+  // The snapshot of view `viewId` for `reader`: cached when possible, else loaded. Brings the
+  // stored index up to date first (ViewIndex.h ensureCurrent). Takes the database lock.
+  // nullptr when `viewId` is no live view or folder.
+  static std::shared_ptr<const ViewSnapshot> acquire(db::Database& database, HTID viewId,
+                                                     const index::ReadAccess& reader);
+
+  const CompiledDesign& design() const { return *design_; }
+  int64_t changeCounter() const { return changeCounter_; }
+
+  uint32_t size() const { return uint32_t(rows_.size()); }
+  const Row& row(uint32_t i) const { return rows_[i]; }
+  // Child `ordinal` (1-based) of `parent` (kNoRow: the top level); kNoRow when none.
+  uint32_t child(uint32_t parent, uint32_t ordinal) const;
+  uint32_t childCount(uint32_t parent) const;
+
+  // Main document rows (documents that are not shown as responses), in key order.
+  const std::vector<uint32_t>& mainRows() const { return mainRows_; }
+  std::string_view key(uint32_t row) const;
+  // Which value types occur at key component `k` (bit 0 number, 1 date-time, 2 text).
+  uint8_t keyTypes(size_t k) const { return k < keyTypes_.size() ? keyTypes_[k] : 0; }
+
+  // The value of cell `column` (0-based) of row `row`, and its text as a person reads it.
+  formula::Value cellValue(uint32_t row, size_t column) const;
+  std::string cellText(uint32_t row, size_t column) const;
+  // The same for a value already read with cellValue (one decode instead of two).
+  std::string cellText(uint32_t row, size_t column, const formula::Value& value) const;
+
+ private:
+  struct Entry {
+    HTID note;
+    uint32_t keyOffset, keyLength, cellOffset, cellLength;
+  };
+  struct Category {
+    uint32_t entry;   // the first entry under it: its cells hold the category value
+    uint32_t level;
+    uint32_t totals;  // offset into totals_
+    uint32_t documents;
+  };
+  struct Aggregate {
+    double value = 0;
+    bool percent = false;
+    bool present = false;
+  };
+
+  class Builder;
+  friend class Builder;
+
+  Aggregate aggregate(uint32_t row, size_t column) const;
+  double sumOf(uint32_t row, size_t totalSlot) const;
+  uint32_t documentsOf(uint32_t row) const;
+  int totalSlot(size_t column) const;
+
+  std::shared_ptr<const CompiledDesign> design_;
+  int64_t changeCounter_ = 0;
+  std::vector<Row> rows_;
+  std::vector<uint32_t> topRows_;
+  std::vector<uint32_t> children_;
+  std::vector<Entry> entries_;
+  std::string keys_;
+  std::string cells_;
+  std::vector<Category> categories_;
+  std::vector<double> totals_;      // per category, one sum per total column
+  std::vector<double> grand_;       // one sum per total column
+  uint32_t grandDocuments_ = 0;
+  std::vector<size_t> totalColumns_;
+  std::vector<uint32_t> mainRows_;
+  std::vector<uint8_t> keyTypes_;
+};
+
+}  // namespace quire::engine::view

@@ -1,0 +1,216 @@
+// The sample documents, views and folder of `quire demo`, and how the demo shows them.
+//
+// The data are made once, when the sample database has no documents: a few hundred orders
+// with comments answering some of them, a categorised view with totals, a hierarchical
+// view, a folder and the full-text index. Showing walks the categorised view as a person
+// reads it, then runs a key search and a full-text search.
+#include "tools/quire/DemoSample.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "binding/Quire01.h"
+#include "objects/QRDbase.h"
+#include "objects/QRDoccol.h"
+#include "objects/QRFolder.h"
+#include "objects/QRItem.h"
+#include "objects/QRView.h"
+#include "objects/Quiredoc.h"
+#include "tools/quire/Cli.h"
+
+namespace quirecli {
+namespace {
+
+constexpr int kOrderCount = 300;
+constexpr char kByCustomer[] = "By Customer";
+constexpr char kThreads[] = "Threads";
+constexpr char kFollowUp[] = "Follow Up";
+
+const char* const kCustomers[] = {"Acme Corp", "Birch & Sons", "Cobalt Labs", "Delta Freight",
+                                  "Elm Street Bakery", "Fjord Shipping"};
+const char* const kProducts[] = {"Anchors", "Bolts", "Cables", "Drills", "Engines"};
+const char* const kNotes[] = {"routine reorder", "urgent delivery requested", "seasonal stock",
+                              "replacement parts", "trial order"};
+
+void Check(bool ok, uint32_t status, const std::string& what) {
+  if (ok) return;
+  std::string message = GetNotesErrorText(status);
+  throw Failure(what + (message.empty() ? std::string() : ": " + message));
+}
+
+// A deterministic spread of amounts, so every run of the demo shows the same totals.
+double AmountOf(int i) { return 25.0 + double((i * 7919) % 2000) / 4.0; }
+
+std::string MakeOrder(TQuireDatabase& database, int i) {
+  auto doc = database.CreateDocument("");
+  Check(doc != nullptr, database.LastError, "cannot create a sample order");
+  const char* customer = kCustomers[i % std::size(kCustomers)];
+  const char* product = kProducts[(i / 3) % std::size(kProducts)];
+  doc->AppendTextItem("Form", "Order");
+  doc->AppendTextItem("Customer", customer);
+  doc->AppendTextItem("Product", product);
+  doc->AppendNumberItem("Amount", AmountOf(i));
+  doc->AppendTextItem("Subject", std::string(product) + " for " + customer + ", " + kNotes[i % std::size(kNotes)]);
+  doc->Save();
+  Check(doc->LastError == 0, doc->LastError, "cannot save a sample order");
+  return doc->GetUniversalID();
+}
+
+void MakeComment(TQuireDatabase& database, const std::string& parentUnid, int i) {
+  auto doc = database.CreateDocument("");
+  Check(doc != nullptr, database.LastError, "cannot create a sample comment");
+  doc->AppendTextItem("Form", "Comment");
+  doc->AppendTextItem("Subject", i % 2 ? "Confirmed by phone" : "Waiting for the customer's answer");
+  doc->SetParentUNID(parentUnid);
+  doc->Save();
+  Check(doc->LastError == 0, doc->LastError, "cannot save a sample comment");
+}
+
+HTCOLUMNSPEC Column(const char* title, const char* item, HTINT sort, HTINT width) {
+  HTCOLUMNSPEC c{};
+  c.title = title;
+  c.itemName = item;
+  c.sort = sort;
+  c.width = width * 8;
+  c.fontSize = 10;
+  return c;
+}
+
+void MakeViews(TQuireDatabase& database) {
+  HTCOLUMNSPEC byCustomer[] = {Column("Customer", "Customer", HTCOLSORT_CAT_ASCEND, 20),
+                               Column("Product", "Product", HTCOLSORT_ASCEND, 12),
+                               Column("Amount", "Amount", HTCOLSORT_NONE, 10),
+                               Column("Subject", "Subject", HTCOLSORT_NONE, 40)};
+  byCustomer[2].total = HTCOLTOTAL_TOTAL;
+  byCustomer[2].justify = HTCOLJUSTIFY_RIGHT;
+  HTVIEWSPEC customers{};
+  customers.name = kByCustomer;
+  customers.alias = "customers";
+  customers.selection = "SELECT Form = \"Order\"";
+  customers.flags = HTVIEWFLAG_FLAT | HTVIEWFLAG_ALTERNATE_ROWS;
+  customers.backgroundColor = 1;
+  customers.alternateColor = 17;
+  customers.columnCount = std::size(byCustomer);
+  customers.columns = byCustomer;
+  HTID id = 0;
+  HTSTATUS status = HTAPI.HTViewCreate(database.DbHandle, &customers, &id);
+  Check(status == 0, status, "cannot create the view '" + std::string(kByCustomer) + "'");
+
+  HTCOLUMNSPEC threads[] = {Column("Subject", "Subject", HTCOLSORT_ASCEND, 50),
+                            Column("Customer", "Customer", HTCOLSORT_NONE, 20)};
+  HTVIEWSPEC hierarchy{};
+  hierarchy.name = kThreads;
+  hierarchy.selection = "";
+  hierarchy.columnCount = std::size(threads);
+  hierarchy.columns = threads;
+  status = HTAPI.HTViewCreate(database.DbHandle, &hierarchy, &id);
+  Check(status == 0, status, "cannot create the view '" + std::string(kThreads) + "'");
+}
+
+void MakeFolder(TQuireDatabase& database, const std::vector<std::string>& unids) {
+  auto folder = database.CreateFolderFromView(kFollowUp, kByCustomer, false);
+  Check(folder != nullptr, database.LastError, "cannot create the folder '" + std::string(kFollowUp) + "'");
+  for (size_t i = 0; i < unids.size(); i += 37) {
+    auto doc = database.GetDocumentByUNID(unids[i]);
+    if (doc) folder->AddDocument(doc->DocID);
+  }
+}
+
+bool HasDocuments(TQuireDatabase& database) {
+  auto all = database.AllDocuments();
+  return all && all->GetCount() > 0;
+}
+
+// The depth of a view row: its position text "2.1.3" has one part per level.
+int Depth(TQuireViewBase& view) {
+  std::string position;
+  view.GetViewPosition(position);
+  return int(std::count(position.begin(), position.end(), '.'));
+}
+
+void PrintRow(std::ostream& out, TQuireView& view) {
+  std::string cells;
+  for (int column = 1; column <= view.ColumnCount; ++column) {
+    std::string text;
+    view.GetCellText(column, text);
+    if (view.IsCategory && column > 1) break;
+    if (!cells.empty() || column > 1) cells += " | ";
+    cells += text;
+  }
+  const std::string indent(size_t(2 * Depth(view)), ' ');
+  if (view.IsCategory) out << indent << "+ " << cells << "\n";
+  else if (view.IsTotal) out << indent << "= total" << cells << "\n";
+  else out << indent << "  " << cells << "\n";
+}
+
+}  // namespace
+
+void EnsureSampleData(TQuireDatabase& database, std::ostream& out) {
+  if (HasDocuments(database)) return;
+  std::vector<std::string> orders;
+  for (int i = 0; i < kOrderCount; ++i) orders.push_back(MakeOrder(database, i));
+  for (size_t i = 0; i < orders.size(); i += 9) MakeComment(database, orders[i], int(i));
+  MakeViews(database);
+  MakeFolder(database, orders);
+  Check(database.CreateFTIndex(0), database.LastError, "cannot create the full-text index");
+  out << "Added " << kOrderCount << " orders with comments, the views '" << kByCustomer << "' and '" << kThreads
+      << "', the folder '" << kFollowUp << "' and a full-text index.\n\n";
+}
+
+void ShowSampleData(TQuireDatabase& database, std::ostream& out) {
+  auto view = database.GetView(kByCustomer);
+  Check(view != nullptr, database.LastError, "cannot open the view '" + std::string(kByCustomer) + "'");
+  out << "View '" << kByCustomer << "' (" << view->GetCount() << " rows; the first customers):\n";
+  std::string header;
+  for (int i = 0; i < view->ColumnCount; ++i) {
+    std::string title;
+    view->GetColumnTitles(i, title);
+    header += (i ? " | " : "    ") + title;
+  }
+  out << header << "\n";
+  int categories = 0;
+  view->MoveFirst();
+  while (view->LastError == 0) {
+    if (view->IsCategory && Depth(*view) == 0 && ++categories > 2) break;
+    PrintRow(out, *view);
+    view->MoveNext();
+  }
+  view->MoveLast();
+  if (view->LastError == 0 && view->IsTotal) {
+    out << "  ...\n";
+    PrintRow(out, *view);
+  }
+
+  view->SetKeyValue(1, "Cobalt Labs");
+  out << "\nKey search for 'Cobalt Labs' in '" << kByCustomer << "': ";
+  if (view->KeySearch(1, true)) {
+    auto doc = view->GetCurrentDocument();
+    if (!doc) doc = view->GetNextDocument();  // the match is the category row of its documents
+    out << "found at row " << view->GetPosition() << "\n";
+    if (doc) {
+      if (auto* subject = doc->GetItemByName("Subject")) out << "  first order: " << subject->GetText() << "\n";
+    }
+  } else {
+    out << "not found\n";
+  }
+
+  const char* query = "urgent AND delivery";
+  auto found = database.FTSearch(query, 0);
+  out << "\nFull-text search '" << query << "': ";
+  if (!found) {
+    out << "failed\n";
+    return;
+  }
+  out << found->GetCount() << " documents\n";
+  int shown = 0;
+  for (auto doc = found->GetFirstDocument(); doc && shown < 3; doc = found->GetNextDocument(), ++shown) {
+    if (auto* subject = doc->GetItemByName("Subject")) out << "  " << subject->GetText() << "\n";
+    if (found->GetPosition() >= found->GetCount()) break;
+  }
+}
+
+}  // namespace quirecli
