@@ -132,19 +132,30 @@ int Depth(TQuireViewBase& view) {
   return int(std::count(position.begin(), position.end(), '.'));
 }
 
-void PrintRow(std::ostream& out, TQuireView& view) {
+// Category rows show the category and its totals; document rows leave the category
+// column to the category row above them, as a reader sees a categorised view.
+void PrintRow(std::ostream& out, TQuireView& view, bool categorised) {
   std::string cells;
   for (int column = 1; column <= view.ColumnCount; ++column) {
+    if (categorised && column == 1 && !view.IsCategory) continue;
     std::string text;
     view.GetCellText(column, text);
-    if (view.IsCategory && column > 1) break;
-    if (!cells.empty() || column > 1) cells += " | ";
+    if (!cells.empty()) cells += " | ";
     cells += text;
   }
   const std::string indent(size_t(2 * Depth(view)), ' ');
   if (view.IsCategory) out << indent << "+ " << cells << "\n";
-  else if (view.IsTotal) out << indent << "= total" << cells << "\n";
-  else out << indent << "  " << cells << "\n";
+  else if (view.IsTotal) out << indent << "= total: " << cells << "\n";
+  else out << indent << "    " << cells << "\n";
+}
+
+void PrintThreads(TQuireDatabase& database, std::ostream& out) {
+  auto view = database.GetView(kThreads);
+  Check(view != nullptr, database.LastError, "cannot open the view '" + std::string(kThreads) + "'");
+  out << "\nView '" << kThreads << "' (" << view->GetCount() << " rows; responses under their orders):\n";
+  int shown = 0;
+  for (view->MoveFirst(); view->LastError == 0 && shown < 6; view->MoveNext(), ++shown) PrintRow(out, *view, false);
+  out << "    ...\n";
 }
 
 }  // namespace
@@ -172,18 +183,26 @@ void ShowSampleData(TQuireDatabase& database, std::ostream& out) {
     header += (i ? " | " : "    ") + title;
   }
   out << header << "\n";
+  // The first three customers, each with its first few orders.
+  constexpr int kRowsPerCategory = 4;
   int categories = 0;
+  int rowsInCategory = 0;
   view->MoveFirst();
   while (view->LastError == 0) {
-    if (view->IsCategory && Depth(*view) == 0 && ++categories > 2) break;
-    PrintRow(out, *view);
+    if (view->IsCategory) {
+      if (Depth(*view) == 0 && ++categories > 3) break;
+      rowsInCategory = 0;
+    }
+    if (view->IsCategory || ++rowsInCategory <= kRowsPerCategory) PrintRow(out, *view, true);
+    else if (rowsInCategory == kRowsPerCategory + 1) out << "      ...\n";
     view->MoveNext();
   }
   view->MoveLast();
   if (view->LastError == 0 && view->IsTotal) {
-    out << "  ...\n";
-    PrintRow(out, *view);
+    out << "    ...\n";
+    PrintRow(out, *view, true);
   }
+  PrintThreads(database, out);
 
   view->SetKeyValue(1, "Cobalt Labs");
   out << "\nKey search for 'Cobalt Labs' in '" << kByCustomer << "': ";
