@@ -225,14 +225,6 @@ std::string encodeCells(const std::vector<formula::Value>& values) {
   return out;
 }
 
-std::vector<formula::Value> decodeCells(std::string_view cells) {
-  std::vector<formula::Value> out;
-  Reader r(cells);
-  formula::Value v;
-  while (readValue(r, v, true)) out.push_back(std::move(v));
-  return out;
-}
-
 formula::Value decodeCell(std::string_view cells, size_t column) {
   Reader r(cells);
   formula::Value v;

@@ -48,7 +48,6 @@ size_t componentLength(std::string_view key);
 std::vector<std::string_view> splitKey(std::string_view key);
 
 std::string encodeCells(const std::vector<formula::Value>& values);
-std::vector<formula::Value> decodeCells(std::string_view cells);
 // Column `column` (0-based) alone; the empty value when the blob has no such column.
 formula::Value decodeCell(std::string_view cells, size_t column);
 

@@ -23,8 +23,9 @@
 // entries; a deleted document loses its entries and memberships; a saved view or folder
 // design whose sequence differs from view_meta is rebuilt from nothing; a deleted one loses
 // its entries. The property "view.indexed_change" records the change number the indexes
-// reflect, so changes written without notification (another tool, an older engine) are
-// caught up by `ensureCurrent` before an index is read.
+// reflect (-1 while the database has no view or folder, when saves maintain nothing), so
+// changes written without notification (another tool, an older engine) are caught up by
+// `ensureCurrent` before an index is read.
 //
 // All functions run on a connection whose database lock the caller holds; the writing ones
 // inside the caller's transaction unless they say they open their own.
@@ -41,8 +42,8 @@
 
 namespace quire::engine::view {
 
-// Per open database: the compiled designs of its views and a counter of note changes seen in
-// this process (open cursors compare it to notice deletions cheaply).
+// Per open database: a counter of note changes seen in this process, which open cursors
+// compare to notice deletions without asking the file.
 struct DatabaseState {
   std::atomic<uint64_t> generation{0};
 };
