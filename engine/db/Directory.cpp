@@ -9,6 +9,7 @@
 #include "engine/core/Text.h"
 #include "engine/db/Access.h"
 #include "engine/store/ItemCodec.h"
+#include "engine/store/Items.h"
 #include "engine/store/NoteStore.h"
 #include "engine/store/Schema.h"
 
@@ -63,17 +64,22 @@ std::vector<std::string> itemTexts(const store::StoredItem& item) {
 std::map<std::string, std::vector<std::string>> readGroups(const fs::path& file) {
   std::map<std::string, std::vector<std::string>> groups;
   auto conn = store::openSqlite(file, {.readOnly = true});
-  store::checkSchemaVersion(*conn);
-  auto st = conn->prepare(
-      "SELECT n.note_id, n.form FROM notes n WHERE n.note_class = ?1 AND n.deleted = 0 AND EXISTS "
-      "(SELECT 1 FROM items i WHERE i.note_id = n.note_id AND i.name = 'ListName' COLLATE NOCASE)");
+  if (!store::checkSchemaVersion(*conn)) {
+    // Written by an older engine: convert it once (as opening it would), then read.
+    conn = store::openSqlite(file, {});
+    store::applySchema(*conn);
+  }
+  auto st = conn->prepare("SELECT form, items FROM notes WHERE note_class = ?1 AND deleted = 0 AND items IS NOT NULL");
   st->bind(1, int64_t(store::note_class::kDocument));
-  std::vector<std::pair<HTID, std::string>> notes;
-  while (st->step()) notes.emplace_back(HTID(st->int64(0)), st->text(1));
-  for (const auto& [id, formColumn] : notes) {
-    std::string form = formColumn, listName;
+  std::vector<store::StoredItem> items;
+  while (st->step()) {
+    const store::Blob record = st->blob(1);
+    store::ItemRef ref;
+    if (!store::findItem(record, "ListName", ref)) continue;
+    std::string form = st->text(0), listName;
     std::vector<std::string> members;
-    for (const auto& item : store::readItems(*conn, id)) {
+    if (!store::decodeItems(record, items)) continue;
+    for (const auto& item : items) {
       if (equalsNoCase(item.name, "Form")) form = itemText(item);
       else if (equalsNoCase(item.name, "ListName")) listName = itemText(item);
       else if (equalsNoCase(item.name, "Members")) members = itemTexts(item);

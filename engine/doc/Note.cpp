@@ -238,16 +238,21 @@ void saveNote(db::Database& database, store::Connection& conn, Note& note, SaveM
   for (const store::StoredItem& item : note.items)
     if (item.name.empty()) raise(HTFAIL_INVALID_ARGUMENT, "An item without a name cannot be saved");
   syncForm(note);
-  const std::vector<store::StoredItem> stored = storedForm(note);
+  // Only an encrypted note stores something other than its items as they are.
+  std::vector<store::StoredItem> sealedForm;
+  if (note.isEncrypted()) sealedForm = storedForm(note);
+  const std::vector<store::StoredItem>& stored = note.isEncrypted() ? sealedForm : note.items;
   store::NoteHeader& h = note.header;
   h.deleted = false;
+  bool inserted = false;
   if (mode == SaveMode::Edit) {
     const int64_t now = dt::pack(dt::now());
     h.modified = h.sequenceTime = now;
     if (h.id == 0) {
       h.sequence = 1;
       h.created = now;
-      store::insertNote(conn, h);
+      store::insertNote(conn, h, &stored);
+      inserted = true;
     } else {
       auto existing = store::readNote(conn, h.id);
       if (!existing) raise(HTFAIL_NOTE_NOT_FOUND, "No note with ID " + std::to_string(h.id));
@@ -258,16 +263,23 @@ void saveNote(db::Database& database, store::Connection& conn, Note& note, SaveM
       store::updateNote(conn, h);
     }
   } else if (h.id == 0) {
-    store::insertNote(conn, h);
+    store::insertNote(conn, h, &stored);
+    inserted = true;
   } else {
     if (!store::readNote(conn, h.id)) raise(HTFAIL_NOTE_NOT_FOUND, "No note with ID " + std::to_string(h.id));
     h.changeSeq = store::nextChange(conn);
     store::updateNote(conn, h);
   }
-  markModified(conn, h);
-  store::writeItems(conn, h.id, stored);
-  saveAttachments(conn, note);
+  if (!inserted) {  // insertNote has written both already
+    markModified(conn, h);
+    store::writeItems(conn, h.id, stored);
+  }
+  if (!note.attachments.empty() || !inserted) saveAttachments(conn, note);
 
+  if (!note.isEncrypted()) {
+    notifyNoteSaved(database, conn, SavedNote{h, stored});
+    return;
+  }
   std::vector<store::StoredItem> visible;
   visible.reserve(stored.size());
   for (const store::StoredItem& item : stored)

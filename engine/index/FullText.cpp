@@ -12,6 +12,7 @@
 #include "engine/index/NoteContext.h"
 #include "engine/index/SummaryCache.h"
 #include "engine/store/ItemCodec.h"
+#include "engine/store/Items.h"
 #include "engine/store/Properties.h"
 #include "engine/store/Schema.h"
 #include "engine/store/Transaction.h"
@@ -174,37 +175,19 @@ void forEachDocumentText(store::Connection& conn, Visit visit) {
     while (st->step()) withFiles.insert(HTID(st->int64(0)));
   }
   auto st = conn.prepare(
-      "SELECT n.note_id, n.modified, i.name, i.type, i.flags, i.value FROM notes n "
-      "LEFT JOIN items i ON i.note_id = n.note_id WHERE n.note_class = ?1 AND n.deleted = 0 "
-      "ORDER BY n.note_id, i.ordinal");
+      "SELECT note_id, modified, items FROM notes WHERE note_class = ?1 AND deleted = 0 ORDER BY note_id");
   st->bind(1, int64_t(store::note_class::kDocument));
-  HTID current = 0;
-  int64_t modified = 0;
   std::vector<store::StoredItem> items;
-  auto flush = [&] {
-    if (current == 0) return;
-    std::vector<ItemText> texts;
-    itemTexts(items, texts);
-    if (withFiles.count(current)) attachmentTexts(conn, current, texts);
-    visit(current, modified, texts);
-  };
   while (st->step()) {
     const HTID id = HTID(st->int64(0));
-    if (id != current) {
-      flush();
-      current = id;
-      modified = st->int64(1);
-      items.clear();
-    }
-    if (st->isNull(2)) continue;
-    store::StoredItem item;
-    item.name = st->text(2);
-    item.type = HTINT(st->int64(3));
-    item.flags = uint32_t(st->int64(4));
-    item.value = st->blob(5);
-    items.push_back(std::move(item));
+    const store::Blob record = st->blob(2);
+    if (!store::decodeItems(record, items))
+      raise(HTFAIL_STORAGE_ERROR, "The items of note " + std::to_string(id) + " in " + conn.name() + " are damaged");
+    std::vector<ItemText> texts;
+    itemTexts(items, texts);
+    if (withFiles.count(id)) attachmentTexts(conn, id, texts);
+    visit(id, st->int64(1), texts);
   }
-  flush();
 }
 
 // Scores on 1..100 relative to the best hit.

@@ -63,19 +63,18 @@ void NoteContext::bind(const store::NoteHeader& header, const std::vector<store:
   source_ = nullptr;
   conn_ = nullptr;
   loaded_.clear();
-  missing_.clear();
+  allLoaded_ = false;
   assignments_.clear();
 }
 
 void NoteContext::bindStored(store::Connection& conn, const store::NoteHeader& header) {
-  if (conn_ != &conn) itemQuery_.reset();
   header_ = &header;
   items_ = nullptr;
   covered_ = nullptr;
   source_ = nullptr;
   conn_ = &conn;
   loaded_.clear();
-  missing_.clear();
+  allLoaded_ = false;
   assignments_.clear();
 }
 
@@ -97,9 +96,8 @@ void NoteContext::unbind() {
   covered_ = nullptr;
   source_ = nullptr;
   conn_ = nullptr;
-  itemQuery_.reset();
   loaded_.clear();
-  missing_.clear();
+  allLoaded_ = false;
   assignments_.clear();
 }
 
@@ -113,41 +111,15 @@ const store::StoredItem* NoteContext::findItem(std::string_view name) {
       if (c == folded) return nullptr;
   }
   if (conn_ == nullptr || header_ == nullptr) return nullptr;
+  // A note's items are one record: read it whole on the first reference and answer every
+  // later one from memory (pointers into loaded_ stay valid until the next bind).
+  if (!allLoaded_) {
+    loaded_ = store::readItems(*conn_, header_->id);
+    allLoaded_ = true;
+  }
   for (const auto& item : loaded_)
     if (sameName(item.name, name)) return &item;
-  for (const auto& m : missing_)
-    if (sameName(m, name)) return nullptr;
-  if (!isAscii(name)) {
-    // SQLite's NOCASE folds ASCII only: read every item and compare properly.
-    for (auto& item : store::readItems(*conn_, header_->id)) {
-      bool known = false;
-      for (const auto& l : loaded_) known = known || sameName(l.name, item.name);
-      if (!known) loaded_.push_back(std::move(item));
-    }
-    for (const auto& item : loaded_)
-      if (sameName(item.name, name)) return &item;
-    missing_.emplace_back(name);
-    return nullptr;
-  }
-  if (!itemQuery_)
-    itemQuery_ = conn_->prepare(
-        "SELECT name, type, flags, value FROM items WHERE note_id = ?1 AND name = ?2 COLLATE NOCASE "
-        "ORDER BY ordinal LIMIT 1");
-  itemQuery_->reset();
-  itemQuery_->bind(1, int64_t(header_->id)).bind(2, name);
-  if (!itemQuery_->step()) {
-    itemQuery_->reset();
-    missing_.emplace_back(name);
-    return nullptr;
-  }
-  store::StoredItem item;
-  item.name = itemQuery_->text(0);
-  item.type = HTINT(itemQuery_->int64(1));
-  item.flags = uint32_t(itemQuery_->int64(2));
-  item.value = itemQuery_->blob(3);
-  itemQuery_->reset();
-  loaded_.push_back(std::move(item));
-  return &loaded_.back();
+  return nullptr;
 }
 
 const NoteContext::Assignment* NoteContext::findAssignment(std::string_view name) const {

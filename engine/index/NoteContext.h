@@ -6,9 +6,9 @@
 // when the formula asks for it, and only that item. Two ways to bind:
 //   bind(header, items)        items already in memory (borrowed: keep them alive and
 //                              unchanged while bound);
-//   bindStored(conn, header)   items read from the store on the first field reference, one
-//                              item at a time, on `conn` (the caller holds the database lock
-//                              while evaluating).
+//   bindStored(conn, header)   the note's items read from the store on the first field
+//                              reference (they are one record), on `conn` (the caller holds
+//                              the database lock while evaluating).
 // Unbound (or default-constructed) it is the context of a formula without a document: every
 // field is absent, @Created/@Modified answer now.
 //
@@ -107,9 +107,8 @@ class NoteContext : public formula::EvalContext {
   const std::vector<std::string>* covered_ = nullptr;  // bindPartial: names `items_` covers
   FieldSource* source_ = nullptr;                      // bindSource
   store::Connection* conn_ = nullptr;        // bindStored: items loaded lazily
-  std::unique_ptr<store::Statement> itemQuery_;
-  std::vector<store::StoredItem> loaded_;    // bindStored: the items read so far
-  std::vector<std::string> missing_;         // bindStored: names known absent (folded)
+  std::vector<store::StoredItem> loaded_;    // bindStored: the note's items, once read
+  bool allLoaded_ = false;
   std::vector<Assignment> assignments_;
   std::string userName_;
 };

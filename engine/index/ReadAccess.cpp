@@ -8,6 +8,7 @@
 #include "engine/db/Session.h"
 #include "engine/store/AclStore.h"
 #include "engine/store/ItemCodec.h"
+#include "engine/store/Items.h"
 
 namespace quire::engine::index {
 namespace {
@@ -92,17 +93,21 @@ std::unordered_set<HTID> ReadAccess::unreadable(store::Connection& conn) const {
     bool admitted = false;
   };
   std::unordered_map<HTID, State> notes;
-  auto st = conn.prepare(
-      "SELECT note_id, type, flags, value FROM items WHERE (flags & ?1) != 0 AND type IN (?2, ?3)");
-  st->bind(1, int64_t(kItemReaders | kItemAuthors)).bind(2, int64_t(HTTYPE_TEXT)).bind(3, int64_t(HTTYPE_TEXT_LIST));
+  auto st = conn.prepare("SELECT note_id, items FROM notes WHERE (item_flags & ?1) != 0 AND deleted = 0");
+  st->bind(1, int64_t(kItemReaders | kItemAuthors));
   while (st->step()) {
     const HTID note = HTID(st->int64(0));
-    const uint32_t flags = uint32_t(st->int64(2));
+    const store::Blob record = st->blob(1);
     State& s = notes[note];
-    for (const std::string& name : listedNames(HTINT(st->int64(1)), st->blob(3))) {
-      if (flags & kItemReaders) s.limited = true;
-      if (!s.admitted && admits(name)) s.admitted = true;
-    }
+    store::forEachItem(record.data(), record.size(), [&](const store::ItemRef& item) {
+      if (!(item.flags & (kItemReaders | kItemAuthors))) return true;
+      if (item.type != HTTYPE_TEXT && item.type != HTTYPE_TEXT_LIST) return true;
+      for (const std::string& name : listedNames(item.type, store::Blob(item.value, item.value + item.size))) {
+        if (item.flags & kItemReaders) s.limited = true;
+        if (!s.admitted && admits(name)) s.admitted = true;
+      }
+      return true;
+    });
   }
   for (const auto& [note, s] : notes)
     if (s.limited && !s.admitted) out.insert(note);

@@ -5,6 +5,7 @@
 #include "engine/core/Status.h"
 #include "engine/index/FastSelect.h"
 #include "engine/index/SummaryCache.h"
+#include "engine/store/Items.h"
 #include "engine/store/NoteStore.h"
 
 namespace quire::engine::index {
@@ -43,73 +44,32 @@ void forEachDocument(store::Connection& conn, const ReadAccess& reader, const st
                      const std::function<bool(NoteContext& context, const store::NoteHeader& header)>& visit) {
   const std::unordered_set<HTID> unreadable = reader.unreadable(conn);
 
-  // Item names SQLite can match without regard to case (NOCASE folds ASCII only); other
-  // names are left to the context's lazy look-up.
-  std::vector<std::string> covered;
-  for (const auto& name : preload) {
-    if (!isAscii(name)) continue;
-    std::string folded = foldName(name);
-    if (std::find(covered.begin(), covered.end(), folded) == covered.end()) covered.push_back(std::move(folded));
-  }
-
-  std::string sql =
-      "SELECT n.note_id, n.unid, n.parent_unid, n.created, n.modified, n.form, n.sequence";
-  if (covered.empty()) {
-    sql += " FROM notes n WHERE n.note_class = ?1 AND n.deleted = 0 ORDER BY n.note_id";
-  } else {
-    sql += ", i.ordinal, i.name, i.type, i.flags, i.value FROM notes n LEFT JOIN items i ON i.note_id = n.note_id "
-           "AND i.name COLLATE NOCASE IN (";
-    for (size_t k = 0; k < covered.size(); ++k) sql += (k ? ", ?" : "?") + std::to_string(k + 2);
-    sql += ") WHERE n.note_class = ?1 AND n.deleted = 0 ORDER BY n.note_id";
-  }
+  // With names to preload, every document's items come with its row (they are one record)
+  // and are bound whole; otherwise fields are read on first reference.
+  const bool preloading = !preload.empty();
+  std::string sql = "SELECT note_id, unid, parent_unid, created, modified, form, sequence";
+  if (preloading) sql += ", items";
+  sql += " FROM notes WHERE note_class = ?1 AND deleted = 0 ORDER BY note_id";
   auto st = conn.prepare(sql);
   st->bind(1, int64_t(store::note_class::kDocument));
-  for (size_t k = 0; k < covered.size(); ++k) st->bind(int(k + 2), covered[k]);
 
   NoteContext context;
   store::NoteHeader header;
   std::vector<store::StoredItem> items;
-  std::vector<int64_t> ordinals;
-  bool pending = false;
-
-  auto flush = [&]() -> bool {
-    if (!pending) return true;
-    pending = false;
-    if (unreadable.count(header.id)) return true;
-    if (items.size() > 1) {
-      // Keep the first item of each name, as a look-up by name would.
-      std::vector<size_t> order(items.size());
-      for (size_t k = 0; k < order.size(); ++k) order[k] = k;
-      std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return ordinals[a] < ordinals[b]; });
-      std::vector<store::StoredItem> sorted;
-      sorted.reserve(items.size());
-      for (size_t k : order) sorted.push_back(std::move(items[k]));
-      items = std::move(sorted);
-    }
-    context.bindPartial(conn, header, items, covered);
-    return visit(context, header);
-  };
-
   while (st->step()) {
-    const HTID id = HTID(st->int64(0));
-    if (!pending || id != header.id) {
-      if (!flush()) return;
-      readHeaderColumns(*st, header);
-      items.clear();
-      ordinals.clear();
-      pending = true;
+    readHeaderColumns(*st, header);
+    if (unreadable.count(header.id)) continue;
+    if (preloading) {
+      const store::Blob record = st->blob(7);
+      if (!store::decodeItems(record, items))
+        raise(HTFAIL_STORAGE_ERROR,
+              "The items of note " + std::to_string(header.id) + " in " + conn.name() + " are damaged");
+      context.bind(header, items);
+    } else {
+      context.bindStored(conn, header);
     }
-    if (!covered.empty() && !st->isNull(8)) {
-      store::StoredItem item;
-      item.name = st->text(8);
-      item.type = HTINT(st->int64(9));
-      item.flags = uint32_t(st->int64(10));
-      item.value = st->blob(11);
-      ordinals.push_back(st->int64(7));
-      items.push_back(std::move(item));
-    }
+    if (!visit(context, header)) return;
   }
-  flush();
 }
 
 namespace {

@@ -8,6 +8,7 @@
 #include "engine/index/NoteContext.h"
 #include "engine/index/ReadAccess.h"
 #include "engine/store/ItemCodec.h"
+#include "engine/store/Items.h"
 #include "engine/store/Properties.h"
 #include "engine/store/Transaction.h"
 
@@ -61,6 +62,22 @@ std::vector<std::string> listedNames(HTINT type, const store::Blob& value) {
 }
 
 bool blank(const std::string& s) { return s.find_first_not_of(" \t") == std::string::npos; }
+
+// The names a note's Readers and Authors items list; false when it lists none.
+bool collectAccess(const store::Blob& record, AccessNames& a) {
+  bool any = false;
+  store::forEachItem(record.data(), record.size(), [&](const store::ItemRef& item) {
+    if (!(item.flags & (kItemReaders | kItemAuthors))) return true;
+    for (auto& n : listedNames(item.type, store::Blob(item.value, item.value + item.size))) {
+      if (blank(n)) continue;
+      any = true;
+      if (item.flags & kItemReaders) a.hasReaders = true;
+      a.names.push_back(std::move(n));
+    }
+    return true;
+  });
+  return any;
+}
 
 }  // namespace
 
@@ -157,21 +174,14 @@ void SummaryCache::refresh(store::Connection& conn, HTID id) {
     docs_[row] = fresh;
   }
   if (!columns_.empty()) {
-    auto item = conn.prepare(
-        "SELECT type, flags, value FROM items WHERE note_id = ?1 AND name = ?2 COLLATE NOCASE ORDER BY ordinal LIMIT 1");
+    auto st = conn.prepare("SELECT items FROM notes WHERE note_id = ?1");
+    st->bind(1, int64_t(id));
+    const store::Blob record = st->step() ? st->blob(0) : store::Blob();
     for (auto& c : columns_) {
-      item->reset();
-      item->bind(1, int64_t(id)).bind(2, c->name);
       formula::Value v;
-      bool present = false;
-      if (item->step()) {
-        present = true;
-        store::StoredItem si;
-        si.type = HTINT(item->int64(0));
-        si.flags = uint32_t(item->int64(1));
-        si.value = item->blob(2);
-        if (!NoteContext::decode(si, v)) v = formula::Value();
-      }
+      store::ItemRef ref;
+      const bool present = store::findItem(record, c->name, ref);
+      if (present && !NoteContext::decode(ref.type, ref.value, ref.size, v)) v = formula::Value();
       c->values[row] = std::move(v);
       c->present[row] = present ? 1 : 0;
       if (c->compiled) setCell(*c, row);
@@ -196,24 +206,20 @@ SummaryCache::Column* SummaryCache::column(store::Connection& conn, std::string_
 void SummaryCache::loadColumn(store::Connection& conn, Column& c) {
   c.values.assign(docs_.size(), formula::Value());
   c.present.assign(docs_.size(), 0);
-  // One seek per document into items(note_id, name): rows come in note order, the first
-  // item of the name (lowest ordinal) first.
-  auto st = conn.prepare(
-      "SELECT n.note_id, i.type, i.flags, i.value FROM notes n JOIN items i ON i.note_id = n.note_id "
-      "AND i.name = ?2 COLLATE NOCASE WHERE n.note_class = ?1 AND n.deleted = 0 ORDER BY n.note_id, i.ordinal");
-  st->bind(1, int64_t(store::note_class::kDocument)).bind(2, c.name);
+  // One pass over the documents' item records, in note order like docs_.
+  auto st = conn.prepare("SELECT note_id, items FROM notes WHERE note_class = ?1 AND deleted = 0 ORDER BY note_id");
+  st->bind(1, int64_t(store::note_class::kDocument));
   size_t row = 0;
   while (st->step()) {
     const HTID id = HTID(st->int64(0));
     while (row < docs_.size() && docs_[row].id < id) ++row;
     if (row == docs_.size()) break;
-    if (docs_[row].id != id || c.present[row]) continue;
-    store::StoredItem si;
-    si.type = HTINT(st->int64(1));
-    si.flags = uint32_t(st->int64(2));
-    si.value = st->blob(3);
+    if (docs_[row].id != id) continue;
+    const store::Blob record = st->blob(1);
+    store::ItemRef ref;
+    if (!store::findItem(record, c.name, ref)) continue;
     c.present[row] = 1;
-    if (!NoteContext::decode(si, c.values[row])) c.values[row] = formula::Value();
+    if (!NoteContext::decode(ref.type, ref.value, ref.size, c.values[row])) c.values[row] = formula::Value();
   }
 }
 
@@ -257,18 +263,13 @@ void SummaryCache::compile(Column& c) {
 
 void SummaryCache::readAccess(store::Connection& conn, HTID id) {
   access_.erase(id);
-  auto st = conn.prepare("SELECT type, flags, value FROM items WHERE note_id = ?1 AND (flags & ?2) != 0");
+  auto st = conn.prepare("SELECT items FROM notes WHERE note_id = ?1 AND (item_flags & ?2) != 0");
   st->bind(1, int64_t(id)).bind(2, int64_t(kItemReaders | kItemAuthors));
   AccessNames a;
   bool any = false;
-  while (st->step()) {
-    const uint32_t flags = uint32_t(st->int64(1));
-    for (auto& n : listedNames(HTINT(st->int64(0)), st->blob(2))) {
-      if (blank(n)) continue;
-      any = true;
-      if (flags & kItemReaders) a.hasReaders = true;
-      a.names.push_back(std::move(n));
-    }
+  if (st->step()) {
+    const store::Blob record = st->blob(0);
+    any = collectAccess(record, a);
   }
   if (any) access_.emplace(id, std::move(a));
 }
@@ -277,17 +278,12 @@ const std::unordered_map<HTID, AccessNames>& SummaryCache::access(store::Connect
   if (accessLoaded_) return access_;
   access_.clear();
   auto st = conn.prepare(
-      "SELECT i.note_id, i.type, i.flags, i.value FROM items i JOIN notes n ON n.note_id = i.note_id "
-      "WHERE (i.flags & ?1) != 0 AND n.note_class = ?2 AND n.deleted = 0");
+      "SELECT note_id, items FROM notes WHERE (item_flags & ?1) != 0 AND note_class = ?2 AND deleted = 0");
   st->bind(1, int64_t(kItemReaders | kItemAuthors)).bind(2, int64_t(store::note_class::kDocument));
   while (st->step()) {
-    const uint32_t flags = uint32_t(st->int64(2));
-    for (auto& n : listedNames(HTINT(st->int64(1)), st->blob(3))) {
-      if (blank(n)) continue;
-      AccessNames& a = access_[HTID(st->int64(0))];
-      if (flags & kItemReaders) a.hasReaders = true;
-      a.names.push_back(std::move(n));
-    }
+    const store::Blob record = st->blob(1);
+    AccessNames a;
+    if (collectAccess(record, a)) access_.emplace(HTID(st->int64(0)), std::move(a));
   }
   accessLoaded_ = true;
   return access_;

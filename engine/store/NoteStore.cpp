@@ -3,7 +3,9 @@
 #include <random>
 
 #include "engine/core/DateTime.h"
+#include "engine/core/Status.h"
 #include "engine/core/Text.h"
+#include "engine/store/Items.h"
 #include "engine/store/Properties.h"
 
 namespace quire::engine::store {
@@ -104,7 +106,7 @@ int64_t nextChange(Connection& conn) {
   return next;
 }
 
-HTID insertNote(Connection& conn, NoteHeader& n) {
+HTID insertNote(Connection& conn, NoteHeader& n, const std::vector<StoredItem>* items) {
   const int64_t now = dt::pack(dt::now());
   bool zero = true;
   for (uint32_t w : n.unid.words) zero = zero && w == 0;
@@ -115,10 +117,12 @@ HTID insertNote(Connection& conn, NoteHeader& n) {
   n.changeSeq = nextChange(conn);
   auto st = conn.prepare(
       "INSERT INTO notes(note_id, unid, note_class, form, parent_unid, sequence, sequence_time, change_seq, "
-      "created, modified, accessed, deleted, design_name, design_alias, design_flags, owner) "
-      "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16)");
+      "created, modified, accessed, deleted, design_name, design_alias, design_flags, owner, items, item_flags) "
+      "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18)");
   if (n.id) st->bind(1, int64_t(n.id)); else st->bindNull(1);
   bindHeader(*st, n, 2);
+  if (items && !items->empty()) st->bindBlob(17, encodeItems(*items)).bind(18, int64_t(itemFlags(*items)));
+  else st->bindNull(17).bind(18, int64_t(0));
   st->run();
   n.id = HTID(conn.lastInsertId());
   markModified(conn, n.noteClass, n.modified);
@@ -161,9 +165,8 @@ void touch(Connection& conn, HTID id) {
 }
 
 void makeStub(Connection& conn, HTID id) {
-  conn.prepare("DELETE FROM items WHERE note_id = ?1")->bind(1, int64_t(id)).run();
   conn.prepare("DELETE FROM attachments WHERE note_id = ?1")->bind(1, int64_t(id)).run();
-  conn.prepare("UPDATE notes SET deleted = 1 WHERE note_id = ?1")->bind(1, int64_t(id)).run();
+  conn.prepare("UPDATE notes SET deleted = 1, items = NULL, item_flags = 0 WHERE note_id = ?1")->bind(1, int64_t(id)).run();
   touch(conn, id);
 }
 
@@ -176,23 +179,22 @@ std::vector<HTID> changedSince(Connection& conn, int64_t changeSeq) {
 }
 
 std::vector<StoredItem> readItems(Connection& conn, HTID id) {
-  auto st = conn.prepare("SELECT name, type, flags, value FROM items WHERE note_id = ?1 ORDER BY ordinal");
+  auto st = conn.prepare("SELECT items FROM notes WHERE note_id = ?1");
   st->bind(1, int64_t(id));
   std::vector<StoredItem> out;
-  while (st->step()) out.push_back({st->text(0), HTINT(st->int64(1)), uint32_t(st->int64(2)), st->blob(3)});
+  if (!st->step()) return out;
+  const Blob record = st->blob(0);
+  if (!decodeItems(record, out))
+    raise(HTFAIL_STORAGE_ERROR, "The items of note " + std::to_string(id) + " in " + conn.name() + " are damaged");
   return out;
 }
 
 void writeItems(Connection& conn, HTID id, const std::vector<StoredItem>& items) {
-  conn.prepare("DELETE FROM items WHERE note_id = ?1")->bind(1, int64_t(id)).run();
-  auto st = conn.prepare("INSERT INTO items(note_id, ordinal, name, type, flags, value) VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
-  int64_t ordinal = 0;
-  for (const StoredItem& item : items) {
-    st->reset();
-    st->bind(1, int64_t(id)).bind(2, ordinal++).bind(3, item.name).bind(4, int64_t(item.type));
-    st->bind(5, int64_t(item.flags)).bindBlob(6, item.value);
-    st->run();
-  }
+  auto st = conn.prepare("UPDATE notes SET items = ?2, item_flags = ?3 WHERE note_id = ?1");
+  st->bind(1, int64_t(id));
+  if (items.empty()) st->bindNull(2);
+  else st->bindBlob(2, encodeItems(items));
+  st->bind(3, int64_t(itemFlags(items))).run();
 }
 
 std::vector<DesignEntry> listDesign(Connection& conn, uint32_t noteClass, const std::string& user) {

@@ -2,7 +2,8 @@
 //
 // A note row carries what every area needs without reading items: class, form, parent,
 // sequence, times, deletion flag, and for design notes their name, aliases, flags and owner
-// (a private folder's creator). Items are an ordered list per note. Deleting a note leaves a
+// (a private folder's creator). Items are an ordered list per note, kept in the note's row
+// (store/Items.h). Deleting a note leaves a
 // stub (deleted = 1, items and attachments removed) so replication can carry the deletion.
 //
 // Every change of a note takes a fresh `change_seq` from the database's change counter:
@@ -81,8 +82,9 @@ UNID unidFromBlob(const Blob& blob);
 int64_t nextChange(Connection& conn);
 
 // Inserts `note` (id 0: assigned; unid all-zero: a new one), filling id, unid, change_seq
-// and, when 0, created/modified/sequence_time with now. Returns the note ID.
-HTID insertNote(Connection& conn, NoteHeader& note);
+// and, when 0, created/modified/sequence_time with now, with `items` when given (one write
+// instead of an insert and a writeItems). Returns the note ID.
+HTID insertNote(Connection& conn, NoteHeader& note, const std::vector<StoredItem>* items = nullptr);
 std::optional<NoteHeader> readNote(Connection& conn, HTID id);
 std::optional<HTID> findByUnid(Connection& conn, const UNID& unid);
 // Writes every header column of `note` as given (no bookkeeping).
@@ -95,6 +97,8 @@ void makeStub(Connection& conn, HTID id);
 // Live notes changed after `changeSeq` (stubs included), in change order.
 std::vector<HTID> changedSince(Connection& conn, int64_t changeSeq);
 
+// The note's items in order (store/Items.h keeps them as one record per note); a damaged
+// record fails with HTFAIL_STORAGE_ERROR rather than handing out part of the note.
 std::vector<StoredItem> readItems(Connection& conn, HTID id);
 // Replaces every item of the note by `items`, in order.
 void writeItems(Connection& conn, HTID id, const std::vector<StoredItem>& items);

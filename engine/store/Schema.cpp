@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/core/Status.h"
+#include "engine/store/Items.h"
 #include "engine/store/Transaction.h"
 
 namespace quire::engine::store {
@@ -31,21 +32,13 @@ CREATE TABLE IF NOT EXISTS notes(
   design_name TEXT NOT NULL DEFAULT '',
   design_alias TEXT NOT NULL DEFAULT '',
   design_flags INTEGER NOT NULL DEFAULT 0,
-  owner TEXT NOT NULL DEFAULT ''
+  owner TEXT NOT NULL DEFAULT '',
+  items BLOB,
+  item_flags INTEGER NOT NULL DEFAULT 0
 );
 CREATE INDEX IF NOT EXISTS notes_by_class ON notes(note_class, deleted);
-CREATE INDEX IF NOT EXISTS notes_by_parent ON notes(parent_unid);
+CREATE INDEX IF NOT EXISTS notes_by_parent ON notes(parent_unid) WHERE parent_unid IS NOT NULL;
 CREATE INDEX IF NOT EXISTS notes_by_change ON notes(change_seq);
-CREATE TABLE IF NOT EXISTS items(
-  note_id INTEGER NOT NULL REFERENCES notes(note_id) ON DELETE CASCADE,
-  ordinal INTEGER NOT NULL,
-  name TEXT NOT NULL,
-  type INTEGER NOT NULL,
-  flags INTEGER NOT NULL DEFAULT 0,
-  value BLOB,
-  PRIMARY KEY(note_id, ordinal)
-);
-CREATE INDEX IF NOT EXISTS items_by_name ON items(note_id, name COLLATE NOCASE);
 CREATE TABLE IF NOT EXISTS attachments(
   attachment_id INTEGER PRIMARY KEY AUTOINCREMENT,
   note_id INTEGER NOT NULL REFERENCES notes(note_id) ON DELETE CASCADE,
@@ -95,6 +88,39 @@ std::vector<SchemaPart>& parts() {
                                    std::to_string(found) + ", this engine knows " + std::to_string(known) + ")");
 }
 
+// Version 1 kept one row per item in `items`; gather each note's rows into its record.
+void itemsIntoNotes(Connection& conn) {
+  conn.exec(
+      "ALTER TABLE notes ADD COLUMN items BLOB;"
+      "ALTER TABLE notes ADD COLUMN item_flags INTEGER NOT NULL DEFAULT 0;");
+  auto rows = conn.prepare("SELECT note_id, name, type, flags, value FROM items ORDER BY note_id, ordinal");
+  auto update = conn.prepare("UPDATE notes SET items = ?2, item_flags = ?3 WHERE note_id = ?1");
+  int64_t current = 0;
+  std::vector<StoredItem> items;
+  auto flush = [&] {
+    if (current == 0) return;
+    update->reset();
+    update->bind(1, current).bindBlob(2, encodeItems(items)).bind(3, int64_t(itemFlags(items)));
+    update->run();
+  };
+  while (rows->step()) {
+    if (rows->int64(0) != current) {
+      flush();
+      current = rows->int64(0);
+      items.clear();
+    }
+    items.push_back({rows->text(1), HTINT(rows->int64(2)), uint32_t(rows->int64(3)), rows->blob(4)});
+  }
+  flush();
+  rows.reset();
+  update.reset();
+  conn.exec(
+      "DROP INDEX IF EXISTS items_by_name;"
+      "DROP TABLE items;"
+      "DROP INDEX IF EXISTS notes_by_parent;"
+      "CREATE INDEX notes_by_parent ON notes(parent_unid) WHERE parent_unid IS NOT NULL;");
+}
+
 void applyCore(Connection& conn) {
   int version = conn.schemaVersion();
   if (version > kSchemaVersion) tooNew(conn, "schema", version, kSchemaVersion);
@@ -102,6 +128,7 @@ void applyCore(Connection& conn) {
   Transaction tx(conn);
   version = conn.schemaVersion();  // another process may have done it meanwhile
   if (version < 1) conn.exec(kCoreSchema);
+  else if (version < 2) itemsIntoNotes(conn);
   conn.setSchemaVersion(kSchemaVersion);
   tx.commit();
 }
@@ -146,9 +173,10 @@ void applySchema(Connection& conn) {
   for (const SchemaPart& part : copy) applyPart(conn, part);
 }
 
-void checkSchemaVersion(Connection& conn) {
+bool checkSchemaVersion(Connection& conn) {
   int version = conn.schemaVersion();
   if (version > kSchemaVersion) tooNew(conn, "schema", version, kSchemaVersion);
+  return version == kSchemaVersion;
 }
 
 }  // namespace quire::engine::store

@@ -3,8 +3,9 @@
 //
 // Core tables (see engine/README.md for the column meanings):
 //   properties(name, value)                    database properties (PropertyName below)
-//   notes(note_id, unid, note_class, ...)      documents and design notes, deletion stubs
-//   items(note_id, ordinal, name, type, flags, value)
+//   notes(note_id, unid, note_class, ..., items, item_flags)
+//                                              documents and design notes with their items
+//                                              (store/Items.h), deletion stubs
 //   attachments(attachment_id, note_id, name, bytes, size, host, created, modified)
 //   acl_entries(name_key, name, level, flags, roles, position)
 //   acl_roles(role, name)
@@ -32,7 +33,9 @@ namespace quire::engine::store {
 
 // Marks a SQLite file as one of this engine's databases ("QUIR").
 constexpr int64_t kApplicationId = 0x51554952;
-constexpr int kSchemaVersion = 1;
+// 1: items in a table of their own, one row per item. 2: items in one record per note;
+// opening a version-1 file converts it in one transaction.
+constexpr int kSchemaVersion = 2;
 
 struct SchemaPart {
   std::string name;
@@ -48,7 +51,9 @@ bool registerSchemaPart(SchemaPart part);
 void applySchema(Connection& conn);
 
 // Only checks versions (for read-only peeks): throws HTFAIL_SCHEMA_TOO_NEW when the core
-// schema is newer than this engine's.
-void checkSchemaVersion(Connection& conn);
+// schema is newer than this engine's. Returns false when the file is older than this
+// engine's schema (it must be opened for writing once, which converts it, before a read-only
+// peek can read it).
+bool checkSchemaVersion(Connection& conn);
 
 }  // namespace quire::engine::store

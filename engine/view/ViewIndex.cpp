@@ -16,6 +16,7 @@
 #include "engine/index/NoteContext.h"
 #include "engine/index/ReadAccess.h"
 #include "engine/store/ItemCodec.h"
+#include "engine/store/Items.h"
 #include "engine/store/Properties.h"
 #include "engine/store/Schema.h"
 #include "engine/store/Transaction.h"
@@ -433,11 +434,9 @@ const bool kObserverRegistered = doc::registerNoteObserver({"view", &onSaved, &o
 template <typename Visit>
 void forEachDocument(store::Connection& conn, Visit&& visit) {
   auto notes = conn.prepare(
-      "SELECT note_id, unid, form, parent_unid, created, modified, sequence FROM notes "
+      "SELECT note_id, unid, form, parent_unid, created, modified, sequence, items FROM notes "
       "WHERE note_class = ?1 AND deleted = 0 ORDER BY note_id");
   notes->bind(1, int64_t(nc::kDocument));
-  auto items = conn.prepare("SELECT note_id, name, type, flags, value FROM items ORDER BY note_id, ordinal");
-  bool haveItem = items->step();
   store::NoteHeader header;
   std::vector<store::StoredItem> noteItems;
   while (notes->step()) {
@@ -449,12 +448,9 @@ void forEachDocument(store::Connection& conn, Visit&& visit) {
     header.created = notes->int64(4);
     header.modified = notes->int64(5);
     header.sequence = notes->int64(6);
-    noteItems.clear();
-    while (haveItem && HTID(items->int64(0)) < header.id) haveItem = items->step();
-    while (haveItem && HTID(items->int64(0)) == header.id) {
-      noteItems.push_back({items->text(1), HTINT(items->int64(2)), uint32_t(items->int64(3)), items->blob(4)});
-      haveItem = items->step();
-    }
+    const store::Blob record = notes->blob(7);
+    if (!store::decodeItems(record, noteItems))
+      raise(HTFAIL_STORAGE_ERROR, "The items of note " + std::to_string(header.id) + " in " + conn.name() + " are damaged");
     dropSealed(noteItems);
     visit(header, noteItems);
   }
