@@ -105,7 +105,10 @@ Access effectiveAccess(DbHandle& h) {
 }
 
 HTSTATUS requireAccess(DbHandle& h, int32_t level, std::string_view what) {
-  Access a = effectiveAccess(h);
+  return requireAccess(h, effectiveAccess(h), level, what);
+}
+
+HTSTATUS requireAccess(DbHandle& h, const Access& a, int32_t level, std::string_view what) {
   if (a.level >= level) return HTSUCCESS;
   return fail(HTFAIL_ACCESS_DENIED, "User " + userName() + " needs " + levelName(level) + " access to " +
                                         std::string(what) + " in " + dbName(h) + " but has " + levelName(a.level));

@@ -50,6 +50,8 @@ Access aclAccess(Database& db, const std::filesystem::path& serverRoot, const st
 // 0 when the session user has at least `level` through `handle`; else HTFAIL_ACCESS_DENIED
 // with "User X needs Y access to <what> in <db>; they have Z" recorded.
 HTSTATUS requireAccess(DbHandle& handle, int32_t level, std::string_view what);
+// The same with the access already found (callers that also need its flags).
+HTSTATUS requireAccess(DbHandle& handle, const Access& access, int32_t level, std::string_view what);
 
 // 0 for a Manager; else HTFAIL_NOT_MANAGER with the user named.
 HTSTATUS requireManager(DbHandle& handle, std::string_view what);

@@ -116,8 +116,8 @@ HTSTATUS requireRead(db::DbHandle& handle, const Note& note) {
 
 HTSTATUS requireCreate(db::DbHandle& handle, uint32_t noteClass) {
   if (store::note_class::isDesign(noteClass)) return db::requireAccess(handle, HTACLLEVEL_DESIGNER, "create design notes");
-  if (HTSTATUS s = db::requireAccess(handle, HTACLLEVEL_AUTHOR, "create documents")) return s;
   const db::Access access = db::effectiveAccess(handle);
+  if (HTSTATUS s = db::requireAccess(handle, access, HTACLLEVEL_AUTHOR, "create documents")) return s;
   if (access.enforced && (access.flags & HTACLFLAG_NO_CREATE_DOCS))
     return denied(handle, "may not create documents in " + handle.apiPath());
   return HTSUCCESS;

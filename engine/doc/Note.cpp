@@ -69,7 +69,7 @@ void syncForm(Note& note) {
 }
 
 void markModified(store::Connection& conn, const store::NoteHeader& header) {
-  store::prop::set(conn, store::note_class::isDesign(header.noteClass) ? store::prop::kDesignModified
+  store::prop::setLater(conn, store::note_class::isDesign(header.noteClass) ? store::prop::kDesignModified
                                                                           : store::prop::kDataModified,
                    header.modified);
 }

@@ -57,7 +57,7 @@ void bindHeader(Statement& st, const NoteHeader& n, int first) {
 }
 
 void markModified(Connection& conn, uint32_t noteClass, int64_t when) {
-  prop::set(conn, note_class::isDesign(noteClass) ? prop::kDesignModified : prop::kDataModified, when);
+  prop::setLater(conn, note_class::isDesign(noteClass) ? prop::kDesignModified : prop::kDataModified, when);
 }
 
 bool visibleTo(const DesignEntry& e, const std::string& user) {
@@ -102,7 +102,7 @@ UNID unidFromBlob(const Blob& b) {
 
 int64_t nextChange(Connection& conn) {
   int64_t next = prop::getInt(conn, prop::kChangeCounter, 0) + 1;
-  prop::set(conn, prop::kChangeCounter, next);
+  prop::setLater(conn, prop::kChangeCounter, next);
   return next;
 }
 

@@ -1,12 +1,72 @@
 #include "engine/store/Properties.h"
 
+#include <unordered_map>
+
+#include "engine/store/Transaction.h"
+
 namespace quire::engine::store::prop {
 namespace {
 
-std::unique_ptr<Statement> select(Connection& conn, std::string_view name) {
+// Properties are read on every save and access check (uniform access, the change counter,
+// the full-text flag) but change rarely, so reads are answered from memory while the file is
+// known unchanged: inside the write transaction in which the cache was last checked (no
+// other connection can write then), or while the file's data version stays the same. Writes
+// go through to the cache; a rollback forgets it (forgetCached), since the cache cannot tell
+// which of its values the rollback undid.
+struct Value {
+  bool isNull = true;
+  bool dirty = false;  // set with setLater, not yet written
+  int64_t number = 0;
+  std::string text;
+  Blob blob;
+  enum class Kind { Int, Text, Blob } kind = Kind::Int;
+};
+
+struct Cache {
+  int64_t dataVersion = -1;
+  uint64_t checkedIn = 0;  // the transactionSerial it was last checked in (0: none)
+  std::unordered_map<std::string, Value> values;
+};
+
+Cache& cacheOf(Connection& conn) {
+  if (!conn.propertyCache) conn.propertyCache = std::make_shared<Cache>();
+  return *static_cast<Cache*>(conn.propertyCache.get());
+}
+
+// The cache, emptied first when the file may have changed since it was filled.
+Cache& validCache(Connection& conn) {
+  Cache& cache = cacheOf(conn);
+  const bool writing = inTransaction(conn);
+  if (writing && cache.checkedIn == conn.transactionSerial) return cache;
+  const int64_t version = conn.dataVersion();
+  if (version != cache.dataVersion) {
+    // Another connection committed. Values not yet written belong to a transaction of this
+    // connection that was rolled back (a live one excludes other writers): drop them too.
+    cache.values.clear();
+    cache.dataVersion = version;
+  }
+  cache.checkedIn = writing ? conn.transactionSerial : 0;
+  return cache;
+}
+
+const Value& read(Connection& conn, std::string_view name, Value::Kind kind) {
+  Cache& cache = validCache(conn);
+  std::string key(name);
+  auto it = cache.values.find(key);
+  if (it != cache.values.end() && (it->second.isNull || it->second.kind == kind)) return it->second;
+  Value v;
+  v.kind = kind;
   auto st = conn.prepare("SELECT value FROM properties WHERE name = ?1");
   st->bind(1, name);
-  return st;
+  if (st->step() && !st->isNull(0)) {
+    v.isNull = false;
+    switch (kind) {
+      case Value::Kind::Int: v.number = st->int64(0); break;
+      case Value::Kind::Text: v.text = st->text(0); break;
+      case Value::Kind::Blob: v.blob = st->blob(0); break;
+    }
+  }
+  return cache.values[std::move(key)] = std::move(v);
 }
 
 std::unique_ptr<Statement> upsert(Connection& conn, std::string_view name) {
@@ -17,12 +77,25 @@ std::unique_ptr<Statement> upsert(Connection& conn, std::string_view name) {
   return st;
 }
 
+void remember(Connection& conn, std::string_view name, Value v) {
+  Cache& cache = validCache(conn);
+  v.isNull = false;
+  cache.values[std::string(name)] = std::move(v);
+}
+
+Value intValue(int64_t value) {
+  Value v;
+  v.isNull = false;
+  v.number = value;
+  return v;
+}
+
 }  // namespace
 
 std::optional<int64_t> getInt(Connection& conn, std::string_view name) {
-  auto st = select(conn, name);
-  if (!st->step() || st->isNull(0)) return std::nullopt;
-  return st->int64(0);
+  const Value& v = read(conn, name, Value::Kind::Int);
+  if (v.isNull) return std::nullopt;
+  return v.number;
 }
 
 int64_t getInt(Connection& conn, std::string_view name, int64_t fallback) {
@@ -30,21 +103,61 @@ int64_t getInt(Connection& conn, std::string_view name, int64_t fallback) {
 }
 
 std::optional<std::string> getText(Connection& conn, std::string_view name) {
-  auto st = select(conn, name);
-  if (!st->step() || st->isNull(0)) return std::nullopt;
-  return st->text(0);
+  const Value& v = read(conn, name, Value::Kind::Text);
+  if (v.isNull) return std::nullopt;
+  return v.text;
 }
 
 std::optional<Blob> getBlob(Connection& conn, std::string_view name) {
-  auto st = select(conn, name);
-  if (!st->step() || st->isNull(0)) return std::nullopt;
-  return st->blob(0);
+  const Value& v = read(conn, name, Value::Kind::Blob);
+  if (v.isNull) return std::nullopt;
+  return v.blob;
 }
 
-void set(Connection& conn, std::string_view name, int64_t value) { upsert(conn, name)->bind(2, value).run(); }
+void set(Connection& conn, std::string_view name, int64_t value) {
+  upsert(conn, name)->bind(2, value).run();
+  remember(conn, name, intValue(value));
+}
 
-void set(Connection& conn, std::string_view name, std::string_view text) { upsert(conn, name)->bind(2, text).run(); }
+void set(Connection& conn, std::string_view name, std::string_view text) {
+  upsert(conn, name)->bind(2, text).run();
+  Value v;
+  v.kind = Value::Kind::Text;
+  v.text = std::string(text);
+  remember(conn, name, std::move(v));
+}
 
-void setBlob(Connection& conn, std::string_view name, const Blob& value) { upsert(conn, name)->bindBlob(2, value).run(); }
+void setBlob(Connection& conn, std::string_view name, const Blob& value) {
+  upsert(conn, name)->bindBlob(2, value).run();
+  Value v;
+  v.kind = Value::Kind::Blob;
+  v.blob = value;
+  remember(conn, name, std::move(v));
+}
+
+void setLater(Connection& conn, std::string_view name, int64_t value) {
+  if (!inTransaction(conn)) return set(conn, name, value);  // no commit would write it
+  Value v = intValue(value);
+  v.dirty = true;
+  remember(conn, name, std::move(v));
+}
+
+void writeLater(Connection& conn) {
+  if (!conn.propertyCache) return;
+  for (auto& [name, v] : cacheOf(conn).values) {
+    if (!v.dirty) continue;
+    upsert(conn, name)->bind(2, v.number).run();
+    v.dirty = false;
+  }
+}
+
+void forgetCached(Connection& conn) {
+  if (!conn.propertyCache) return;
+  auto& values = cacheOf(conn).values;
+  for (auto it = values.begin(); it != values.end();) {
+    if (it->second.dirty) ++it;
+    else it = values.erase(it);
+  }
+}
 
 }  // namespace quire::engine::store::prop

@@ -2,6 +2,8 @@
 //
 // Integers, texts and blobs are stored as such; times are packed HTDATETIME (core/DateTime.h).
 // Areas may add their own names (prefix them with the area: "ft.last_indexed").
+// Write properties only through these functions: a direct SQL update of the table by this
+// connection would not be seen by the cache until another connection changes the file.
 #pragma once
 
 #include <optional>
@@ -41,5 +43,18 @@ int64_t getInt(Connection& conn, std::string_view name, int64_t fallback);
 void set(Connection& conn, std::string_view name, int64_t value);
 void set(Connection& conn, std::string_view name, std::string_view text);
 void setBlob(Connection& conn, std::string_view name, const Blob& value);
+
+// For values written by nearly every change (the change counter, the modified times): the
+// value is kept in memory, read back by getInt at once, and written by writeLater, which
+// store::Transaction calls just before each real COMMIT, so a batch of saves writes it once.
+// Only for values that only grow (a counter, a time): a value set in a savepoint that is
+// rolled back is still written, which is harmless for those.
+void setLater(Connection& conn, std::string_view name, int64_t value);
+void writeLater(Connection& conn);
+
+// Reads are answered from a per-connection cache while the file is unchanged; anything that
+// undoes writes on the connection (a rollback) calls this so no undone value is served
+// (values given to setLater stay, see above).
+void forgetCached(Connection& conn);
 
 }  // namespace quire::engine::store::prop

@@ -104,6 +104,12 @@ class Connection {
   // A number that changes whenever another connection commits a change to this database,
   // so caches can tell that they are stale.
   virtual int64_t dataVersion() = 0;
+
+  // Bookkeeping of the typed helpers above the interface, kept with the connection so it
+  // lives and dies with it: store::Transaction counts outermost transactions here, and
+  // store/Properties.cpp keeps its cache of property values.
+  uint64_t transactionSerial = 0;  // bumped at every outermost begin()
+  std::shared_ptr<void> propertyCache;
 };
 
 struct OpenOptions {

@@ -3,6 +3,8 @@
 #include <map>
 #include <mutex>
 
+#include "engine/store/Properties.h"
+
 namespace quire::engine::store {
 namespace {
 
@@ -33,6 +35,7 @@ Transaction::Transaction(Connection& conn) : conn_(conn), depth_(enter(conn)) {
   try {
     if (depth_ == 0) {
       conn_.begin();
+      ++conn_.transactionSerial;
     } else {
       savepoint_ = "sp" + std::to_string(depth_);
       conn_.savepoint(savepoint_);
@@ -45,6 +48,7 @@ Transaction::Transaction(Connection& conn) : conn_(conn), depth_(enter(conn)) {
 
 Transaction::~Transaction() {
   if (!done_) {
+    prop::forgetCached(conn_);
     try {
       if (depth_ == 0) {
         conn_.rollback();
@@ -62,6 +66,7 @@ Transaction::~Transaction() {
 
 void Transaction::commit() {
   if (depth_ == 0) {
+    prop::writeLater(conn_);
     conn_.commit();
   } else {
     conn_.release(savepoint_);

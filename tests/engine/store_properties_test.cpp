@@ -1,0 +1,96 @@
+// The property cache: values read from memory must never be stale or undone ones.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+
+#include "engine/store/Properties.h"
+#include "engine/store/Schema.h"
+#include "engine/store/Transaction.h"
+
+namespace quire::engine::store {
+namespace {
+
+class PropertyCache : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/quire-props-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    auto conn = openSqlite(dir_ / "p.nsf", {.create = true});
+    applySchema(*conn);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+  std::unique_ptr<Connection> open() { return openSqlite(dir_ / "p.nsf", {}); }
+
+  std::filesystem::path dir_;
+};
+
+TEST_F(PropertyCache, AnotherConnectionsCommitIsSeenAtOnce) {
+  auto a = open(), b = open();
+  prop::set(*a, "x", int64_t(1));
+  EXPECT_EQ(prop::getInt(*b, "x", 0), 1);
+  prop::set(*a, "x", int64_t(2));
+  EXPECT_EQ(prop::getInt(*b, "x", 0), 2);  // b had 1 cached
+  {
+    Transaction tx(*a);
+    prop::set(*a, "x", std::string_view("text now"));
+    tx.commit();
+  }
+  EXPECT_EQ(prop::getText(*b, "x").value_or(""), "text now");
+  EXPECT_FALSE(prop::getInt(*b, "missing").has_value());
+  prop::set(*a, "missing", int64_t(7));
+  EXPECT_EQ(prop::getInt(*b, "missing", 0), 7);  // an absent value is not cached for ever
+}
+
+TEST_F(PropertyCache, RolledBackWritesAreNotServed) {
+  auto a = open();
+  prop::set(*a, "x", int64_t(1));
+  {
+    Transaction tx(*a);
+    prop::set(*a, "x", int64_t(5));
+    EXPECT_EQ(prop::getInt(*a, "x", 0), 5);
+  }  // rolled back
+  EXPECT_EQ(prop::getInt(*a, "x", 0), 1);
+  {
+    Transaction outer(*a);
+    {
+      Transaction inner(*a);
+      prop::set(*a, "x", int64_t(9));
+    }  // the savepoint is undone, the outer transaction goes on
+    EXPECT_EQ(prop::getInt(*a, "x", 0), 1);
+    outer.commit();
+  }
+  EXPECT_EQ(prop::getInt(*open(), "x", 0), 1);
+}
+
+TEST_F(PropertyCache, LaterValuesAreReadAtOnceAndWrittenWithTheCommit) {
+  auto a = open(), b = open();
+  {
+    Transaction tx(*a);
+    for (int64_t n = 1; n <= 3; ++n) prop::setLater(*a, "counter", n);
+    EXPECT_EQ(prop::getInt(*a, "counter", 0), 3);
+    EXPECT_EQ(prop::getInt(*b, "counter", 0), 0);  // nothing committed yet
+    tx.commit();
+  }
+  EXPECT_EQ(prop::getInt(*b, "counter", 0), 3);
+  {
+    // A growing value set in an undone savepoint still grows: numbers are never handed out
+    // twice.
+    Transaction outer(*a);
+    {
+      Transaction inner(*a);
+      prop::setLater(*a, "counter", int64_t(4));
+    }
+    EXPECT_EQ(prop::getInt(*a, "counter", 0), 4);
+    prop::setLater(*a, "counter", prop::getInt(*a, "counter", 0) + 1);
+    outer.commit();
+  }
+  EXPECT_EQ(prop::getInt(*b, "counter", 0), 5);
+}
+
+}  // namespace
+}  // namespace quire::engine::store
