@@ -78,7 +78,7 @@ typedef enum {
   HTSESSION_KEEP_MAILDB_OPEN = 3,
   HTSESSION_ABBREVIATE_NAMES = 4,
   HTSESSION_SUMMARY_LIMIT = 5,
-  HTSESSION_DELAY_COMMIT = 6,
+  HTSESSION_DELAY_COMMIT = 6, /* for every database; see HTDATABASE_DELAY_COMMIT */
   HTSESSION_STRICT_BIND = 7,
   HTSESSION_FETCH_DESIGN_FORMULA = 8,
   HTSESSION_DOCOPEN_DESIGN = 9,
@@ -183,6 +183,14 @@ typedef enum {
 typedef enum {
   SPACER3 = 0,
   HTDATABASE_SUMMARY_LIMIT = 1,
+  /* Delayed commit (also session-wide: HTSESSION_DELAY_COMMIT). Off: every write is a synced
+   * commit before its call returns. On: saves are grouped into shared commits, made when a
+   * group holds about 1000 saves, at the first save once it is older than about 0.2 s, after
+   * about 0.2 s without saves, when delayed commit is turned off, at HTDatabaseClose, at
+   * HTTerm and at process exit. A save is durable once its group commits; a process killed
+   * before that loses the saves of its open group (whole saves only; the file stays intact).
+   * A group that fails to commit is reported by the call that committed it, or by the next
+   * write or close of that database. */
   HTDATABASE_DELAY_COMMIT = 2,
   HTDATABASE_STRICT_BIND = 3,
   HTDATABASE_FETCH_DESIGN_FORMULA = 4,

@@ -68,7 +68,14 @@ HT_EXPORT HTSTATUS HTDatabaseSetProperty(HTDBHANDLE handle, HTINT property, cons
     HT_REQUIRE_ARG(value);
     std::shared_ptr<db::DbHandle> h;
     if (HTSTATUS s = db::lookup(handle, h)) return s;
-    return db::setProperty(*h, property, value);
+    if (HTSTATUS s = db::setProperty(*h, property, value)) return s;
+    // Turning delayed commit off makes what was delayed durable now, not at some later write.
+    if (property == HTDATABASE_DELAY_COMMIT && h->settings.delayCommit == 0) {
+      auto& database = *h->database();
+      auto lock = database.lock();
+      database.flush();
+    }
+    return HTSUCCESS;
   });
 }
 

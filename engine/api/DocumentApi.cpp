@@ -202,8 +202,7 @@ HT_EXPORT HTSTATUS HTDocumentSave(HTDOCHANDLE handle, HTUINT flags) {
                                          " was changed by someone else since it was opened");
       if (HTSTATUS s = doc::requireChange(h, *stored, storedItems(h, stored->id))) return s;
     }
-    database.setDelayedCommit(h.settings.delayCommit != 0 || db::settings().delayCommit != 0);
-    store::Transaction tx(database.conn());
+    store::Transaction tx(database.conn(), db::commitMode(h));
     doc::saveNote(database, database.conn(), note);
     tx.commit();
     d->isNew = false;
@@ -227,8 +226,7 @@ HT_EXPORT HTSTATUS HTDocumentDelete(HTDBHANDLE handle, HTID id, HTUINT flags) {
     if (!header) return fail(HTFAIL_NOTE_NOT_FOUND, "No document with ID " + std::to_string(id) + " in " + h->apiPath());
     if (header->deleted) return fail(HTFAIL_NOTE_DELETED, "Document " + std::to_string(id) + " is already deleted");
     if (HTSTATUS s = doc::requireDelete(*h, *header, storedItems(*h, id))) return s;
-    database.setDelayedCommit(h->settings.delayCommit != 0 || db::settings().delayCommit != 0);
-    store::Transaction tx(database.conn());
+    store::Transaction tx(database.conn(), db::commitMode(*h));
     doc::deleteNote(database, database.conn(), id);
     tx.commit();
     return HTSUCCESS;

@@ -6,6 +6,7 @@
 #include "engine/core/Guard.h"
 #include "engine/core/Lmbcs.h"
 #include "engine/core/Text.h"
+#include "engine/db/Database.h"
 #include "engine/db/Session.h"
 
 using namespace quire::engine;
@@ -69,7 +70,11 @@ HTSTATUS setSessionProperty(HTINT property, const void* value) {
     case HTSESSION_TRUNCATE_TEXT: db::changeSettings([&](db::SessionSettings& s) { s.truncateText = readFlag(value); }); return 0;
     case HTSESSION_KEEP_MAILDB_OPEN: db::changeSettings([&](db::SessionSettings& s) { s.keepMailDbOpen = readFlag(value); }); return 0;
     case HTSESSION_ABBREVIATE_NAMES: db::changeSettings([&](db::SessionSettings& s) { s.abbreviateNames = readFlag(value); }); return 0;
-    case HTSESSION_DELAY_COMMIT: db::changeSettings([&](db::SessionSettings& s) { s.delayCommit = readFlag(value); }); return 0;
+    case HTSESSION_DELAY_COMMIT: {
+      const uint32_t on = readFlag(value);
+      db::changeSettings([&](db::SessionSettings& s) { s.delayCommit = on; });
+      return on ? HTSUCCESS : db::flushAll();
+    }
     case HTSESSION_STRICT_BIND: db::changeSettings([&](db::SessionSettings& s) { s.strictBind = readFlag(value); }); return 0;
     case HTSESSION_FETCH_DESIGN_FORMULA: db::changeSettings([&](db::SessionSettings& s) { s.fetchDesignFormula = readFlag(value); }); return 0;
     case HTSESSION_DOCOPEN_DESIGN: db::changeSettings([&](db::SessionSettings& s) { s.docOpenDesign = readFlag(value); }); return 0;
@@ -109,8 +114,10 @@ HT_EXPORT HTSTATUS _HTInit(HTUINT version, HTUINT flags, HTUINT reserved, HTUINT
 HT_EXPORT HTSTATUS HTTerm(HTUINT flags) {
   return guard([&] {
     if (!running()) return fail(HTFAIL_NOT_INITIALIZED);
+    // Delayed commits are made durable first, so a failure can still be returned.
+    const HTSTATUS flushed = db::flushAll();
     stop();
-    return HTSUCCESS;
+    return flushed;
   });
 }
 

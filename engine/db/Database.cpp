@@ -2,8 +2,14 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <random>
 #include <system_error>
+#include <thread>
+#include <vector>
 
 #include "engine/core/DateTime.h"
 #include "engine/core/Files.h"
@@ -127,17 +133,134 @@ void buildAndPublish(const fs::path& file, const CreateOptions& options, const S
   for (const char* suffix : {"", "-wal", "-shm"}) ::unlink((tmp.string() + suffix).c_str());
 }
 
+// Every Database of the registry that is still alive.
+std::vector<std::shared_ptr<Database>> openDatabases() {
+  std::vector<std::shared_ptr<Database>> out;
+  std::lock_guard lock(gRegistryMutex);
+  for (auto& [k, weak] : registry())
+    if (auto db = weak.lock()) out.push_back(std::move(db));
+  return out;
+}
+
+// Commits a batch without a caller to report to (background, exit): the failure is kept for
+// the Database's next write or close; the note on stderr is for a process that has none.
+void flushUnattended(Database& db) {
+  auto lock = db.tryLock();
+  if (!lock.owns_lock()) return;  // its holder is writing and will commit the batch itself
+  std::string error;
+  if (!store::flushBatchDeferred(db.conn(), &error))
+    std::fprintf(stderr, "quire: database %s: %s\n", db.file().c_str(), error.c_str());
+}
+
+// The background flusher: commits batches that nobody has written to for the batch age, so
+// an idle writer does not hold the file's write lock against other processes. Its state is
+// never destroyed, because the exit handler stops it after static destructors may have run.
+struct Flusher {
+  std::mutex mutex;
+  std::condition_variable wake;
+  bool stopping = false;
+  std::thread thread;
+  pid_t owner = 0;
+};
+
+Flusher& flusher() {
+  static auto* f = new Flusher;
+  return *f;
+}
+
+void sweep() {
+  const auto idle = store::batchLimits().age;
+  std::vector<std::shared_ptr<Database>> due;
+  {
+    // Only databases with an idle batch are held, and only briefly: holding others would
+    // make a delete right after their close see them still open.
+    std::lock_guard lock(gRegistryMutex);
+    for (auto& [k, weak] : registry()) {
+      auto db = weak.lock();
+      if (db && store::batchIdle(db->conn(), idle)) due.push_back(std::move(db));
+    }
+  }
+  for (auto& db : due) flushUnattended(*db);
+}
+
+void runFlusher() {
+  Flusher& f = flusher();
+  std::unique_lock lock(f.mutex);
+  while (!f.stopping) {
+    // Short enough that a changed batch age takes effect soon.
+    const auto age = store::batchLimits().age;
+    f.wake.wait_for(lock, std::clamp(age / 4, std::chrono::milliseconds(5), std::chrono::milliseconds(50)));
+    if (f.stopping) break;
+    lock.unlock();
+    sweep();
+    lock.lock();
+  }
+}
+
+// At exit the handle table (never destroyed) still holds open databases: their batches are
+// committed here. A forked child that exits this way has neither the parent's flusher thread
+// nor its batches (flushBatch ignores them).
+void atExit() {
+  Flusher& f = flusher();
+  if (f.owner == ::getpid()) {
+    {
+      std::lock_guard lock(f.mutex);
+      f.stopping = true;
+    }
+    f.wake.notify_all();
+    if (f.thread.joinable()) f.thread.join();
+  }
+  for (auto& db : openDatabases()) flushUnattended(*db);
+}
+
+void startFlusher() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    Flusher& f = flusher();
+    f.owner = ::getpid();
+    f.thread = std::thread(runFlusher);
+    std::atexit(atExit);
+  });
+}
+
 }  // namespace
 
 Database::Database(fs::path file, std::unique_ptr<store::Connection> conn)
     : file_(std::move(file)), conn_(std::move(conn)), serial_(++gSerial) {}
 
-Database::~Database() = default;
+Database::~Database() {
+  auto lock = this->lock();
+  std::string error;
+  // Close and HTTerm flush with a caller to tell; this is for holders that let go last
+  // without one (a document outliving its database handle).
+  if (!store::flushBatchDeferred(*conn_, &error))
+    std::fprintf(stderr, "quire: database %s: %s\n", file_.c_str(), error.c_str());
+  store::forgetConnection(*conn_);
+}
 
-void Database::setDelayedCommit(bool delayed) {
-  if (delayed == delayedCommit_) return;
-  conn_->exec(delayed ? "PRAGMA synchronous = NORMAL" : "PRAGMA synchronous = FULL");
-  delayedCommit_ = delayed;
+void Database::flush() { store::flushBatch(*conn_); }
+
+store::Commit commitMode(const DbHandle& h) {
+  if (h.settings.delayCommit == 0 && settings().delayCommit == 0) return store::Commit::Now;
+  startFlusher();
+  return store::Commit::Grouped;
+}
+
+HTSTATUS flushAll() {
+  HTSTATUS first = HTSUCCESS;
+  std::string detail;
+  for (auto& db : openDatabases()) {
+    auto lock = db->lock();
+    try {
+      db->flush();
+    } catch (const Error& e) {
+      if (first == HTSUCCESS) {
+        first = e.code();
+        detail = e.what();
+      }
+    }
+  }
+  return first == HTSUCCESS ? HTSUCCESS : fail(first, detail);
 }
 
 std::shared_ptr<Database> findOpen(const fs::path& file) {
@@ -190,8 +313,12 @@ HTSTATUS reopen(HTDBHANDLE handle, HTUINT flags, HTDBHANDLE& out) {
 }
 
 HTSTATUS close(HTDBHANDLE handle) {
-  if (!HandleTable::instance().remove(HandleKind::Database, handle))
-    return fail(HTFAIL_INVALID_HANDLE, "Invalid database handle " + std::to_string(handle));
+  auto h = std::static_pointer_cast<DbHandle>(HandleTable::instance().remove(HandleKind::Database, handle));
+  if (!h) return fail(HTFAIL_INVALID_HANDLE, "Invalid database handle " + std::to_string(handle));
+  std::shared_ptr<Database> db = h->database();
+  h.reset();
+  auto lock = db->lock();
+  db->flush();
   return HTSUCCESS;
 }
 

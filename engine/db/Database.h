@@ -16,6 +16,24 @@
 // shared_ptr<Database> in their own objects (a document holds its database, not the handle,
 // so closing the database handle does not pull the file from under an open document).
 //
+// Delayed commit (HTDATABASE_DELAY_COMMIT on the handle, or HTSESSION_DELAY_COMMIT): writes
+// made through such a handle use commitMode() == store::Commit::Grouped, so they collect in
+// one open SQLite transaction per Database (store/Transaction.h) and are committed together:
+// after store::batchLimits().writes writes, at the first write once the batch is older than
+// store::batchLimits().age, by a background flusher once the batch has been idle that long
+// (so other processes, which wait for the write lock meanwhile, are held up about that long
+// at most), when any write without delayed commit ends on the Database, when delayed commit
+// is turned off, when a handle of the Database closes, at HTTerm and at process exit.
+//
+// Durability contract: without delayed commit every write is a synced commit before its call
+// returns (it survives kill -9 and power loss). With delayed commit a write is durable once
+// its batch commits -- at most about the batch age later, or at close; a process killed
+// before that loses the writes of the open batch, whole writes only, and never damages the
+// file. A batch that fails to commit is lost as a whole, and its error is returned by the call
+// that committed it (a save, a close, HTTerm), or, when the background flusher hit it, by the
+// next write or close on that Database; it is never reported as success. In-process readers
+// share the connection and see the open batch at once.
+//
 // Thread-safe: the registry and each Database have their own mutex; a DbHandle is used by one
 // thread at a time (hitest.h convention 10).
 #pragma once
@@ -30,6 +48,7 @@
 #include "engine/core/ListCursor.h"
 #include "engine/db/Session.h"
 #include "engine/store/Storage.h"
+#include "engine/store/Transaction.h"
 #include "hitest/hitest.h"
 
 namespace quire::engine::db {
@@ -46,11 +65,12 @@ class Database {
   uint32_t serial() const { return serial_; }
 
   std::unique_lock<std::recursive_mutex> lock() { return std::unique_lock(mutex_); }
+  // The lock when no other thread holds it (the flusher and exit never wait for a writer).
+  std::unique_lock<std::recursive_mutex> tryLock() { return std::unique_lock(mutex_, std::try_to_lock); }
 
-  // Durability of the next commits, only while lock() is held. Normally every commit is
-  // synced to disk (it survives power loss); with delayed commit it reaches the write-ahead
-  // log without a sync, which still survives the process being killed but not a power cut.
-  void setDelayedCommit(bool delayed);
+  // Commits the open batch of delayed commits, only while lock() is held. Throws Error with
+  // the commit's failure, or with the failure the background flusher met since the last call.
+  void flush();
   // Only while lock() is held.
   store::Connection& conn() { return *conn_; }
 
@@ -59,7 +79,6 @@ class Database {
   std::unique_ptr<store::Connection> conn_;
   std::recursive_mutex mutex_;
   uint32_t serial_;
-  bool delayedCommit_ = false;
 };
 
 // Per-handle settings (HTDATABASE_* properties that are not stored in the file).
@@ -94,6 +113,14 @@ class DbHandle {
   HTUINT flags_;
 };
 
+// How a write through `h` commits: grouped while the handle or the session asks for delayed
+// commit (this also starts the background flusher), else at once.
+store::Commit commitMode(const DbHandle& h);
+
+// Commits the open batch of every Database of this process. Returns the first failure
+// (recorded), after trying them all.
+HTSTATUS flushAll();
+
 // The handle's object, or HTFAIL_INVALID_HANDLE (recorded) for a stale or foreign handle.
 HTSTATUS lookup(HTDBHANDLE handle, std::shared_ptr<DbHandle>& out);
 
@@ -101,6 +128,8 @@ HTSTATUS lookup(HTDBHANDLE handle, std::shared_ptr<DbHandle>& out);
 // user has at least Depositor access where the ACL is enforced.
 HTSTATUS open(std::string_view server, std::string_view path, HTUINT flags, HTDBHANDLE& out);
 HTSTATUS reopen(HTDBHANDLE handle, HTUINT flags, HTDBHANDLE& out);
+// Closes the handle and commits its Database's open batch; a failed commit is returned, the
+// handle is closed all the same.
 HTSTATUS close(HTDBHANDLE handle);
 
 struct CreateOptions {

@@ -8,10 +8,12 @@
 #include "engine/core/Files.h"
 #include "engine/core/Text.h"
 #include "engine/db/Access.h"
+#include "engine/db/Database.h"
 #include "engine/store/ItemCodec.h"
 #include "engine/store/Items.h"
 #include "engine/store/NoteStore.h"
 #include "engine/store/Schema.h"
+#include "engine/store/Transaction.h"
 
 namespace quire::engine::db {
 namespace {
@@ -91,8 +93,19 @@ std::map<std::string, std::vector<std::string>> readGroups(const fs::path& file)
   return groups;
 }
 
+// Groups are read through a connection of their own, which sees committed writes only: a
+// batch of delayed commits this process holds open on the directory is committed first. A
+// failure stays with that database for its next write or close.
+void commitOpenBatch(const fs::path& file) {
+  auto db = findOpen(file);
+  if (!db || !store::batchOpen(db->conn())) return;
+  auto lock = db->tryLock();
+  if (lock.owns_lock()) store::flushBatchDeferred(db->conn());
+}
+
 std::map<std::string, std::vector<std::string>> currentGroups(const fs::path& root) {
   const fs::path file = root / kDirectoryFile;
+  commitOpenBatch(file);
   files::Stamp main = files::stamp(file), wal = files::stamp(file.string() + "-wal");
   std::lock_guard lock(gMutex);
   Cached& c = gCache[file.string()];

@@ -72,6 +72,7 @@ class SqliteConnection final : public Connection {
   SqliteConnection(sqlite3* db, std::string file) : db_(db), file_(std::move(file)) {}
   ~SqliteConnection() override {
     for (auto& [sql, stmt] : cache_) sqlite3_finalize(stmt);
+    for (auto& [sql, stmt] : control_) sqlite3_finalize(stmt);
     sqlite3_close_v2(db_);
   }
 
@@ -105,14 +106,14 @@ class SqliteConnection final : public Connection {
 
   int64_t lastInsertId() override { return sqlite3_last_insert_rowid(db_); }
   int64_t changes() override { return sqlite3_changes64(db_); }
-  void begin() override { exec("BEGIN IMMEDIATE"); }
-  void commit() override { exec("COMMIT"); }
+  void begin() override { control("BEGIN IMMEDIATE"); }
+  void commit() override { control("COMMIT"); }
   void rollback() override {
-    if (!sqlite3_get_autocommit(db_)) exec("ROLLBACK");
+    if (!sqlite3_get_autocommit(db_)) control("ROLLBACK");
   }
-  void savepoint(std::string_view n) override { exec("SAVEPOINT " + std::string(n)); }
-  void release(std::string_view n) override { exec("RELEASE " + std::string(n)); }
-  void rollbackTo(std::string_view n) override { exec("ROLLBACK TO " + std::string(n)); }
+  void savepoint(std::string_view n) override { control("SAVEPOINT " + std::string(n)); }
+  void release(std::string_view n) override { control("RELEASE " + std::string(n)); }
+  void rollbackTo(std::string_view n) override { control("ROLLBACK TO " + std::string(n)); }
 
   int schemaVersion() override { return int(pragmaInt("PRAGMA user_version")); }
   void setSchemaVersion(int v) override { exec("PRAGMA user_version = " + std::to_string(v)); }
@@ -145,9 +146,32 @@ class SqliteConnection final : public Connection {
   sqlite3* handle() { return db_; }
 
  private:
+  // Transaction control runs once or twice per write; parsing it each time was a measurable
+  // share of a small write. The texts are few (savepoint names are per nesting depth).
+  void control(const std::string& sql) {
+    sqlite3_stmt*& stmt = control_[sql];
+    if (!stmt) {
+      int rc = sqlite3_prepare_v2(db_, sql.c_str(), int(sql.size()), &stmt, nullptr);
+      if (rc != SQLITE_OK) {
+        control_.erase(sql);
+        fail(rc, "cannot prepare \"" + sql + "\"");
+      }
+    }
+    int rc = sqlite3_step(stmt);
+    if (rc == SQLITE_DONE || rc == SQLITE_ROW) {
+      sqlite3_reset(stmt);
+      return;
+    }
+    const std::string message = sqlite3_errmsg(db_);
+    sqlite3_reset(stmt);
+    raise(rc == SQLITE_NOTADB ? HTFAIL_NOT_A_DATABASE : rc == SQLITE_NOMEM ? HTFAIL_NO_MEMORY : HTFAIL_STORAGE_ERROR,
+          "Database " + file_ + ": " + sql + " failed: " + message);
+  }
+
   sqlite3* db_;
   std::string file_;
   std::map<std::string, sqlite3_stmt*> cache_;
+  std::map<std::string, sqlite3_stmt*> control_;
 };
 
 SqliteStatement::~SqliteStatement() { conn_.giveBack(std::move(sql_), stmt_); }
