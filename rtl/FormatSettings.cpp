@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 
 #include "rtl/Errors.h"
 
@@ -114,17 +115,84 @@ TimeFields ScanTimeFormat(std::string_view format, bool haveDesignators) {
 
 // ---- Formatting ----
 
+// Format letters are ASCII, so they are matched without the locale's tolower.
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool StartsWithAmPm(std::string_view format, size_t pos) {
+  static constexpr std::string_view kAmPm = "ampm";
+  if (format.size() - pos < kAmPm.size()) return false;
+  for (size_t i = 0; i < kAmPm.size(); ++i) {
+    if (LowerAscii(format[pos + i]) != kAmPm[i]) return false;
+  }
+  return true;
+}
+
 void AppendNumber(std::string& out, int value, int width) {
-  std::string digits = std::to_string(value);
-  if (static_cast<int>(digits.size()) < width) out.append(width - digits.size(), '0');
-  out += digits;
+  char digits[16];
+  const auto written = std::to_chars(digits, digits + sizeof digits, value);
+  const size_t length = static_cast<size_t>(written.ptr - digits);
+  if (length < static_cast<size_t>(width)) out.append(static_cast<size_t>(width) - length, '0');
+  out.append(digits, length);
 }
 
 size_t RunLength(std::string_view format, size_t pos) {
-  const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(format[pos])));
+  const char c = LowerAscii(format[pos]);
   size_t end = pos;
-  while (end < format.size() && std::tolower(static_cast<unsigned char>(format[end])) == c) ++end;
+  while (end < format.size() && LowerAscii(format[end]) == c) ++end;
   return end - pos;
+}
+
+struct Fields {
+  int year, month, day, hour, minute, second, millisecond;
+};
+
+Fields Decoded(TDateTime value) {
+  Fields f;
+  DecodeDateTime(value, f.year, f.month, f.day, f.hour, f.minute, f.second, f.millisecond);
+  return f;
+}
+
+// Appends `format` filled with `f` to `out`.
+void AppendFormatted(std::string& out, std::string_view format, const Fields& f, const FormatSettings& settings) {
+  bool twelveHour = false;
+  for (size_t i = 0; i < format.size() && !twelveHour; ++i) twelveHour = StartsWithAmPm(format, i);
+  const int clockHour = twelveHour ? (f.hour % 12 == 0 ? 12 : f.hour % 12) : f.hour;
+
+  for (size_t i = 0; i < format.size();) {
+    const char c = LowerAscii(format[i]);
+    if (c == '"' || c == '\'') {
+      const size_t end = std::min(format.find(format[i], i + 1), format.size());
+      out.append(format.substr(i + 1, end - i - 1));
+      i = end + 1;
+      continue;
+    }
+    if (c == 'a' && StartsWithAmPm(format, i)) {
+      out += f.hour < 12 ? settings.TimeAMString : settings.TimePMString;
+      i += 4;
+      continue;
+    }
+    const size_t run = RunLength(format, i);
+    // Two letters make a padded field; longer runs of d, m, h, n, s repeat it.
+    const size_t pair = std::min<size_t>(run, 2);
+    switch (c) {
+      case 'd': AppendNumber(out, f.day, static_cast<int>(pair)); i += pair; break;
+      case 'm': AppendNumber(out, f.month, static_cast<int>(pair)); i += pair; break;
+      case 'h': AppendNumber(out, clockHour, static_cast<int>(pair)); i += pair; break;
+      case 'n': AppendNumber(out, f.minute, static_cast<int>(pair)); i += pair; break;
+      case 's': AppendNumber(out, f.second, static_cast<int>(pair)); i += pair; break;
+      case 'y':
+        run <= 2 ? AppendNumber(out, f.year % 100, 2) : AppendNumber(out, f.year, 4);
+        i += run;
+        break;
+      case 'z':
+        AppendNumber(out, f.millisecond, run >= 3 ? 3 : 1);
+        i += run >= 3 ? 3 : 1;
+        break;
+      case '/': out += settings.DateSeparator; ++i; break;
+      case ':': out += settings.TimeSeparator; ++i; break;
+      default: out += format[i]; ++i; break;
+    }
+  }
 }
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
@@ -301,48 +369,8 @@ const FormatSettings& DefaultFormatSettings() { return DefaultSettingsStorage();
 void SetDefaultFormatSettings(const FormatSettings& settings) { DefaultSettingsStorage() = settings; }
 
 std::string FormatDateTime(std::string_view format, TDateTime value, const FormatSettings& settings) {
-  int year, month, day, hour, minute, second, millisecond;
-  DecodeDateTime(value, year, month, day, hour, minute, second, millisecond);
-  bool twelveHour = false;
-  for (size_t i = 0; i < format.size() && !twelveHour; ++i) twelveHour = StartsWithNoCase(format.substr(i), "ampm");
-  const int clockHour = twelveHour ? (hour % 12 == 0 ? 12 : hour % 12) : hour;
-
   std::string out;
-  for (size_t i = 0; i < format.size();) {
-    const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(format[i])));
-    if (c == '"' || c == '\'') {
-      const size_t end = std::min(format.find(format[i], i + 1), format.size());
-      out.append(format.substr(i + 1, end - i - 1));
-      i = end + 1;
-      continue;
-    }
-    if (c == 'a' && StartsWithNoCase(format.substr(i), "ampm")) {
-      out += hour < 12 ? settings.TimeAMString : settings.TimePMString;
-      i += 4;
-      continue;
-    }
-    const size_t run = RunLength(format, i);
-    // Two letters make a padded field; longer runs of d, m, h, n, s repeat it.
-    const size_t pair = std::min<size_t>(run, 2);
-    switch (c) {
-      case 'd': AppendNumber(out, day, static_cast<int>(pair)); i += pair; break;
-      case 'm': AppendNumber(out, month, static_cast<int>(pair)); i += pair; break;
-      case 'h': AppendNumber(out, clockHour, static_cast<int>(pair)); i += pair; break;
-      case 'n': AppendNumber(out, minute, static_cast<int>(pair)); i += pair; break;
-      case 's': AppendNumber(out, second, static_cast<int>(pair)); i += pair; break;
-      case 'y':
-        run <= 2 ? AppendNumber(out, year % 100, 2) : AppendNumber(out, year, 4);
-        i += run;
-        break;
-      case 'z':
-        AppendNumber(out, millisecond, run >= 3 ? 3 : 1);
-        i += run >= 3 ? 3 : 1;
-        break;
-      case '/': out += settings.DateSeparator; ++i; break;
-      case ':': out += settings.TimeSeparator; ++i; break;
-      default: out += format[i]; ++i; break;
-    }
-  }
+  AppendFormatted(out, format, Decoded(value), settings);
   return out;
 }
 
@@ -355,10 +383,13 @@ std::string TimeToStr(TDateTime value, const FormatSettings& settings) {
 }
 
 std::string DateTimeToStr(TDateTime value, const FormatSettings& settings) {
-  std::string text = DateToStr(value, settings);
-  int hour, minute, second, millisecond;
-  DecodeTime(value, hour, minute, second, millisecond);
-  if (hour != 0 || minute != 0 || second != 0 || millisecond != 0) text += " " + TimeToStr(value, settings);
+  const Fields f = Decoded(value);
+  std::string text;
+  AppendFormatted(text, settings.ShortDateFormat, f, settings);
+  if (f.hour != 0 || f.minute != 0 || f.second != 0 || f.millisecond != 0) {
+    text += ' ';
+    AppendFormatted(text, settings.LongTimeFormat, f, settings);
+  }
   return text;
 }
 

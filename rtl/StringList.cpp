@@ -23,14 +23,32 @@ bool IsValidUtf8(std::string_view text) {
   return true;
 }
 
+bool IsAscii(std::string_view text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+// Unicode case folding maps A-Z to a-z and leaves every other ASCII character alone, so
+// ASCII text, the common case for names, folds without ICU.
+char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool IcuSized(std::string_view text) { return text.size() <= static_cast<size_t>(INT32_MAX); }
+
 // The comparison key of IndexOf, computed once per entry so a look-up folds
 // only the text it is given. Text that is not valid UTF-8 would fold to
 // U+FFFD and match unrelated text, so it falls back to ASCII folding of its
 // bytes, tagged with 0xFF, a byte that never occurs in valid UTF-8.
 std::string FoldKey(std::string_view text) {
-  if (text.size() > static_cast<size_t>(INT32_MAX) || !IsValidUtf8(text)) {
+  if (IcuSized(text) && IsAscii(text)) {
+    std::string key(text);
+    for (char& c : key) c = FoldAscii(c);
+    return key;
+  }
+  if (!IcuSized(text) || !IsValidUtf8(text)) {
     std::string key(1, '\xFF');
-    for (char c : text) key += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    for (char c : text) key += FoldAscii(c);
     return key;
   }
   icu::UnicodeString folded =
@@ -39,6 +57,15 @@ std::string FoldKey(std::string_view text) {
   std::string key;
   folded.toUTF8String(key);
   return key;
+}
+
+// Whether `key` is the key of the ASCII text `text`, compared without building that key.
+bool IsAsciiKeyOf(const std::string& key, std::string_view text) {
+  if (key.size() != text.size()) return false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (key[i] != FoldAscii(text[i])) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -115,6 +142,12 @@ void TStringList::SetObjects(int index, void* object) {
 }
 
 int TStringList::IndexOf(std::string_view text) const {
+  if (IcuSized(text) && IsAscii(text)) {
+    for (size_t i = 0; i < entries_.size(); ++i) {
+      if (IsAsciiKeyOf(entries_[i].key, text)) return static_cast<int>(i);
+    }
+    return -1;
+  }
   const std::string key = FoldKey(text);
   for (size_t i = 0; i < entries_.size(); ++i) {
     if (entries_[i].key == key) return static_cast<int>(i);

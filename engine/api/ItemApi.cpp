@@ -123,7 +123,7 @@ HT_EXPORT HTSTATUS HTItemGetLength(HTDOCHANDLE handle, const char* name, HTUINT*
     if (HTSTATUS s = findItem(*d, name, item)) return s;
     const HTINT wanted = valueType ? *valueType : 0;
     if (wanted != 0 && !validType(wanted)) return badType(wanted);
-    const size_t size = doc::convert(*item, wanted, doc::international()).size();
+    const size_t size = doc::convert(*item, wanted).size();
     if (size >= UINT32_MAX) return fail(HTFAIL_TEXT_TOO_LONG, "Item " + std::string(name) + " is larger than 4 GB");
     *length = HTUINT(size);
     return HTSUCCESS;
@@ -141,7 +141,7 @@ HT_EXPORT HTSTATUS HTItemFetch(HTDOCHANDLE handle, const char* name, HTINT* type
     if (HTSTATUS s = findItem(*d, name, item)) return s;
     const HTINT wanted = valueType ? *valueType : 0;
     if (wanted != 0 && !validType(wanted)) return badType(wanted);
-    const store::Blob value = doc::convert(*item, wanted, doc::international());
+    const store::Blob value = doc::convert(*item, wanted);
     const HTINT form = wanted ? wanted : item->type;
     const bool textual = form == HTTYPE_TEXT || form == HTTYPE_FORMULA;
     const bool fixed = wanted == HTTYPE_NUMBER || wanted == HTTYPE_DATETIME;
@@ -172,7 +172,7 @@ HT_EXPORT HTSTATUS HTItemGetPointer(HTDOCHANDLE handle, const char* name, HTINT*
     if (HTSTATUS s = findItem(*d, name, item)) return s;
     const HTINT wanted = valueType ? *valueType : 0;
     if (wanted != 0 && !validType(wanted)) return badType(wanted);
-    d->pointerData = doc::convert(*item, wanted, doc::international());
+    d->pointerData = doc::convert(*item, wanted);
     d->pointerData.push_back(0);
     *pointer = d->pointerData.data();
     if (type) *type = item->type;
@@ -190,13 +190,17 @@ HT_EXPORT HTSTATUS HTItemPut(HTDOCHANDLE handle, const char* name, HTINT itemTyp
     if (itemType != 0 && !validType(itemType)) return badType(itemType);
     const store::StoredItem* existing = d->note.find(name);
     const HTINT target = itemType ? itemType : existing ? existing->type : valueType;
-    const store::StoredItem given = doc::fromCaller(name, valueType, value, length);
-    d->note.put({name, target, flags, doc::convert(given, target, doc::international())});
+    store::StoredItem item = doc::fromCaller(name, valueType, value, length);
+    if (target != valueType) item.value = doc::convert(item, target);
+    item.type = target;
+    item.flags = flags;
+    d->note.put(std::move(item));
     d->changed();
     return HTSUCCESS;
   });
 }
 
+// Appends in place: the entries before are only checked, never decoded and written again.
 HT_EXPORT HTSTATUS HTItemAppendTextList(HTDOCHANDLE handle, const char* name, const char* entry, HTUINT length,
                                         HTUINT flags) {
   return guard([&] {
@@ -204,18 +208,30 @@ HT_EXPORT HTSTATUS HTItemAppendTextList(HTDOCHANDLE handle, const char* name, co
     if (HTSTATUS s = doc::lookupDocument(handle, d)) return s;
     if (HTSTATUS s = checkName(name)) return s;
     const std::string_view text = length == 0 ? textArg(entry) : std::string_view(entry ? entry : "", entry ? strnlen(entry, length) : 0);
-    std::vector<std::string> entries;
-    uint32_t itemFlags = flags;
-    if (const store::StoredItem* item = d->note.find(name)) {
-      if (d->note.isSealed(name)) return fail(HTFAIL_NO_KEY, "Item " + std::string(name) + " is encrypted");
-      if (item->type != HTTYPE_TEXT_LIST && item->type != HTTYPE_TEXT)
-        return fail(HTFAIL_TYPE_MISMATCH, "Item " + std::string(name) + " is a " + doc::typeName(item->type) +
-                                              ", not a text list");
-      codec::decodeTextList(doc::convert(*item, HTTYPE_TEXT_LIST, doc::international()), entries);
-      itemFlags = item->flags;
+    store::StoredItem* item = d->note.find(name);
+    if (!item) {
+      store::Blob list = codec::encodeTextList({});
+      if (!doc::appendTextListEntry(list, text)) return fail(HTFAIL_TEXT_TOO_LONG, "A text-list entry is too long");
+      d->note.put({name, HTTYPE_TEXT_LIST, flags, std::move(list)});
+      d->changed();
+      return HTSUCCESS;
     }
-    entries.emplace_back(text);
-    d->note.put({name, HTTYPE_TEXT_LIST, itemFlags, codec::encodeTextList(entries)});
+    if (d->note.isSealed(name)) return fail(HTFAIL_NO_KEY, "Item " + std::string(name) + " is encrypted");
+    if (item->type != HTTYPE_TEXT_LIST && item->type != HTTYPE_TEXT)
+      return fail(HTFAIL_TYPE_MISMATCH, "Item " + std::string(name) + " is a " + doc::typeName(item->type) +
+                                            ", not a text list");
+    if (item->type == HTTYPE_TEXT) {
+      store::Blob list = doc::convert(*item, HTTYPE_TEXT_LIST);
+      if (!doc::appendTextListEntry(list, text)) return fail(HTFAIL_TEXT_TOO_LONG, "A text-list entry is too long");
+      item->type = HTTYPE_TEXT_LIST;
+      item->value = std::move(list);
+    } else if (!doc::appendTextListEntry(item->value, text)) {
+      // Rebuilding a list that does not decode would silently drop the entries after the fault.
+      if (!doc::isTextList(item->value.data(), item->value.size()))
+        return fail(HTFAIL_STORAGE_ERROR, "Item " + std::string(name) + " holds a malformed text list");
+      return fail(HTFAIL_TEXT_TOO_LONG, "Item " + std::string(name) + " cannot take another entry");
+    }
+    // Changed in place, so the stored spelling of the name and the item's flags stay.
     d->changed();
     return HTSUCCESS;
   });

@@ -20,6 +20,15 @@ namespace {
 constexpr int64_t kFirstDay = -693593;
 constexpr int64_t kLastDay = 2958465;
 
+// Little-endian 32-bit fields of text-list data.
+uint32_t readU32(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+void writeU32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+
 template <size_t N>
 std::string separator(const char (&field)[N], const char* fallback) {
   std::string s(field, strnlen(field, N));
@@ -109,6 +118,19 @@ std::vector<HTDATETIME> datesOf(const store::StoredItem& item, const HTINTERNATI
     mismatch(item, toType);
   }
   return out;
+}
+
+// A text as a list of its one entry, or of none when it is empty, built without the
+// intermediate vector of entriesOf: this is how every new text-list item starts.
+store::Blob textAsList(const store::StoredItem& item) {
+  store::Blob list;
+  list.reserve(item.value.empty() ? 4 : 4 + 4 + item.value.size() + 1);
+  list.resize(4);
+  if (item.value.empty()) return list;
+  const std::string_view text(reinterpret_cast<const char*>(item.value.data()), item.value.size());
+  if (!appendTextListEntry(list, text))
+    raise(HTFAIL_TEXT_TOO_LONG, "Item " + item.name + " is too long for a text list");
+  return list;
 }
 
 // ---- date-time text ------------------------------------------------------------------
@@ -220,6 +242,15 @@ bool isAmPm(std::string_view word, const HTINTERNATIONAL& intl) {
 }  // namespace
 
 HTINTERNATIONAL international() { return config().international(); }
+
+bool usesSettings(HTINT fromType, HTINT toType) {
+  if (toType == 0 || toType == fromType || toType == HTTYPE_FORMULA) return false;
+  const auto numeric = [](HTINT type) {
+    return type == HTTYPE_NUMBER || type == HTTYPE_DATETIME || type == HTTYPE_NUMBER_LIST ||
+           type == HTTYPE_DATETIME_LIST;
+  };
+  return numeric(fromType) || numeric(toType);
+}
 
 const char* typeName(HTINT type) {
   switch (type) {
@@ -407,6 +438,7 @@ store::Blob convert(const store::StoredItem& item, HTINT toType, const HTINTERNA
       return codec::encodeDateTime(v.front());
     }
     case HTTYPE_TEXT_LIST:
+      if (item.type == HTTYPE_TEXT || item.type == HTTYPE_FORMULA) return textAsList(item);
       return codec::encodeTextList(entriesOf(item, intl));
     case HTTYPE_NUMBER_LIST:
       return codec::encodeNumberList(numbersOf(item, intl, toType));
@@ -417,6 +449,39 @@ store::Blob convert(const store::StoredItem& item, HTINT toType, const HTINTERNA
     default:
       raise(HTFAIL_INVALID_ARGUMENT, "Unknown value type " + std::to_string(toType));
   }
+}
+
+bool isTextList(const void* data, size_t size) {
+  const auto* p = static_cast<const uint8_t*>(data);
+  if (size < 4) return false;
+  const uint32_t count = readU32(p);
+  size_t pos = 4;
+  for (uint32_t i = 0; i < count; ++i) {
+    if (size - pos < 4) return false;
+    const uint32_t length = readU32(p + pos);
+    pos += 4;
+    if (size - pos < size_t(length) + 1 || p[pos + length] != 0) return false;
+    pos += size_t(length) + 1;
+  }
+  return pos == size;
+}
+
+bool appendTextListEntry(store::Blob& list, std::string_view entry) {
+  if (!isTextList(list.data(), list.size())) return false;
+  const uint32_t count = readU32(list.data());
+  if (count == UINT32_MAX || entry.size() > UINT32_MAX) return false;
+  const size_t at = list.size();
+  list.resize(at + 4 + entry.size() + 1);
+  writeU32(list.data() + at, uint32_t(entry.size()));
+  if (!entry.empty()) std::memcpy(list.data() + at + 4, entry.data(), entry.size());
+  list.back() = 0;
+  writeU32(list.data(), count + 1);
+  return true;
+}
+
+store::Blob convert(const store::StoredItem& item, HTINT toType) {
+  if (!usesSettings(item.type, toType)) return convert(item, toType, HTINTERNATIONAL{});
+  return convert(item, toType, international());
 }
 
 store::StoredItem fromCaller(std::string_view name, HTINT valueType, const void* value, size_t length) {
@@ -465,8 +530,7 @@ store::StoredItem fromCaller(std::string_view name, HTINT valueType, const void*
         }
       }
       item.value.assign(bytes, bytes + size);
-      std::vector<std::string> check;
-      if (!codec::decodeTextList(item.value, check))
+      if (!isTextList(item.value.data(), item.value.size()))
         raise(HTFAIL_INVALID_ARGUMENT, "Malformed text-list value for item " + item.name);
       return item;
     }

@@ -33,6 +33,12 @@ constexpr std::string_view kListSeparator = "; ";
 // The session's international settings (read once per call that needs them).
 HTINTERNATIONAL international();
 
+// Whether converting a value of `fromType` to `toType` reads the international settings:
+// only numbers and date-times are written as text or read from it by them. Fetching the
+// settings looks at the settings file, so the per-item calls skip it when no conversion needs
+// them.
+bool usesSettings(HTINT fromType, HTINT toType);
+
 std::string formatNumber(double value, const HTINTERNATIONAL& intl);
 bool parseNumber(std::string_view text, const HTINTERNATIONAL& intl, double& out);
 std::string formatDateTime(const HTDATETIME& value, const HTINTERNATIONAL& intl);
@@ -44,11 +50,22 @@ std::string renderText(const store::StoredItem& item, const HTINTERNATIONAL& int
 // The item's value converted to `toType` (0 = its own type) in stored form. Throws
 // Error(HTFAIL_TYPE_MISMATCH) when there is no conversion, naming the item and both types.
 store::Blob convert(const store::StoredItem& item, HTINT toType, const HTINTERNATIONAL& intl);
+// The same with the session's settings, fetched only when usesSettings says so.
+store::Blob convert(const store::StoredItem& item, HTINT toType);
 
 // A caller's value (HTItemPut) as an item of type `valueType`. `length` 0 means a
 // zero-terminated text for text and formula values and the natural size of fixed values.
 // Throws HTFAIL_INVALID_ARGUMENT for an unknown type, a short or malformed value.
 store::StoredItem fromCaller(std::string_view name, HTINT valueType, const void* value, size_t length);
+
+// Whether `size` bytes at `data` are well-formed text-list data (every entry's length within
+// the data and its terminator in place, nothing after the last entry).
+bool isTextList(const void* data, size_t size);
+
+// Appends `entry` to the text-list data `list` in place, without decoding the entries before
+// it. Returns false, leaving `list` as it was, when `list` is malformed or cannot take another
+// entry (count or entry length beyond 32 bits).
+bool appendTextListEntry(store::Blob& list, std::string_view entry);
 
 // "text", "number", ... for messages.
 const char* typeName(HTINT type);

@@ -150,4 +150,26 @@ TEST(FormatSettings, WrittenValuesReadBackInEveryOrder) {
   }
 }
 
+// DateTimeToStr decodes the value once for both halves; it must say what the halves say alone.
+TEST(FormatSettings, DateTimeTextIsTheDateTextAndTheTimeText) {
+  FormatSettings custom;
+  custom.ShortDateFormat = "dd-mm-yy 'wk' \"d\"";
+  custom.LongTimeFormat = "HH.NN.SS.zzz AmPm";
+  custom.TimeAMString = "vorm.";
+  custom.TimePMString = "nachm.";
+  for (const FormatSettings& s : {FormatSettings(), Dmy(), Ymd(), UsTwelveHour(), custom}) {
+    for (int step = 0; step < 4000; ++step) {
+      const int day = kMinDateDay + static_cast<int>((step * 104729LL) % (kMaxDateDay - kMinDateDay));
+      const long long ms = step % 5 == 0 ? 0 : (step * 7919LL * 1009) % kMSecsPerDay;
+      const TDateTime time = static_cast<double>(ms) / kMSecsPerDay;
+      const TDateTime value = day < 0 ? day - time : day + time;
+      const std::string date = DateToStr(value, s);
+      const std::string expected = ms == 0 ? date : date + " " + TimeToStr(value, s);
+      ASSERT_EQ(DateTimeToStr(value, s), expected) << "day " << day << " ms " << ms;
+    }
+  }
+  EXPECT_EQ(DateTimeToStr(EncodeDateTime(2024, 3, 5, 13, 4, 5, 60), custom), "05-03-24 wk d 01.04.05.060 nachm.");
+  EXPECT_EQ(DateTimeToStr(EncodeDateTime(2024, 3, 5, 0, 0, 0, 1), custom), "05-03-24 wk d 12.00.00.001 vorm.");
+}
+
 }  // namespace
