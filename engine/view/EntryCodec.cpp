@@ -58,6 +58,11 @@ class Reader {
     pos_ += n;
     return true;
   }
+  size_t position() const { return pos_; }
+  Reader& rewound(size_t pos) {
+    pos_ = pos;
+    return *this;
+  }
   bool byte(uint8_t& out) {
     if (pos_ >= data_.size()) return false;
     out = uint8_t(data_[pos_++]);
@@ -195,33 +200,61 @@ std::vector<std::string_view> splitKey(std::string_view key) {
   return parts;
 }
 
-std::string encodeCells(const std::vector<formula::Value>& values) {
-  std::string out;
-  for (const formula::Value& v : values) {
-    switch (v.type()) {
-      case formula::ValueType::Text:
-        out.push_back('\0');
-        putVarint(out, v.texts().size());
-        for (const std::string& t : v.texts()) {
-          putVarint(out, t.size());
-          out += t;
-        }
-        break;
-      case formula::ValueType::Number:
-        out.push_back('\1');
-        putVarint(out, v.numbers().size());
-        for (double d : v.numbers()) putLittle(out, std::bit_cast<uint64_t>(d), 8);
-        break;
-      case formula::ValueType::DateTime:
-        out.push_back('\2');
-        putVarint(out, v.dateTimes().size());
-        for (const auto& dt : v.dateTimes()) {
-          putLittle(out, uint32_t(dt.date), 4);
-          putLittle(out, uint32_t(dt.ms), 4);
-        }
-        break;
+void appendCell(std::string& out, const formula::Value& v) {
+  switch (v.type()) {
+    case formula::ValueType::Text:
+      out.push_back('\0');
+      putVarint(out, v.texts().size());
+      for (const std::string& t : v.texts()) {
+        putVarint(out, t.size());
+        out += t;
+      }
+      break;
+    case formula::ValueType::Number:
+      out.push_back('\1');
+      putVarint(out, v.numbers().size());
+      for (double d : v.numbers()) putLittle(out, std::bit_cast<uint64_t>(d), 8);
+      break;
+    case formula::ValueType::DateTime:
+      out.push_back('\2');
+      putVarint(out, v.dateTimes().size());
+      for (const auto& dt : v.dateTimes()) {
+        putLittle(out, uint32_t(dt.date), 4);
+        putLittle(out, uint32_t(dt.ms), 4);
+      }
+      break;
+  }
+}
+
+void appendCellElement(std::string& out, const formula::Value& v, size_t index) {
+  switch (v.type()) {
+    case formula::ValueType::Text: {
+      const std::string& t = v.texts().at(index);
+      out.push_back('\0');
+      putVarint(out, 1);
+      putVarint(out, t.size());
+      out += t;
+      break;
+    }
+    case formula::ValueType::Number:
+      out.push_back('\1');
+      putVarint(out, 1);
+      putLittle(out, std::bit_cast<uint64_t>(v.numbers().at(index)), 8);
+      break;
+    case formula::ValueType::DateTime: {
+      const auto& dt = v.dateTimes().at(index);
+      out.push_back('\2');
+      putVarint(out, 1);
+      putLittle(out, uint32_t(dt.date), 4);
+      putLittle(out, uint32_t(dt.ms), 4);
+      break;
     }
   }
+}
+
+std::string encodeCells(const std::vector<formula::Value>& values) {
+  std::string out;
+  for (const formula::Value& v : values) appendCell(out, v);
   return out;
 }
 
@@ -232,6 +265,73 @@ formula::Value decodeCell(std::string_view cells, size_t column) {
     if (!readValue(r, v, false)) return formula::Value();
   if (!readValue(r, v, true)) return formula::Value();
   return v;
+}
+
+bool findCell(std::string_view cells, size_t column, CellRef& out) {
+  Reader r(cells);
+  formula::Value skipped;
+  for (size_t i = 0; i < column; ++i)
+    if (!readValue(r, skipped, false)) return false;
+  const size_t start = r.position();
+  uint8_t type = 0;
+  uint64_t count = 0;
+  if (!r.byte(type) || !r.varint(count)) return false;
+  const size_t bodyStart = r.position();
+  if (!readValue(r.rewound(start), skipped, false)) return false;
+  out.type = type;
+  out.count = size_t(count);
+  out.body = cells.substr(bodyStart, r.position() - bodyStart);
+  return true;
+}
+
+bool appendCellText(std::string& out, const CellRef& cell) {
+  Reader r(cell.body);
+  for (size_t i = 0; i < cell.count; ++i) {
+    if (i) out += ", ";
+    switch (cell.type) {
+      case 0: {
+        uint64_t len = 0;
+        std::string_view text;
+        if (!r.varint(len) || !r.bytes(size_t(len), text)) return false;
+        out += text;
+        break;
+      }
+      case 1: {
+        uint64_t bits = 0;
+        if (!r.little(bits, 8)) return false;
+        out += renderNumber(std::bit_cast<double>(bits));
+        break;
+      }
+      case 2: {
+        uint64_t date = 0, ms = 0;
+        if (!r.little(date, 4) || !r.little(ms, 4)) return false;
+        out += renderDateTime(formula::DateTime{int32_t(uint32_t(date)), int32_t(uint32_t(ms))});
+        break;
+      }
+      default:
+        return false;
+    }
+  }
+  return true;
+}
+
+bool cellFirstText(const CellRef& cell, std::string_view& out) {
+  Reader r(cell.body);
+  uint64_t len = 0;
+  return cell.type == 0 && cell.count > 0 && r.varint(len) && r.bytes(size_t(len), out);
+}
+
+double cellNumber(const CellRef& cell) {
+  Reader r(cell.body);
+  uint64_t bits = 0;
+  return cell.type == 1 && r.little(bits, 8) ? std::bit_cast<double>(bits) : 0;
+}
+
+formula::DateTime cellDateTime(const CellRef& cell) {
+  Reader r(cell.body);
+  uint64_t date = 0, ms = 0;
+  if (cell.type != 2 || !r.little(date, 4) || !r.little(ms, 4)) return formula::DateTime{};
+  return formula::DateTime{int32_t(uint32_t(date)), int32_t(uint32_t(ms))};
 }
 
 double cellNumberSum(std::string_view cells, size_t column) {

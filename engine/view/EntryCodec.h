@@ -48,8 +48,28 @@ size_t componentLength(std::string_view key);
 std::vector<std::string_view> splitKey(std::string_view key);
 
 std::string encodeCells(const std::vector<formula::Value>& values);
+// Appends one column's value to a cells blob being built; appendCellElement appends element
+// `index` of `value` alone (a category row's value), as if it were a one-element value.
+void appendCell(std::string& out, const formula::Value& value);
+void appendCellElement(std::string& out, const formula::Value& value, size_t index);
 // Column `column` (0-based) alone; the empty value when the blob has no such column.
 formula::Value decodeCell(std::string_view cells, size_t column);
+
+// One cell as stored, read in place: its type (0 text, 1 number, 2 date-time), element
+// count and the bytes of its elements. Reading cells while walking a view this way costs no
+// allocation; decodeCell builds the value instead.
+struct CellRef {
+  uint8_t type = 0;
+  size_t count = 0;
+  std::string_view body;
+};
+// False when the blob has no such column or is malformed up to it.
+bool findCell(std::string_view cells, size_t column, CellRef& out);
+// Appends the text a person reads in `cell` (as renderValue); false for a malformed body.
+bool appendCellText(std::string& out, const CellRef& cell);
+bool cellFirstText(const CellRef& cell, std::string_view& out);  // element 0 of a text cell
+double cellNumber(const CellRef& cell);           // element 0 of a number cell
+formula::DateTime cellDateTime(const CellRef& cell);  // element 0 of a date-time cell
 
 // The sum of column `column`'s numbers (0 for a text or date-time value), without building
 // the value: totals read this for every document of a view.

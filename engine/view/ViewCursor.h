@@ -113,6 +113,8 @@ class ViewCursor : public index::IndexCursor {
 
   HTSTATUS runFtQuery(const FtQuery& q, bool refine);
   HTSTATUS currentCell(HTUINT column, uint32_t& row, size_t& index);
+  bool fetchStoredCell(uint32_t row, size_t index, HTUINT column, HTINT* type, HTUINT* length, void* buffer,
+                       HTSTATUS& status);
 
   std::shared_ptr<const index::IndexEnv> env_;
   std::shared_ptr<const ViewSnapshot> snap_;
@@ -129,6 +131,7 @@ class ViewCursor : public index::IndexCursor {
   uint64_t seenGeneration_ = 0;
   int64_t seenDataVersion_ = 0;
   std::chrono::steady_clock::time_point foreignChecked_{};
+  std::string cellText_;  // reused by cell reads that join list elements
 };
 
 }  // namespace quire::engine::view

@@ -76,7 +76,16 @@ CREATE INDEX IF NOT EXISTS folder_members_note ON folder_members(note_id);
 
 struct StateEntry {
   std::shared_ptr<DatabaseState> state;
-  std::map<HTID, std::shared_ptr<const CompiledDesign>> designs;  // under the database lock
+  // Under the database lock. `designs` holds every design compiled so far by ID; `list` is
+  // the live ones as last read, trusted while no other process committed (the connection's
+  // data version is unchanged) and no view or folder change was seen here since a moment
+  // outside any write: a design change made in a write that is later rolled back must not
+  // linger in the list, so after one the list is re-read until such a moment comes.
+  std::map<HTID, std::shared_ptr<const CompiledDesign>> designs;
+  std::vector<std::shared_ptr<const CompiledDesign>> list;
+  bool listKnown = false;
+  bool designsUnsettled = false;
+  int64_t listDataVersion = 0;
 };
 
 std::mutex gStatesMutex;
@@ -133,9 +142,15 @@ class KeyCache {
       appendKey(key, value, index, descending);
       return;
     }
-    std::string& cached = (descending ? descending_ : ascending_)[value.texts()[index]];
-    if (cached.empty()) appendKey(cached, value, index, descending);
-    key += cached;
+    auto& map = descending ? descending_ : ascending_;
+    const std::string& text = value.texts()[index];
+    auto it = map.find(text);
+    if (it == map.end()) {
+      std::string component;
+      appendKey(component, value, index, descending);
+      it = map.emplace(text, std::move(component)).first;
+    }
+    key += it->second;
   }
   void clear() {
     ascending_.clear();
@@ -152,66 +167,99 @@ void appendComponent(std::string& key, const formula::Value& value, size_t index
   else appendKey(key, value, index, descending);
 }
 
-// The distinct values of a categorised column, each with its key component; an empty value
-// gives the one empty category.
-std::vector<std::pair<std::string, formula::Value>> categoryChoices(const formula::Value& value, bool descending,
-                                                                    KeyCache* cache) {
-  std::vector<std::pair<std::string, formula::Value>> out;
-  for (size_t i = 0; i < value.size(); ++i) {
-    std::string component;
-    appendComponent(component, value, i, descending, cache);
-    if (std::any_of(out.begin(), out.end(), [&](const auto& c) { return c.first == component; })) continue;
-    switch (value.type()) {
-      case formula::ValueType::Text: out.emplace_back(std::move(component), formula::Value(value.texts()[i])); break;
-      case formula::ValueType::Number: out.emplace_back(std::move(component), formula::Value(value.numbers()[i])); break;
-      case formula::ValueType::DateTime: out.emplace_back(std::move(component), formula::Value(value.dateTimes()[i])); break;
-    }
-  }
-  return out;
-}
-
-// The rows of one document in one view (the document passed the selection).
-void computeEntries(const CompiledDesign& d, index::NoteContext& ctx, HTID note, int64_t parent,
-                    const store::Blob* readers, std::vector<NewEntry>& out, KeyCache* cache = nullptr) {
+// The working memory of entry computation, kept across the documents of a build so that a
+// document costs no allocations beyond its column values.
+struct EntryScratch {
+  struct Choice {
+    size_t offset = 0;  // the key component, in `components`
+    size_t length = 0;
+    size_t element = 0;  // which element of the column's value
+  };
   std::vector<formula::Value> values;
-  values.reserve(d.columns.size());
-  for (const CompiledColumn& c : d.columns) values.push_back(columnValue(c, ctx));
+  std::string components;
+  std::vector<std::vector<Choice>> choices;
+  std::vector<size_t> pick;
+  std::vector<int> categoryLevel;  // per column: its category level, or -1
+  std::string key;
+  std::string cells;
+};
 
-  std::string sortTail;  // the non-category sorted columns, by their first value
+// The rows of one document in one view (the document passed the selection): calls
+// emit(key, cells) once per row, the views valid only during the call. A categorised column
+// with several values gives one row per distinct value (an empty value gives the one empty
+// category); several such columns give their combinations, up to kMaxEntriesPerNote.
+template <typename Emit>
+void forEachEntry(const CompiledDesign& d, index::NoteContext& ctx, EntryScratch& s, KeyCache* cache, Emit&& emit) {
+  const size_t columnCount = d.columns.size();
+  s.values.resize(columnCount);
+  for (size_t c = 0; c < columnCount; ++c) s.values[c] = columnValue(d.columns[c], ctx);
+
+  s.components.clear();
+  // The non-category sorted columns, by their first value, go at the end of every key.
   for (size_t k = d.categoryLevels; k < d.keyColumns.size(); ++k) {
-    const CompiledColumn& c = d.columns[d.keyColumns[k]];
-    appendComponent(sortTail, values[d.keyColumns[k]], 0, c.design.descending(), cache);
+    const size_t col = d.keyColumns[k];
+    appendComponent(s.components, s.values[col], 0, d.columns[col].design.descending(), cache);
   }
+  const size_t tailLength = s.components.size();
 
-  std::vector<std::vector<std::pair<std::string, formula::Value>>> choices;
+  s.choices.resize(d.categoryLevels);
+  s.categoryLevel.assign(columnCount, -1);
   for (size_t k = 0; k < d.categoryLevels; ++k) {
     const size_t col = d.keyColumns[k];
-    choices.push_back(categoryChoices(values[col], d.columns[col].design.descending(), cache));
+    s.categoryLevel[col] = int(k);
+    auto& list = s.choices[k];
+    list.clear();
+    const formula::Value& value = s.values[col];
+    for (size_t i = 0; i < value.size(); ++i) {
+      const size_t offset = s.components.size();
+      appendComponent(s.components, value, i, d.columns[col].design.descending(), cache);
+      const std::string_view made(s.components.data() + offset, s.components.size() - offset);
+      const bool seen = std::any_of(list.begin(), list.end(), [&](const EntryScratch::Choice& c) {
+        return std::string_view(s.components.data() + c.offset, c.length) == made;
+      });
+      if (seen) s.components.resize(offset);
+      else list.push_back({offset, made.size(), i});
+    }
+    if (list.empty()) {  // values are never empty lists; should one be, it is the empty category
+      s.values[col] = formula::Value();
+      const size_t offset = s.components.size();
+      appendComponent(s.components, s.values[col], 0, d.columns[col].design.descending(), cache);
+      list.push_back({offset, s.components.size() - offset, 0});
+    }
   }
   // Walk the combinations of category values like an odometer.
-  std::vector<size_t> pick(choices.size(), 0);
+  s.pick.assign(d.categoryLevels, 0);
   for (size_t made = 0; made < kMaxEntriesPerNote; ++made) {
-    NewEntry e;
-    e.note = note;
-    e.parent = parent;
-    e.readers = readers;
-    std::vector<formula::Value> cells = values;
-    for (size_t k = 0; k < choices.size(); ++k) {
-      e.key += choices[k][pick[k]].first;
-      cells[d.keyColumns[k]] = choices[k][pick[k]].second;
+    s.key.clear();
+    for (size_t k = 0; k < d.categoryLevels; ++k) {
+      const auto& c = s.choices[k][s.pick[k]];
+      s.key.append(s.components, c.offset, c.length);
     }
-    e.key += sortTail;
-    e.cells = encodeCells(cells);
-    out.push_back(std::move(e));
-    size_t k = choices.size();
+    s.key.append(s.components, 0, tailLength);
+    s.cells.clear();
+    for (size_t c = 0; c < columnCount; ++c) {
+      const int level = s.categoryLevel[c];
+      if (level < 0) appendCell(s.cells, s.values[c]);
+      else appendCellElement(s.cells, s.values[c], s.choices[size_t(level)][s.pick[size_t(level)]].element);
+    }
+    emit(std::string_view(s.key), std::string_view(s.cells));
+    size_t k = d.categoryLevels;
     while (k > 0) {
       --k;
-      if (++pick[k] < choices[k].size()) break;
-      pick[k] = 0;
+      if (++s.pick[k] < s.choices[k].size()) break;
+      s.pick[k] = 0;
       if (k == 0) return;
     }
-    if (choices.empty()) return;
+    if (d.categoryLevels == 0) return;
   }
+}
+
+void computeEntries(const CompiledDesign& d, index::NoteContext& ctx, HTID note, int64_t parent,
+                    const store::Blob* readers, std::vector<NewEntry>& out) {
+  EntryScratch scratch;
+  forEachEntry(d, ctx, scratch, nullptr, [&](std::string_view key, std::string_view cells) {
+    out.push_back(NewEntry{std::string(key), note, parent, std::string(cells), readers});
+  });
 }
 
 // The names that may read a document (its Readers and Authors names) when it has a
@@ -338,6 +386,7 @@ bool metaCurrent(store::Connection& conn, const CompiledDesign& d) {
 void markIndexed(store::Connection& conn) {
   store::prop::set(conn, kIndexedChange, store::prop::getInt(conn, store::prop::kChangeCounter, 0));
 }
+void markIndexed(store::Connection& conn, int64_t counter) { store::prop::set(conn, kIndexedChange, counter); }
 
 // The change number the indexes reflect; none while the database has no view or folder.
 std::optional<int64_t> indexedChange(store::Connection& conn) {
@@ -369,10 +418,20 @@ void catchUp(db::Database& database, store::Connection& conn, int64_t since, HTI
     if (id != except) reindexNote(database, conn, id);
 }
 
-void catchUpBeforeObserving(db::Database& database, store::Connection& conn, HTID current) {
+// Returns the change counter, which the observer then records as indexed.
+int64_t catchUpBeforeObserving(db::Database& database, store::Connection& conn, HTID current) {
   const auto indexed = indexedChange(conn);
   const int64_t counter = store::prop::getInt(conn, store::prop::kChangeCounter, 0);
   if (indexed && *indexed < counter - 1) catchUp(database, conn, *indexed, current);
+  return counter;
+}
+
+// A view or folder design is being saved or deleted here: the cached list of designs must be
+// re-read, and must not be trusted again before this write is known to have ended.
+void designsChanged(db::Database& database) {
+  StateEntry& state = entryOf(database);
+  state.listKnown = false;
+  state.designsUnsettled = true;
 }
 
 // Returns false when the database has no view or folder left.
@@ -387,16 +446,19 @@ bool handleDesignSaved(db::Database& database, store::Connection& conn, const st
   return true;
 }
 
+bool isDesignClass(uint32_t noteClass) { return noteClass == nc::kView || noteClass == nc::kFolder; }
+
 // Without any view or folder there is nothing to keep: a new one is built from nothing.
 bool nothingToMaintain(db::Database& database, store::Connection& conn, uint32_t noteClass) {
-  if (noteClass == nc::kView || noteClass == nc::kFolder) return false;
+  if (isDesignClass(noteClass)) return false;
   return designs(database, conn).empty();
 }
 
 void onSaved(db::Database& database, store::Connection& conn, const doc::SavedNote& note) {
   const store::NoteHeader& h = note.header;
+  if (isDesignClass(h.noteClass)) designsChanged(database);
   if (nothingToMaintain(database, conn, h.noteClass)) return;
-  catchUpBeforeObserving(database, conn, h.id);
+  int64_t counter = catchUpBeforeObserving(database, conn, h.id);
   if (h.noteClass == nc::kDocument) {
     if (h.deleted) {
       removeEntriesOf(conn, h.id);
@@ -405,24 +467,27 @@ void onSaved(db::Database& database, store::Connection& conn, const doc::SavedNo
       indexDocument(database, conn, h, note.items);
       resolveWaitingResponses(database, conn, h);
     }
-  } else if (h.noteClass == nc::kView || h.noteClass == nc::kFolder) {
+  } else if (isDesignClass(h.noteClass)) {
     if (!handleDesignSaved(database, conn, h, note.items)) return;
+    // A rebuild or the responses may have taken change numbers of their own.
+    counter = store::prop::getInt(conn, store::prop::kChangeCounter, 0);
   }
-  markIndexed(conn);
+  markIndexed(conn, counter);
   noteChanged(database);
 }
 
 void onDeleted(db::Database& database, store::Connection& conn, const store::NoteHeader& h) {
+  if (isDesignClass(h.noteClass)) designsChanged(database);
   if (nothingToMaintain(database, conn, h.noteClass)) return;
-  catchUpBeforeObserving(database, conn, h.id);
+  const int64_t counter = catchUpBeforeObserving(database, conn, h.id);
   if (h.noteClass == nc::kDocument) {
     removeEntriesOf(conn, h.id);
     conn.prepare("DELETE FROM folder_members WHERE note_id = ?1")->bind(1, int64_t(h.id)).run();
-  } else if (h.noteClass == nc::kView || h.noteClass == nc::kFolder) {
+  } else if (isDesignClass(h.noteClass)) {
     drop(conn, h.id);
     if (forgetIndexedWhenNoViews(database, conn)) return;
   }
-  markIndexed(conn);
+  markIndexed(conn, counter);
   noteChanged(database);
 }
 
@@ -430,7 +495,98 @@ const bool kObserverRegistered = doc::registerNoteObserver({"view", &onSaved, &o
 
 // ---- Building from nothing -------------------------------------------------------------
 
-// Streams every live document with its items, in note ID order, through `visit`.
+// Fields answered straight from a note's stored record: a build reads a few items of every
+// document, and copying all of them out first cost more than evaluating the view.
+// Bound only to notes whose items need no filtering (nothing sealed, see forEachDocument).
+class RecordContext : public index::NoteContext {
+ public:
+  // `asciiNames`: every item name of the record is ASCII, so a name of another length
+  // cannot match (case folding changes lengths only outside ASCII).
+  void bindRecord(const store::NoteHeader& header, const store::Blob& record, bool asciiNames) {
+    bind(header, noItems_);  // the header answers @functions; assignments are cleared
+    record_ = &record;
+    asciiNames_ = asciiNames;
+  }
+  formula::Value getField(std::string_view name) override {
+    if (const Assignment* a = assigned(name)) return a->value;
+    store::ItemRef ref;
+    formula::Value v;
+    if (!find(name, ref)) return v;
+    if ((ref.flags & index::kItemEncrypted) || !decode(ref.type, ref.value, ref.size, v)) return formula::Value();
+    return v;
+  }
+  bool hasField(std::string_view name) override {
+    if (assigned(name)) return true;
+    store::ItemRef ref;
+    return find(name, ref);
+  }
+
+ private:
+  bool find(std::string_view name, store::ItemRef& out) const {
+    if (!record_) return false;
+    if (!asciiNames_ || !isAscii(name)) return store::findItem(*record_, name, out);
+    bool found = false;
+    store::forEachItem(record_->data(), record_->size(), [&](const store::ItemRef& item) {
+      if (item.name.size() != name.size() || !sameAscii(item.name, name)) return true;
+      out = item;
+      found = true;
+      return false;
+    });
+    return found;
+  }
+  static bool isAscii(std::string_view s) {
+    for (char c : s)
+      if (static_cast<unsigned char>(c) >= 0x80) return false;
+    return true;
+  }
+  static bool sameAscii(std::string_view a, std::string_view b) {
+    for (size_t i = 0; i < a.size(); ++i) {
+      char x = a[i], y = b[i];
+      if (x >= 'A' && x <= 'Z') x = char(x - 'A' + 'a');
+      if (y >= 'A' && y <= 'Z') y = char(y - 'A' + 'a');
+      if (x != y) return false;
+    }
+    return true;
+  }
+
+  const Assignment* assigned(std::string_view name) const {
+    for (const Assignment& a : assignments())
+      if (store::sameItemName(a.name, name)) return &a;
+    return nullptr;
+  }
+
+  const std::vector<store::StoredItem> noItems_;
+  const store::Blob* record_ = nullptr;
+  bool asciiNames_ = false;
+};
+
+// What a walk over a record tells about a note before it is evaluated.
+struct RecordTraits {
+  bool plain = true;  // no Readers/Authors names to collect and nothing sealed to drop
+  bool asciiNames = true;
+};
+
+RecordTraits traitsOf(const store::Blob& record, HTID id, const std::string& file) {
+  RecordTraits t;
+  uint32_t flags = 0;
+  bool sealed = false;
+  const bool ok = store::forEachItem(record.data(), record.size(), [&](const store::ItemRef& item) {
+    flags |= item.flags;
+    for (char c : item.name)
+      if (static_cast<unsigned char>(c) >= 0x80) t.asciiNames = false;
+    if (!sealed && item.name.size() == 5 && store::sameItemName(item.name, "$Seal")) sealed = true;
+    return true;
+  });
+  if (!ok) raise(HTFAIL_STORAGE_ERROR, "The items of note " + std::to_string(id) + " in " + file + " are damaged");
+  if (flags & (index::kItemReaders | index::kItemAuthors)) t.plain = false;
+  if (sealed && (flags & index::kItemEncrypted)) t.plain = false;
+  return t;
+}
+
+// Streams every live document, in note ID order, through `visit(header, record, asciiNames,
+// items)`:
+// `items` is null for a plain note (RecordTraits), whose fields are read from `record`
+// directly, and holds the decoded, observer-visible items of any other.
 template <typename Visit>
 void forEachDocument(store::Connection& conn, Visit&& visit) {
   auto notes = conn.prepare(
@@ -439,6 +595,7 @@ void forEachDocument(store::Connection& conn, Visit&& visit) {
   notes->bind(1, int64_t(nc::kDocument));
   store::NoteHeader header;
   std::vector<store::StoredItem> noteItems;
+  const std::string file = conn.name();
   while (notes->step()) {
     header.id = HTID(notes->int64(0));
     header.unid = store::unidFromBlob(notes->blob(1));
@@ -449,10 +606,15 @@ void forEachDocument(store::Connection& conn, Visit&& visit) {
     header.modified = notes->int64(5);
     header.sequence = notes->int64(6);
     const store::Blob record = notes->blob(7);
+    const RecordTraits traits = traitsOf(record, header.id, file);
+    if (traits.plain) {
+      visit(header, record, traits.asciiNames, static_cast<const std::vector<store::StoredItem>*>(nullptr));
+      continue;
+    }
     if (!store::decodeItems(record, noteItems))
-      raise(HTFAIL_STORAGE_ERROR, "The items of note " + std::to_string(header.id) + " in " + conn.name() + " are damaged");
+      raise(HTFAIL_STORAGE_ERROR, "The items of note " + std::to_string(header.id) + " in " + file + " are damaged");
     dropSealed(noteItems);
-    visit(header, noteItems);
+    visit(header, record, false, static_cast<const std::vector<store::StoredItem>*>(&noteItems));
   }
 }
 
@@ -483,6 +645,12 @@ const std::string& collationVersion() {
 
 std::vector<std::shared_ptr<const CompiledDesign>> designs(db::Database& database, store::Connection& conn) {
   StateEntry& state = entryOf(database);
+  const int64_t version = conn.dataVersion();
+  if (state.designsUnsettled && !store::inTransaction(conn) && !store::batchOpen(conn)) {
+    state.designsUnsettled = false;
+    state.listKnown = false;
+  }
+  if (state.listKnown && !state.designsUnsettled && state.listDataVersion == version) return state.list;
   auto st = conn.prepare("SELECT note_id, sequence FROM notes WHERE note_class IN (?1, ?2) AND deleted = 0 ORDER BY note_id");
   st->bind(1, int64_t(nc::kView)).bind(2, int64_t(nc::kFolder));
   std::map<HTID, std::shared_ptr<const CompiledDesign>> fresh;
@@ -495,10 +663,13 @@ std::vector<std::shared_ptr<const CompiledDesign>> designs(db::Database& databas
       fresh[id] = d;
     }
   }
+  st.reset();
   state.designs = fresh;
-  std::vector<std::shared_ptr<const CompiledDesign>> out;
-  for (auto& [id, d] : fresh) out.push_back(d);
-  return out;
+  state.list.clear();
+  for (auto& [id, d] : fresh) state.list.push_back(d);
+  state.listKnown = true;
+  state.listDataVersion = version;
+  return state.list;
 }
 
 std::shared_ptr<const CompiledDesign> designOf(db::Database& database, store::Connection& conn, HTID viewId) {
@@ -556,21 +727,43 @@ void rebuild(db::Database& database, store::Connection& conn, const CompiledDesi
   BuildCache cache(conn);
   store::Transaction tx(conn);
   conn.prepare("DELETE FROM view_entries WHERE view_id = ?1")->bind(1, int64_t(d.id)).run();
-  std::vector<NewEntry> entries;
-  std::vector<store::Blob> readerLists;  // owners of the readers blobs the entries point at
-  std::vector<std::pair<size_t, size_t>> readerRefs;  // entry index -> readerLists index
+  // Entries live in two arenas (keys, cells) rather than two strings each: a build makes one
+  // per document, and the allocations cost as much as computing them.
+  struct Built {
+    size_t keyOffset;
+    size_t cellOffset;
+    uint32_t keyLength;
+    uint32_t cellLength;
+    HTID note;
+    int32_t readers;  // index into readerLists, or -1
+    int64_t parent;
+  };
+  std::vector<Built> entries;
+  std::string keyArena, cellArena;
+  std::vector<store::Blob> readerLists;
   index::NoteContext ctx;
+  RecordContext recordCtx;
+  EntryScratch scratch;
   KeyCache keys;
-  auto add = [&](const store::NoteHeader& header, const std::vector<store::StoredItem>& items) {
-    ctx.bind(header, items);
-    if (!d.folder && !selected(d, ctx)) return;
+  auto addWith = [&](index::NoteContext& context, const store::NoteHeader& header, int32_t readers) {
+    if (!d.folder && !selected(d, context)) return;
     const int64_t parent = d.hierarchical() ? parentIdOf(conn, header) : 0;
-    const size_t first = entries.size();
-    computeEntries(d, ctx, header.id, parent, nullptr, entries, &keys);
-    if (auto readers = readerNames(items)) {
-      readerLists.push_back(std::move(*readers));
-      for (size_t i = first; i < entries.size(); ++i) readerRefs.emplace_back(i, readerLists.size() - 1);
+    forEachEntry(d, context, scratch, &keys, [&](std::string_view key, std::string_view cells) {
+      entries.push_back(Built{keyArena.size(), cellArena.size(), uint32_t(key.size()), uint32_t(cells.size()), header.id,
+                              readers, parent});
+      keyArena += key;
+      cellArena += cells;
+    });
+  };
+  auto addItems = [&](const store::NoteHeader& header, const std::vector<store::StoredItem>& items) {
+    ctx.bind(header, items);
+    int32_t readers = -1;
+    if (auto names = readerNames(items)) {
+      readerLists.push_back(std::move(*names));
+      readers = int32_t(readerLists.size() - 1);
     }
+    addWith(ctx, header, readers);
+    ctx.unbind();
   };
   if (d.folder) {
     auto st = conn.prepare("SELECT note_id FROM folder_members WHERE folder_id = ?1 ORDER BY note_id");
@@ -582,36 +775,32 @@ void rebuild(db::Database& database, store::Connection& conn, const CompiledDesi
       if (!header || header->deleted || header->noteClass != nc::kDocument) continue;
       auto items = store::readItems(conn, id);
       dropSealed(items);
-      add(*header, items);
+      addItems(*header, items);
     }
   } else {
-    forEachDocument(conn, add);
+    forEachDocument(conn, [&](const store::NoteHeader& header, const store::Blob& record, bool asciiNames,
+                              const std::vector<store::StoredItem>* items) {
+      if (items) {
+        addItems(header, *items);
+        return;
+      }
+      recordCtx.bindRecord(header, record, asciiNames);
+      addWith(recordCtx, header, -1);
+    });
   }
-  ctx.unbind();
+  recordCtx.unbind();
   keys.clear();
-  // The blobs are stable now: point the entries at them.
-  for (auto [entry, list] : readerRefs) entries[entry].readers = &readerLists[list];
   // Inserting in key order appends to the ordered index instead of splitting pages at random.
-  // The keys are sorted as views into one arena, which keeps the comparisons in cache.
-  std::string arena;
-  for (const NewEntry& e : entries) arena += e.key;
-  struct Sorted {
-    const char* key;
-    uint32_t length;
-    uint32_t entry;
-  };
-  std::vector<Sorted> order;
-  order.reserve(entries.size());
-  size_t offset = 0;
-  for (size_t i = 0; i < entries.size(); ++i) {
-    order.push_back({arena.data() + offset, uint32_t(entries[i].key.size()), uint32_t(i)});
-    offset += entries[i].key.size();
-  }
-  std::sort(order.begin(), order.end(), [&](const Sorted& a, const Sorted& b) {
-    const int c = std::memcmp(a.key, b.key, std::min(a.length, b.length));
+  std::vector<uint32_t> order(entries.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = uint32_t(i);
+  std::sort(order.begin(), order.end(), [&](uint32_t ia, uint32_t ib) {
+    const Built& a = entries[ia];
+    const Built& b = entries[ib];
+    const int c = std::memcmp(keyArena.data() + a.keyOffset, keyArena.data() + b.keyOffset,
+                              std::min(a.keyLength, b.keyLength));
     if (c != 0) return c < 0;
-    if (a.length != b.length) return a.length < b.length;
-    return entries[a.entry].note < entries[b.entry].note;
+    if (a.keyLength != b.keyLength) return a.keyLength < b.keyLength;
+    return a.note < b.note;
   });
   // The per-note index takes the entries in note order, which is random here: when this view
   // brings most of the rows, building that index afresh by sorting is several times cheaper.
@@ -619,12 +808,12 @@ void rebuild(db::Database& database, store::Connection& conn, const CompiledDesi
   if (reindexNotes) conn.exec("DROP INDEX IF EXISTS view_entries_note");
   auto st = conn.prepare(
       "INSERT INTO view_entries(view_id, sort_key, note_id, parent_id, cells, readers) VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
-  for (const Sorted& o : order) {
-    const NewEntry& e = entries[o.entry];
+  for (uint32_t i : order) {
+    const Built& e = entries[i];
     st->reset();
-    st->bind(1, int64_t(d.id)).bindBlob(2, e.key.data(), e.key.size()).bind(3, int64_t(e.note)).bind(4, e.parent);
-    st->bindBlob(5, e.cells.data(), e.cells.size());
-    if (e.readers) st->bindBlob(6, *e.readers); else st->bindNull(6);
+    st->bind(1, int64_t(d.id)).bindBlob(2, keyArena.data() + e.keyOffset, e.keyLength);
+    st->bind(3, int64_t(e.note)).bind(4, e.parent).bindBlob(5, cellArena.data() + e.cellOffset, e.cellLength);
+    if (e.readers >= 0) st->bindBlob(6, readerLists[size_t(e.readers)]); else st->bindNull(6);
     st->run();
   }
   if (reindexNotes) conn.exec(kNoteIndex);

@@ -346,6 +346,15 @@ formula::Value ViewSnapshot::cellValue(uint32_t row, size_t column) const {
   return formula::Value();
 }
 
+bool ViewSnapshot::documentCell(uint32_t row, size_t column, CellRef& out) const {
+  if (row >= rows_.size() || column >= design_->columns.size()) return false;
+  const Row& r = rows_[row];
+  if (r.kind != RowKind::Document) return false;
+  if ((design_->columns[column].design.flags & HTCOLFLAG_RESPONSE_ONLY) && !r.response) return false;
+  const Entry& e = entries_[r.data];
+  return findCell(std::string_view(cells_).substr(e.cellOffset, e.cellLength), column, out);
+}
+
 std::string ViewSnapshot::cellText(uint32_t row, size_t column) const {
   return cellText(row, column, cellValue(row, column));
 }

@@ -32,6 +32,7 @@
 #include "engine/db/Database.h"
 #include "engine/formula/Value.h"
 #include "engine/index/ReadAccess.h"
+#include "engine/view/EntryCodec.h"
 #include "engine/view/ViewDesign.h"
 
 namespace quire::engine::view {
@@ -82,6 +83,10 @@ class ViewSnapshot {
   std::string cellText(uint32_t row, size_t column) const;
   // The same for a value already read with cellValue (one decode instead of two).
   std::string cellText(uint32_t row, size_t column, const formula::Value& value) const;
+  // The stored cell of a document row, read in place (EntryCodec.h). False for category and
+  // total rows, a response-only column of a row that is no response, and a damaged entry:
+  // cellValue then answers.
+  bool documentCell(uint32_t row, size_t column, CellRef& out) const;
 
  private:
   struct Entry {

@@ -1,0 +1,347 @@
+// Building a view from nothing reads fields straight from the stored records and cells are
+// read in place while walking: both must answer exactly as the general paths do. The list
+// of designs a save consults is cached; it must follow designs made here, in another
+// connection (another process) and in writes that were rolled back.
+#include <algorithm>
+#include <cstring>
+
+#include "engine/core/DateTime.h"
+#include "engine/core/Text.h"
+#include "engine/index/Index.h"
+#include "engine/index/ReadAccess.h"
+#include "engine/store/ItemCodec.h"
+#include "engine/view/ViewIndex.h"
+#include "view_support.h"
+
+namespace quire::engine::test {
+namespace {
+
+struct StoredEntry {
+  store::Blob key;
+  int64_t note;
+  int64_t parent;
+  store::Blob cells;
+  store::Blob readers;
+  bool readersNull;
+  bool operator==(const StoredEntry&) const = default;
+};
+
+class ViewBuildTest : public ViewTest {
+ protected:
+  std::vector<StoredEntry> entries(HTID viewId) {
+    auto d = database(db_);
+    auto lock = d->lock();
+    auto st = d->conn().prepare(
+        "SELECT sort_key, note_id, parent_id, cells, readers, readers IS NULL FROM view_entries WHERE view_id = ?1 "
+        "ORDER BY sort_key, note_id");
+    st->bind(1, int64_t(viewId));
+    std::vector<StoredEntry> out;
+    while (st->step())
+      out.push_back({st->blob(0), st->int64(1), st->int64(2), st->blob(3), st->blob(4), st->int64(5) != 0});
+    return out;
+  }
+
+  int64_t entryCount(HTID viewId, HTID note) {
+    auto d = database(db_);
+    auto lock = d->lock();
+    auto st = d->conn().prepare("SELECT COUNT(*) FROM view_entries WHERE view_id = ?1 AND note_id = ?2");
+    st->bind(1, int64_t(viewId)).bind(2, int64_t(note));
+    return st->step() ? st->int64(0) : -1;
+  }
+
+  // Documents that take every path of entry computation: lists in a category, a missing
+  // category, numbers, dates, Readers and Authors names, encrypted and sealed items,
+  // responses, and fields with names in another letter case.
+  void varietyOfDocuments() {
+    HTDATETIME when = dt::fromSerial(45000, 3600000);
+    for (int i = 0; i < 12; ++i) {
+      addDocument(db_, [&](doc::Note& n) {
+        n.setText("Form", i % 3 ? "Order" : "Memo");
+        n.setText("category", i % 4 ? "East" : "West");
+        n.setText("Subject", "Subject " + std::to_string(i % 5));
+        n.setNumber("AMOUNT", i * 1.5);
+        n.setDateTime("When", when);
+      });
+    }
+    const HTID listed = addDocument(db_, [&](doc::Note& n) {
+      n.setText("Form", "Order");
+      n.setTextList("Category", {"North", "South", "North", ""});
+      n.setText("Subject", "listed");
+      n.setNumber("Amount", 7);
+    });
+    addDocument(db_, [&](doc::Note& n) {  // no category at all
+      n.setText("Form", "Order");
+      n.setText("Subject", "uncategorised");
+    });
+    addDocument(db_, [&](doc::Note& n) {
+      n.setText("Form", "Order");
+      n.setText("Category", "East");
+      n.setText("Subject", "private");
+      n.setTextList("Readers", {"Alice Reader", "Bob Reader"}, index::kItemReaders);
+      n.setText("Editors", "Carol Author", index::kItemAuthors);
+      n.setNumber("Amount", 3);
+    });
+    addDocument(db_, [&](doc::Note& n) {  // encrypted item without a seal: present, unreadable
+      n.setText("Form", "Order");
+      n.setText("Category", "West");
+      n.setText("Subject", "half secret");
+      n.setText("Secret", "ciphertext", index::kItemEncrypted);
+    });
+    response(listed, "a reply", 2);
+    response(listed, "another reply", 4);
+  }
+
+  static std::vector<Column> varietyColumns() {
+    return {{"Category", "Category", "", HTCOLSORT_CAT_ASCEND},
+            {"Subject", "Subject", "", HTCOLSORT_ASCEND},
+            {"Amount", "Amount", "", HTCOLSORT_DESCEND, HTCOLTOTAL_TOTAL},
+            {"Tag", "", "Tag"},
+            {"Has secret", "", "@If(@IsAvailable(Secret); \"yes\"; \"no\") + Secret"},
+            {"When", "When", ""},
+            {"Form", "", "Form"}};
+  }
+  static constexpr const char* kSelection = "FIELD Tag := \"t-\" + Subject; SELECT Form = \"Order\" | Form = \"Reply\"";
+};
+
+TEST_F(ViewBuildTest, BuildingFromNothingStoresWhatSavesStore) {
+  // The first view is kept by the observer, document by document; the second, identical one
+  // is built afterwards from the stored records.
+  const HTID kept = view("Kept", kSelection, varietyColumns());
+  varietyOfDocuments();
+  const HTID built = view("Built", kSelection, varietyColumns());
+  const auto a = entries(kept), b = entries(built);
+  ASSERT_EQ(a.size(), 16u);
+  ASSERT_EQ(a.size(), b.size());
+  for (size_t i = 0; i < a.size(); ++i) EXPECT_EQ(a[i], b[i]) << "entry " << i << " of note " << a[i].note;
+  // The list category made three rows ("North" once, "South", and the empty one); one row
+  // carries the names that may read it.
+  size_t readersRows = 0;
+  for (const auto& e : b) readersRows += !e.readersNull;
+  EXPECT_EQ(readersRows, 1u);
+
+  // And what a reader sees: assignments from the selection reach the columns, the encrypted
+  // item is there but unreadable.
+  HTINDEXHANDLE index = open(built);
+  std::vector<std::string> rows;
+  HTID note = 0;
+  HTUINT flags = 0;
+  while (HTIndexNavigate(index, HTNAV_NEXT, 0, &note, &flags) == HTSUCCESS) rows.push_back(row(index, note, 7));
+  auto has = [&](const std::string& text) {
+    return std::any_of(rows.begin(), rows.end(), [&](const std::string& r) { return r.find(text) != std::string::npos; });
+  };
+  EXPECT_TRUE(has("|half secret||t-half secret|yes|"));
+  EXPECT_TRUE(has("|listed|7|t-listed|no|"));
+  EXPECT_TRUE(has("C (Not categorized)|"));
+}
+
+TEST_F(ViewBuildTest, SealedDocumentsLoseTheirEncryptedItemsInBothPaths) {
+  const std::vector<Column> columns = {{"S", "Subject", "", HTCOLSORT_ASCEND}, {"A", "", "@IsAvailable(Secret)"}};
+  const HTID kept = view("Kept", "", columns);
+  addDocument(db_, [](doc::Note& n) {
+    n.setText("Subject", "sealed");
+    n.setText("$Seal", "seal");
+    n.setText("Secret", "x", index::kItemEncrypted);
+    n.sealed = {"Secret"};  // stays as stored: no key is needed to save it
+  });
+  addDocument(db_, [](doc::Note& n) {
+    n.setText("Subject", "open");
+    n.setText("Secret", "x", index::kItemEncrypted);
+  });
+  const HTID built = view("Built", "", columns);
+  EXPECT_EQ(entries(kept), entries(built));
+  HTINDEXHANDLE index = open(built);
+  HTID note = 0;
+  HTUINT flags = 0;
+  ASSERT_EQ(HTIndexNavigate(index, HTNAV_NEXT, 0, &note, &flags), HTSUCCESS);
+  EXPECT_EQ(row(index, note, 2), "1 D open|1");
+  ASSERT_EQ(HTIndexNavigate(index, HTNAV_NEXT, 0, &note, &flags), HTSUCCESS);
+  EXPECT_EQ(row(index, note, 2), "2 D sealed|0");
+}
+
+// ---- Cells read in place ---------------------------------------------------------------------
+
+class CellFetchTest : public ViewBuildTest {
+ protected:
+  void SetUp() override {
+    ViewBuildTest::SetUp();
+    HTDATETIME when = dt::fromSerial(45000, 3600000);
+    addDocument(db_, [&](doc::Note& n) {
+      n.setText("Category", "Ünïcode ñame");
+      n.setTextList("Names", {"one", "two", "three"});
+      n.setNumber("Amount", 1234.5);
+      n.setDateTime("When", when);
+    });
+    addDocument(db_, [&](doc::Note& n) {
+      n.setText("Category", "Plain");
+      n.setText("Names", "single");
+      n.setNumber("Amount", -0.25);
+      n.setText("When", "not a date");
+    });
+    id_ = view("Cells", "",
+               {{"Category", "Category", "", HTCOLSORT_CAT_ASCEND},
+                {"Names", "Names", ""},
+                {"Amount", "Amount", "", HTCOLSORT_ASCEND, HTCOLTOTAL_TOTAL},
+                {"When", "When", ""},
+                {"Numbers", "", "Amount : 2"},
+                {"Reply", "Names", "", HTCOLSORT_NONE, HTCOLTOTAL_NONE, HTCOLFLAG_RESPONSE_ONLY}});
+  }
+  HTID id_ = 0;
+};
+
+// The cell as the general path (the snapshot's value and text) gives it.
+HTSTATUS expectedFetch(const view::ViewSnapshot& snap, uint32_t row, size_t column, HTINT& type, HTUINT& length,
+                       char* buffer) {
+  const formula::Value value = snap.cellValue(row, column);
+  const bool single = value.size() == 1;
+  HTINT out = HTTYPE_TEXT;
+  if ((type == HTTYPE_NUMBER || type == HTTYPE_INVALID) && single && value.isNumber()) out = HTTYPE_NUMBER;
+  else if ((type == HTTYPE_DATETIME || type == HTTYPE_INVALID) && single && value.isDateTime()) out = HTTYPE_DATETIME;
+  if ((type == HTTYPE_NUMBER || type == HTTYPE_DATETIME) && out != type) return HTFAIL_TYPE_MISMATCH;
+  if (out != HTTYPE_TEXT) {
+    if (length < 8) return HTFAIL_BUFFER_TOO_SMALL;
+    if (out == HTTYPE_NUMBER) {
+      std::memcpy(buffer, &value.numbers()[0], 8);
+    } else {
+      const HTDATETIME dt = dt::fromSerial(value.dateTimes()[0].date, value.dateTimes()[0].ms);
+      std::memcpy(buffer, &dt, 8);
+    }
+    type = out;
+    length = 8;
+    return HTSUCCESS;
+  }
+  if (length == 0) return HTFAIL_BUFFER_TOO_SMALL;
+  type = HTTYPE_TEXT;
+  length = HTUINT(copyText(buffer, length, snap.cellText(row, column, value)));
+  return HTSUCCESS;
+}
+
+TEST_F(CellFetchTest, EveryRowColumnTypeAndBufferSizeAnswersAsTheGeneralPath) {
+  HTINDEXHANDLE index = open(id_);
+  std::shared_ptr<index::Index> idx;
+  ASSERT_EQ(index::lookup(index, idx), HTSUCCESS);
+  const auto& cursor = dynamic_cast<const view::ViewCursor&>(idx->cursor());
+  const view::ViewSnapshot& snap = cursor.snapshot();
+  int compared = 0;
+  HTID note = 0;
+  HTUINT flags = 0;
+  while (HTIndexNavigate(index, HTNAV_NEXT, 0, &note, &flags) == HTSUCCESS) {
+    const uint32_t row = HTIndexGetPosition(index) - 1;
+    for (HTUINT column = 1; column <= 6; ++column) {
+      for (HTINT wanted : {HTTYPE_TEXT, HTTYPE_NUMBER, HTTYPE_DATETIME, HTTYPE_INVALID}) {
+        for (HTUINT capacity : {0u, 1u, 4u, 7u, 8u, 12u, 255u}) {
+          char got[256], want[256];
+          std::memset(got, 0x5A, sizeof got);
+          std::memset(want, 0x5A, sizeof want);
+          HTINT gotType = wanted, wantType = wanted;
+          HTUINT gotLength = capacity, wantLength = capacity;
+          const HTSTATUS s = HTViewcellFetch(index, column, &gotType, &gotLength, got);
+          const HTSTATUS e = expectedFetch(snap, row, column - 1, wantType, wantLength, want);
+          const std::string where = "row " + std::to_string(row) + " column " + std::to_string(column) + " type " +
+                                    std::to_string(wanted) + " capacity " + std::to_string(capacity);
+          ASSERT_EQ(s, e) << where;
+          if (s) continue;
+          EXPECT_EQ(gotType, wantType) << where;
+          ASSERT_EQ(gotLength, wantLength) << where;
+          EXPECT_EQ(std::memcmp(got, want, capacity), 0) << where;  // bytes and terminator alike
+          EXPECT_EQ(uint8_t(got[capacity]), 0x5A) << where;       // nothing past the buffer
+          ++compared;
+        }
+      }
+    }
+  }
+  EXPECT_GT(compared, 200);
+}
+
+TEST_F(CellFetchTest, ListsJoinAndTextsAreCutOnCharacterBoundaries) {
+  HTINDEXHANDLE index = open(id_);
+  HTID note = 0;
+  HTUINT flags = 0;
+  std::vector<std::string> rows;
+  while (HTIndexNavigate(index, HTNAV_NEXT, 0, &note, &flags) == HTSUCCESS) rows.push_back(row(index, note, 6));
+  ASSERT_EQ(rows.size(), 5u);
+  EXPECT_EQ(rows[1], "1.1 D Plain|single|-0.25|not a date|-0.25, 2|");
+  EXPECT_EQ(rows[3].rfind("2.1 D \xC3\x9Cn\xC3\xAF" "code \xC3\xB1" "ame|one, two, three|1234.5|", 0), 0u) << rows[3];
+  // A document row's "Ünïcode" cut in the middle of its first two-byte character leaves
+  // nothing of it.
+  ASSERT_EQ(HTIndexSetPosition(index, 4), HTSUCCESS);
+  char buffer[8];
+  HTINT type = HTTYPE_TEXT;
+  HTUINT length = 2;
+  ASSERT_EQ(HTViewcellFetch(index, 1, &type, &length, buffer), HTSUCCESS);
+  EXPECT_EQ(length, 0u);
+}
+
+// ---- The cached list of designs --------------------------------------------------------
+
+TEST_F(ViewBuildTest, ASaveSeesAViewCreatedThroughAnotherConnection) {
+  const HTID before = doc("a", "before", 1);  // fills the (empty) list of designs
+  EXPECT_EQ(entryCount(0, before), 0);
+  // Another connection on the same file stands for another process.
+  auto mine = database(db_);
+  HTID otherView = 0;
+  {
+    db::Database other(mine->file(), store::openSqlite(mine->file(), {}));
+    auto lock = other.lock();
+    store::Transaction tx(other.conn());
+    view::ViewDesign design;
+    design.name = "Elsewhere";
+    design.columns.push_back(view::ColumnDesign{});
+    design.columns.back().itemName = "Subject";
+    design.columns.back().sort = HTCOLSORT_ASCEND;
+    doc::Note note = doc::newNote();
+    note.header.noteClass = store::note_class::kView;
+    note.header.designName = design.name;
+    note.items = view::toItems(design);
+    doc::saveNote(other, other.conn(), note);
+    tx.commit();
+    otherView = note.header.id;
+  }
+  ASSERT_NE(otherView, 0u);
+  EXPECT_EQ(entryCount(otherView, before), 1);  // built there
+  const HTID after = doc("a", "after", 2);
+  EXPECT_EQ(entryCount(otherView, after), 1);  // kept here, by the save itself
+}
+
+TEST_F(ViewBuildTest, AViewWhoseWriteRolledBackIsNotMaintained) {
+  doc("a", "first", 1);
+  HTID phantom = 0;
+  {
+    auto d = database(db_);
+    auto lock = d->lock();
+    store::Transaction tx(d->conn());  // never committed
+    view::ViewDesign design;
+    design.name = "Phantom";
+    design.columns.push_back(view::ColumnDesign{});
+    design.columns.back().itemName = "Subject";
+    design.columns.back().sort = HTCOLSORT_ASCEND;
+    doc::Note note = doc::newNote();
+    note.header.noteClass = store::note_class::kView;
+    note.header.designName = design.name;
+    note.items = view::toItems(design);
+    doc::saveNote(*d, d->conn(), note);
+    phantom = note.header.id;
+    ASSERT_EQ(view::designs(*d, d->conn()).size(), 1u);
+  }
+  ASSERT_NE(phantom, 0u);
+  const HTID later = doc("a", "later", 2);
+  EXPECT_EQ(entryCount(phantom, later), 0);
+  auto d = database(db_);
+  auto lock = d->lock();
+  EXPECT_TRUE(view::designs(*d, d->conn()).empty());
+}
+
+TEST_F(ViewBuildTest, DeletingTheLastViewStopsMaintenance) {
+  const HTID v = view("Only", "", {{"S", "Subject", "", HTCOLSORT_ASCEND}});
+  const HTID kept = doc("a", "kept", 1);
+  EXPECT_EQ(entryCount(v, kept), 1);
+  ASSERT_EQ(HTViewDelete(db_, v), HTSUCCESS);
+  const HTID later = doc("a", "later", 2);
+  EXPECT_EQ(entryCount(v, later), 0);
+  EXPECT_EQ(entryCount(v, kept), 0);
+  // A new view afterwards is built from nothing and holds both.
+  const HTID again = view("Again", "", {{"S", "Subject", "", HTCOLSORT_ASCEND}});
+  EXPECT_EQ(entryCount(again, kept) + entryCount(again, later), 2);
+}
+
+}  // namespace
+}  // namespace quire::engine::test
