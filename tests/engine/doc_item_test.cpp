@@ -7,16 +7,8 @@
 namespace quire::engine::test {
 namespace {
 
-class ItemTest : public DocTest {
+class ItemTest : public OpenDocTest {
  protected:
-  void SetUp() override {
-    DocTest::SetUp();
-    doc_ = create();
-  }
-  void TearDown() override {
-    HTDocumentClose(doc_, 0);
-    DocTest::TearDown();
-  }
 
   void putNumber(const char* name, double v) {
     ASSERT_EQ(HTItemPut(doc_, name, HTTYPE_NUMBER, 8, HTTYPE_NUMBER, &v, 0), HTSUCCESS);
@@ -41,7 +33,6 @@ class ItemTest : public DocTest {
     ASSERT_EQ(HTSetInternational(&intl), HTSUCCESS);
   }
 
-  HTDOCHANDLE doc_ = 0;
 };
 
 TEST_F(ItemTest, EveryTypeRendersAsTextWithTheSessionsSettings) {

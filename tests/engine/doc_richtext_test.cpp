@@ -13,16 +13,8 @@ using doc::Composite;
 using doc::ParagraphStyle;
 using doc::TextStyle;
 
-class RichTextTest : public DocTest {
+class RichTextTest : public OpenDocTest {
  protected:
-  void SetUp() override {
-    DocTest::SetUp();
-    doc_ = create();
-  }
-  void TearDown() override {
-    HTDocumentClose(doc_, 0);
-    DocTest::TearDown();
-  }
 
   static std::string listText(HTCOMPHANDLE comp) {
     HTUINT length = 0;
@@ -45,7 +37,6 @@ class RichTextTest : public DocTest {
     return c;
   }
 
-  HTDOCHANDLE doc_ = 0;
 };
 
 Composite styledSample() {

@@ -89,4 +89,19 @@ class DocTest : public EngineTest {
   HTDBHANDLE db_ = 0;
 };
 
+// A DocTest with one new, unsaved document open as doc_ for the test's length.
+class OpenDocTest : public DocTest {
+ protected:
+  void SetUp() override {
+    DocTest::SetUp();
+    doc_ = create();
+  }
+  void TearDown() override {
+    HTDocumentClose(doc_, 0);
+    DocTest::TearDown();
+  }
+
+  HTDOCHANDLE doc_ = 0;
+};
+
 }  // namespace quire::engine::test

@@ -146,16 +146,8 @@ TEST(ItemValues, MalformedListDataIsRefusedAndLeftAlone) {
   }
 }
 
-class TextListAppendTest : public DocTest {
+class TextListAppendTest : public OpenDocTest {
  protected:
-  void SetUp() override {
-    DocTest::SetUp();
-    doc_ = create();
-  }
-  void TearDown() override {
-    HTDocumentClose(doc_, 0);
-    DocTest::TearDown();
-  }
 
   store::StoredItem* stored(const char* name) {
     std::shared_ptr<doc::Document> d;
@@ -163,7 +155,6 @@ class TextListAppendTest : public DocTest {
     return d->note.find(name);
   }
 
-  HTDOCHANDLE doc_ = 0;
 };
 
 TEST_F(TextListAppendTest, AppendKeepsTheStoredNameAndFlags) {
