@@ -93,10 +93,14 @@ Blob unidBlob(const UNID& unid) {
 }
 
 UNID unidFromBlob(const Blob& b) {
+  return unidFromBytes(std::string_view(reinterpret_cast<const char*>(b.data()), b.size()));
+}
+
+UNID unidFromBytes(std::string_view b) {
   UNID u{};
   if (b.size() != 16) return u;
   for (int i = 0; i < 4; ++i)
-    for (int k = 0; k < 4; ++k) u.words[i] |= uint32_t(b[size_t(i * 4 + k)]) << (8 * k);
+    for (int k = 0; k < 4; ++k) u.words[i] |= uint32_t(uint8_t(b[size_t(i * 4 + k)])) << (8 * k);
   return u;
 }
 

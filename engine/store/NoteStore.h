@@ -77,6 +77,7 @@ struct StoredItem {
 UNID newUnid();
 Blob unidBlob(const UNID& unid);
 UNID unidFromBlob(const Blob& blob);
+UNID unidFromBytes(std::string_view bytes);  // all-zero unless exactly 16 bytes
 
 // Takes the next change number of the database.
 int64_t nextChange(Connection& conn);

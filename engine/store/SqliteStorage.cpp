@@ -55,6 +55,10 @@ class SqliteStatement final : public Statement {
     const auto* b = static_cast<const uint8_t*>(sqlite3_column_blob(stmt_, c));
     return b ? Blob(b, b + sqlite3_column_bytes(stmt_, c)) : Blob();
   }
+  std::string_view blobView(int c) override {
+    const auto* b = static_cast<const char*>(sqlite3_column_blob(stmt_, c));
+    return b ? std::string_view(b, size_t(sqlite3_column_bytes(stmt_, c))) : std::string_view();
+  }
   void reset() override {
     sqlite3_reset(stmt_);
     sqlite3_clear_bindings(stmt_);
@@ -76,6 +80,7 @@ class SqliteConnection final : public Connection {
     sqlite3_close_v2(db_);
   }
 
+  int interfaceVersion() const override { return 2; }
   Dialect dialect() const override { return Dialect::Sqlite; }
   std::string name() const override { return file_; }
 

@@ -10,7 +10,7 @@
 // Versioning (like a VFS's iVersion): `interfaceVersion()` tells which methods a backend
 // implements. Version 1 is everything below. A method added later gets a default
 // implementation here that falls back on version-1 methods, and its comment names the
-// version that introduced it.
+// version that introduced it. Version 2 added Statement::blobView.
 //
 // Errors: every method throws Error (core/Status.h) with HTFAIL_STORAGE_ERROR (or
 // HTFAIL_NOT_A_DATABASE / HTFAIL_SCHEMA_TOO_NEW when opening) and a message naming the file.
@@ -63,14 +63,23 @@ class Statement {
   virtual double real(int column) = 0;
   virtual std::string text(int column) = 0;
   virtual Blob blob(int column) = 0;
+  // Interface version 2: the column's bytes without a copy, valid until the statement steps,
+  // is reset or destroyed. The default copies them into the statement.
+  virtual std::string_view blobView(int column) {
+    viewScratch_ = blob(column);
+    return {reinterpret_cast<const char*>(viewScratch_.data()), viewScratch_.size()};
+  }
 
   // Makes the statement runnable again with new bindings (old bindings are cleared).
   virtual void reset() = 0;
+
+ private:
+  Blob viewScratch_;
 };
 
 class Connection {
  public:
-  static constexpr int kInterfaceVersion = 1;
+  static constexpr int kInterfaceVersion = 2;
 
   virtual ~Connection() = default;
   virtual int interfaceVersion() const { return 1; }

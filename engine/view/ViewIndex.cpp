@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "engine/core/Engine.h"
 #include "engine/core/Status.h"
@@ -42,7 +43,7 @@ constexpr size_t kMaxEntriesPerNote = 256;
 constexpr const char* kNoteIndex = "CREATE INDEX IF NOT EXISTS view_entries_note ON view_entries(note_id, view_id)";
 
 const bool kSchemaRegistered = store::registerSchemaPart(
-    {"view", 1, [](store::Connection& c, int from) {
+    {"view", 2, [](store::Connection& c, int from) {
        if (from < 1) {
          c.exec(R"sql(
 CREATE TABLE IF NOT EXISTS view_entries(
@@ -68,6 +69,19 @@ CREATE TABLE IF NOT EXISTS folder_members(
   PRIMARY KEY(folder_id, note_id)
 );
 CREATE INDEX IF NOT EXISTS folder_members_note ON folder_members(note_id);
+)sql");
+       }
+       if (from < 2) {
+         c.exec(R"sql(CREATE TABLE IF NOT EXISTS view_base(
+  view_id INTEGER PRIMARY KEY,
+  max_note INTEGER NOT NULL,
+  entries BLOB NOT NULL
+);
+CREATE TABLE IF NOT EXISTS view_base_overrides(
+  view_id INTEGER NOT NULL,
+  note_id INTEGER NOT NULL,
+  PRIMARY KEY(view_id, note_id)
+);
 )sql");
        }
      }});
@@ -325,6 +339,13 @@ bool isMember(store::Connection& conn, HTID folder, HTID note) {
 
 void removeEntriesOf(store::Connection& conn, HTID note) {
   conn.prepare("DELETE FROM view_entries WHERE note_id = ?1")->bind(1, int64_t(note)).run();
+  // Base entries cannot be deleted one by one: the note is marked as no longer counting
+  // there (only in bases built while it existed).
+  conn.prepare(
+          "INSERT INTO view_base_overrides(view_id, note_id) SELECT view_id, ?1 FROM view_base "
+          "WHERE max_note >= ?1 ON CONFLICT DO NOTHING")
+      ->bind(1, int64_t(note))
+      .run();
 }
 
 // Replaces the entries of one live document in every view and folder.
@@ -502,9 +523,10 @@ class RecordContext : public index::NoteContext {
  public:
   // `asciiNames`: every item name of the record is ASCII, so a name of another length
   // cannot match (case folding changes lengths only outside ASCII).
-  void bindRecord(const store::NoteHeader& header, const store::Blob& record, bool asciiNames) {
+  void bindRecord(const store::NoteHeader& header, std::string_view record, bool asciiNames) {
     bind(header, noItems_);  // the header answers @functions; assignments are cleared
-    record_ = &record;
+    record_ = record;
+    bound_ = true;
     asciiNames_ = asciiNames;
   }
   formula::Value getField(std::string_view name) override {
@@ -523,10 +545,10 @@ class RecordContext : public index::NoteContext {
 
  private:
   bool find(std::string_view name, store::ItemRef& out) const {
-    if (!record_) return false;
-    if (!asciiNames_ || !isAscii(name)) return store::findItem(*record_, name, out);
+    if (!bound_) return false;
+    if (!asciiNames_ || !isAscii(name)) return store::findItem(record_.data(), record_.size(), name, out);
     bool found = false;
-    store::forEachItem(record_->data(), record_->size(), [&](const store::ItemRef& item) {
+    store::forEachItem(record_.data(), record_.size(), [&](const store::ItemRef& item) {
       if (item.name.size() != name.size() || !sameAscii(item.name, name)) return true;
       out = item;
       found = true;
@@ -556,7 +578,8 @@ class RecordContext : public index::NoteContext {
   }
 
   const std::vector<store::StoredItem> noItems_;
-  const store::Blob* record_ = nullptr;
+  std::string_view record_;  // the statement's bytes, valid while bound
+  bool bound_ = false;
   bool asciiNames_ = false;
 };
 
@@ -566,7 +589,7 @@ struct RecordTraits {
   bool asciiNames = true;
 };
 
-RecordTraits traitsOf(const store::Blob& record, HTID id, const std::string& file) {
+RecordTraits traitsOf(std::string_view record, HTID id, const std::string& file) {
   RecordTraits t;
   uint32_t flags = 0;
   bool sealed = false;
@@ -598,20 +621,21 @@ void forEachDocument(store::Connection& conn, Visit&& visit) {
   const std::string file = conn.name();
   while (notes->step()) {
     header.id = HTID(notes->int64(0));
-    header.unid = store::unidFromBlob(notes->blob(1));
+    header.unid = store::unidFromBytes(notes->blobView(1));
     header.form = notes->text(2);
     header.parent.reset();
-    if (!notes->isNull(3)) header.parent = store::unidFromBlob(notes->blob(3));
+    if (!notes->isNull(3)) header.parent = store::unidFromBytes(notes->blobView(3));
     header.created = notes->int64(4);
     header.modified = notes->int64(5);
     header.sequence = notes->int64(6);
-    const store::Blob record = notes->blob(7);
+    // Read in place: the record stays valid until the next step.
+    const std::string_view record = notes->blobView(7);
     const RecordTraits traits = traitsOf(record, header.id, file);
     if (traits.plain) {
       visit(header, record, traits.asciiNames, static_cast<const std::vector<store::StoredItem>*>(nullptr));
       continue;
     }
-    if (!store::decodeItems(record, noteItems))
+    if (!store::decodeItems(record.data(), record.size(), noteItems))
       raise(HTFAIL_STORAGE_ERROR, "The items of note " + std::to_string(header.id) + " in " + file + " are damaged");
     dropSealed(noteItems);
     visit(header, record, false, static_cast<const std::vector<store::StoredItem>*>(&noteItems));
@@ -686,6 +710,8 @@ std::shared_ptr<const CompiledDesign> designOf(db::Database& database, store::Co
 
 void drop(store::Connection& conn, HTID viewId) {
   conn.prepare("DELETE FROM view_entries WHERE view_id = ?1")->bind(1, int64_t(viewId)).run();
+  conn.prepare("DELETE FROM view_base WHERE view_id = ?1")->bind(1, int64_t(viewId)).run();
+  conn.prepare("DELETE FROM view_base_overrides WHERE view_id = ?1")->bind(1, int64_t(viewId)).run();
   conn.prepare("DELETE FROM view_meta WHERE view_id = ?1")->bind(1, int64_t(viewId)).run();
   conn.prepare("DELETE FROM folder_members WHERE folder_id = ?1")->bind(1, int64_t(viewId)).run();
 }
@@ -720,6 +746,140 @@ class BuildCache {
   int64_t previous_ = -2000;
   bool active_ = false;
 };
+
+// ---- Sorting a build's entries ---------------------------------------------------------
+
+struct SortKey {
+  const char* bytes;
+  uint32_t length;
+  HTID note;
+};
+
+// The byte at `depth`, or -1 past the end (a shorter key sorts first).
+inline int byteAt(const SortKey& k, size_t depth) { return depth < k.length ? uint8_t(k.bytes[depth]) : -1; }
+
+bool keyBefore(const SortKey& a, const SortKey& b, size_t depth) {
+  const size_t common = std::min(a.length, b.length);
+  if (depth < common) {
+    const int c = std::memcmp(a.bytes + depth, b.bytes + depth, common - depth);
+    if (c != 0) return c < 0;
+  }
+  if (a.length != b.length) return a.length < b.length;
+  return a.note < b.note;
+}
+
+// Three-way radix quicksort on the key bytes: the keys of one category share long prefixes
+// (collation keys of the same text), which a comparison sort would compare again and again.
+// Sorts `order[first, last)`, whose keys agree on their first `depth` bytes.
+void radixQuicksort(std::vector<uint32_t>& order, const std::vector<SortKey>& keys, size_t first, size_t last,
+                    size_t depth) {
+  while (last - first > 1) {
+    if (last - first < 24) {
+      std::sort(order.begin() + ptrdiff_t(first), order.begin() + ptrdiff_t(last),
+                [&](uint32_t a, uint32_t b) { return keyBefore(keys[a], keys[b], depth); });
+      return;
+    }
+    const int pivot = byteAt(keys[order[first + (last - first) / 2]], depth);
+    // [first, lt) below the pivot, [lt, i) equal, (gt, last) above.
+    size_t lt = first, i = first, gt = last;
+    while (i < gt) {
+      const int c = byteAt(keys[order[i]], depth);
+      if (c < pivot) std::swap(order[lt++], order[i++]);
+      else if (c > pivot) std::swap(order[i], order[--gt]);
+      else ++i;
+    }
+    radixQuicksort(order, keys, first, lt, depth);
+    radixQuicksort(order, keys, gt, last, depth);
+    if (pivot < 0) {
+      // Keys that ended here are equal: note order decides.
+      std::sort(order.begin() + ptrdiff_t(lt), order.begin() + ptrdiff_t(gt),
+                [&](uint32_t a, uint32_t b) { return keys[a].note < keys[b].note; });
+      return;
+    }
+    first = lt;
+    last = gt;
+    ++depth;
+  }
+}
+
+void sortByKey(std::vector<uint32_t>& order, const std::vector<SortKey>& keys) {
+  radixQuicksort(order, keys, 0, order.size(), 0);
+}
+
+// ---- The base record of a built view ---------------------------------------------------
+
+constexpr uint8_t kBaseFormat = 1;
+constexpr uint32_t kNoReaders = 0xFFFFFFFFu;
+
+// Folders keep rows: their entries follow membership, not a build over every document.
+bool usesBase(const CompiledDesign& d) { return !d.folder; }
+
+void putU32(std::string& out, uint32_t v) {
+  const char bytes[4] = {char(uint8_t(v)), char(uint8_t(v >> 8)), char(uint8_t(v >> 16)), char(uint8_t(v >> 24))};
+  out.append(bytes, 4);
+}
+
+uint32_t getU32(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+// The base's entries that still count, pointing into `record` (and `readers`, which must not
+// grow after this returns).
+void decodeBase(store::Connection& conn, HTID viewId, const store::Blob& record, const std::unordered_set<HTID>& overridden,
+                std::vector<StoredEntry>& out, std::vector<store::Blob>& readers) {
+  auto damaged = [&] {
+    raise(HTFAIL_STORAGE_ERROR, "The stored index of view " + std::to_string(viewId) + " in " + conn.name() + " is damaged");
+  };
+  const uint8_t* p = record.data();
+  const size_t size = record.size();
+  if (size < 5 || p[0] != kBaseFormat) damaged();
+  const uint32_t count = getU32(p + 1);
+  size_t pos = 5;
+  struct Span {
+    HTID note;
+    int64_t parent;
+    size_t key, keyLength, cells, cellLength;
+    int64_t readers;  // index into `readers`, or -1
+  };
+  std::vector<Span> spans;
+  spans.reserve(std::min<size_t>(count, size / 20));
+  for (uint32_t k = 0; k < count; ++k) {
+    if (size - pos < 20) damaged();
+    const HTID note = getU32(p + pos);
+    const int64_t parent = getU32(p + pos + 4);
+    const size_t keyLength = getU32(p + pos + 8), cellLength = getU32(p + pos + 12);
+    const uint32_t readersLength = getU32(p + pos + 16);
+    pos += 20;
+    const size_t extra = readersLength == kNoReaders ? 0 : readersLength;
+    if (size - pos < keyLength || size - pos - keyLength < cellLength || size - pos - keyLength - cellLength < extra)
+      damaged();
+    Span span{note, parent, pos, keyLength, pos + keyLength, cellLength, -1};
+    pos += keyLength + cellLength;
+    if (readersLength != kNoReaders) {
+      if (!overridden.count(note)) {
+        span.readers = int64_t(readers.size());
+        readers.emplace_back(p + pos, p + pos + extra);
+      }
+      pos += extra;
+    }
+    if (!overridden.count(note)) spans.push_back(span);
+  }
+  if (pos != size) damaged();
+  out.reserve(spans.size());
+  const char* text = reinterpret_cast<const char*>(p);
+  for (const Span& s : spans)
+    out.push_back(StoredEntry{s.note, s.parent, std::string_view(text + s.key, s.keyLength),
+                              std::string_view(text + s.cells, s.cellLength),
+                              s.readers >= 0 ? &readers[size_t(s.readers)] : nullptr});
+}
+
+// Index order: sort key bytes (shorter first on a common prefix), then note ID.
+bool entryBefore(const StoredEntry& a, const StoredEntry& b) {
+  const int c = std::memcmp(a.key.data(), b.key.data(), std::min(a.key.size(), b.key.size()));
+  if (c != 0) return c < 0;
+  if (a.key.size() != b.key.size()) return a.key.size() < b.key.size();
+  return a.note < b.note;
+}
 
 }  // namespace
 
@@ -778,7 +938,7 @@ void rebuild(db::Database& database, store::Connection& conn, const CompiledDesi
       addItems(*header, items);
     }
   } else {
-    forEachDocument(conn, [&](const store::NoteHeader& header, const store::Blob& record, bool asciiNames,
+    forEachDocument(conn, [&](const store::NoteHeader& header, std::string_view record, bool asciiNames,
                               const std::vector<store::StoredItem>* items) {
       if (items) {
         addItems(header, *items);
@@ -790,18 +950,59 @@ void rebuild(db::Database& database, store::Connection& conn, const CompiledDesi
   }
   recordCtx.unbind();
   keys.clear();
-  // Inserting in key order appends to the ordered index instead of splitting pages at random.
+  // Index order: key bytes, then note.
   std::vector<uint32_t> order(entries.size());
   for (size_t i = 0; i < order.size(); ++i) order[i] = uint32_t(i);
-  std::sort(order.begin(), order.end(), [&](uint32_t ia, uint32_t ib) {
-    const Built& a = entries[ia];
-    const Built& b = entries[ib];
-    const int c = std::memcmp(keyArena.data() + a.keyOffset, keyArena.data() + b.keyOffset,
-                              std::min(a.keyLength, b.keyLength));
-    if (c != 0) return c < 0;
-    if (a.keyLength != b.keyLength) return a.keyLength < b.keyLength;
-    return a.note < b.note;
-  });
+  {
+    std::vector<SortKey> sortKeys(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i)
+      sortKeys[i] = {keyArena.data() + entries[i].keyOffset, entries[i].keyLength, entries[i].note};
+    sortByKey(order, sortKeys);
+  }
+  conn.prepare("DELETE FROM view_base WHERE view_id = ?1")->bind(1, int64_t(d.id)).run();
+  conn.prepare("DELETE FROM view_base_overrides WHERE view_id = ?1")->bind(1, int64_t(d.id)).run();
+  if (usesBase(d)) {
+    std::string base;
+    base.reserve(5 + entries.size() * 20 + keyArena.size() + cellArena.size());
+    base.push_back(char(kBaseFormat));
+    putU32(base, uint32_t(entries.size()));
+    HTID maxNote = 0;
+    uint32_t inBase = 0;
+    // Responses waiting for their parent stay rows, where resolveWaitingResponses finds them.
+    auto waiting = conn.prepare(
+        "INSERT INTO view_entries(view_id, sort_key, note_id, parent_id, cells, readers) VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
+    for (uint32_t i : order) {
+      const Built& e = entries[i];
+      const store::Blob* readers = e.readers >= 0 ? &readerLists[size_t(e.readers)] : nullptr;
+      if (e.parent < 0 || e.parent > int64_t(UINT32_MAX)) {
+        waiting->reset();
+        waiting->bind(1, int64_t(d.id)).bindBlob(2, keyArena.data() + e.keyOffset, e.keyLength);
+        waiting->bind(3, int64_t(e.note)).bind(4, e.parent).bindBlob(5, cellArena.data() + e.cellOffset, e.cellLength);
+        if (readers) waiting->bindBlob(6, *readers); else waiting->bindNull(6);
+        waiting->run();
+        continue;
+      }
+      ++inBase;
+      putU32(base, e.note);
+      putU32(base, uint32_t(e.parent));
+      putU32(base, e.keyLength);
+      putU32(base, e.cellLength);
+      putU32(base, readers ? uint32_t(readers->size()) : kNoReaders);
+      base.append(keyArena, e.keyOffset, e.keyLength);
+      base.append(cellArena, e.cellOffset, e.cellLength);
+      if (readers) base.append(reinterpret_cast<const char*>(readers->data()), readers->size());
+      maxNote = std::max(maxNote, e.note);
+    }
+    for (int k = 0; k < 4; ++k) base[size_t(1 + k)] = char(uint8_t(inBase >> (8 * k)));
+    conn.prepare("INSERT INTO view_base(view_id, max_note, entries) VALUES(?1, ?2, ?3)")
+        ->bind(1, int64_t(d.id))
+        .bind(2, int64_t(maxNote))
+        .bindBlob(3, base.data(), base.size())
+        .run();
+    writeMeta(conn, d);
+    tx.commit();
+    return;
+  }
   // The per-note index takes the entries in note order, which is random here: when this view
   // brings most of the rows, building that index afresh by sorting is several times cheaper.
   const bool reindexNotes = entries.size() >= 1024 && int64_t(entries.size()) * 2 >= countEntries(conn);
@@ -819,6 +1020,45 @@ void rebuild(db::Database& database, store::Connection& conn, const CompiledDesi
   if (reindexNotes) conn.exec(kNoteIndex);
   writeMeta(conn, d);
   tx.commit();
+}
+
+void forEachStoredEntry(store::Connection& conn, HTID viewId, const std::function<void(const StoredEntry&)>& visit) {
+  // The base (entries of the last build, minus documents changed since) ...
+  std::vector<StoredEntry> base;
+  store::Blob baseRecord;
+  std::vector<store::Blob> baseReaders;
+  {
+    auto st = conn.prepare("SELECT entries FROM view_base WHERE view_id = ?1");
+    st->bind(1, int64_t(viewId));
+    if (st->step()) baseRecord = st->blob(0);
+  }
+  if (!baseRecord.empty()) {
+    std::unordered_set<HTID> overridden;
+    auto st = conn.prepare("SELECT note_id FROM view_base_overrides WHERE view_id = ?1");
+    st->bind(1, int64_t(viewId));
+    while (st->step()) overridden.insert(HTID(st->int64(0)));
+    decodeBase(conn, viewId, baseRecord, overridden, base, baseReaders);
+  }
+  // ... merged with the rows written since, both in (sort key, note) order.
+  auto rows = conn.prepare(
+      "SELECT note_id, parent_id, sort_key, cells, readers FROM view_entries WHERE view_id = ?1 "
+      "ORDER BY sort_key, note_id");
+  rows->bind(1, int64_t(viewId));
+  size_t next = 0;
+  store::Blob key, cells, readers;
+  while (rows->step()) {
+    key = rows->blob(2);
+    cells = rows->blob(3);
+    const bool hasReaders = !rows->isNull(4);
+    if (hasReaders) readers = rows->blob(4);
+    StoredEntry row{HTID(rows->int64(0)), rows->int64(1),
+                    std::string_view(reinterpret_cast<const char*>(key.data()), key.size()),
+                    std::string_view(reinterpret_cast<const char*>(cells.data()), cells.size()),
+                    hasReaders ? &readers : nullptr};
+    while (next < base.size() && entryBefore(base[next], row)) visit(base[next++]);
+    visit(row);
+  }
+  while (next < base.size()) visit(base[next++]);
 }
 
 void reindexNote(db::Database& database, store::Connection& conn, HTID noteId) {

@@ -9,6 +9,15 @@
 //       Authors names; NULL when it has no Readers item). A document whose categorised column
 //       holds several values has one entry per value. Indexed by (view_id, sort_key, note_id)
 //       for ordered walks and key seeks, and by (note_id, view_id) for maintenance.
+//   view_base(view_id, max_note, entries), view_base_overrides(view_id, note_id)
+//       A view built from nothing keeps the entries of that build as ONE record, in index
+//       order, instead of one row each: a build writes a few megabytes once instead of a
+//       hundred thousand rows with two index entries each. Later changes go to view_entries
+//       as usual; a document changed since the build is listed in view_base_overrides and its
+//       base entries no longer count (max_note, the highest note ID in the base, spares new
+//       documents that bookkeeping). Responses still waiting for their parent stay rows (so
+//       their parent's save finds them), and folders always use rows (their entries follow
+//       membership). `forEachStoredEntry` merges base and rows.
 //   view_meta(view_id, design_sequence, collation)
 //       What each view's entries were built from: the design note's sequence and the sort-key
 //       format (ICU collator version + key format). Either differing means "rebuild".
@@ -33,6 +42,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <string_view>
 #include <memory>
 #include <string>
 #include <vector>
@@ -61,6 +72,18 @@ std::shared_ptr<const CompiledDesign> designOf(db::Database& database, store::Co
 
 // Builds the entries of `design` from nothing (drops the old ones first).
 void rebuild(db::Database& database, store::Connection& conn, const CompiledDesign& design);
+
+// The entries of a view or folder as stored, base and rows merged, in index order (sort key,
+// then note ID). `readers` is null for an entry without Readers names. A damaged base record
+// fails with HTFAIL_STORAGE_ERROR.
+struct StoredEntry {
+  HTID note = 0;
+  int64_t parent = 0;
+  std::string_view key;
+  std::string_view cells;
+  const store::Blob* readers = nullptr;
+};
+void forEachStoredEntry(store::Connection& conn, HTID viewId, const std::function<void(const StoredEntry&)>& visit);
 
 // Drops every entry, the meta row and the memberships of a view or folder.
 void drop(store::Connection& conn, HTID viewId);

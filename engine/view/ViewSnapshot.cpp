@@ -66,25 +66,18 @@ class ViewSnapshot::Builder {
   Builder(ViewSnapshot& s) : s_(s), levels_(s.design_->categoryLevels) {}
 
   void load(store::Connection& conn, const index::ReadAccess& reader) {
-    auto st = conn.prepare(
-        "SELECT note_id, parent_id, sort_key, cells, readers FROM view_entries WHERE view_id = ?1 "
-        "ORDER BY sort_key, note_id");
-    st->bind(1, int64_t(s_.design_->id));
     std::vector<uint32_t> mains;
-    while (st->step()) {
-      if (reader.restricted() && !st->isNull(4) && !admitted(reader, st->blob(4))) continue;
-      const int64_t parent = st->int64(1);
-      if (parent < 0) continue;  // a response waiting for its parent
-      const store::Blob key = st->blob(2);
-      const store::Blob cells = st->blob(3);
-      Entry e{HTID(st->int64(0)), uint32_t(s_.keys_.size()), uint32_t(key.size()), uint32_t(s_.cells_.size()),
-              uint32_t(cells.size())};
-      s_.keys_.append(reinterpret_cast<const char*>(key.data()), key.size());
-      s_.cells_.append(reinterpret_cast<const char*>(cells.data()), cells.size());
+    forEachStoredEntry(conn, s_.design_->id, [&](const StoredEntry& stored) {
+      if (reader.restricted() && stored.readers && !admitted(reader, *stored.readers)) return;
+      if (stored.parent < 0) return;  // a response waiting for its parent
+      Entry e{stored.note, uint32_t(s_.keys_.size()), uint32_t(stored.key.size()), uint32_t(s_.cells_.size()),
+              uint32_t(stored.cells.size())};
+      s_.keys_.append(stored.key);
+      s_.cells_.append(stored.cells);
       const uint32_t index = uint32_t(s_.entries_.size());
       s_.entries_.push_back(e);
-      if (parent == 0) mains.push_back(index); else responses_[HTID(parent)].push_back(index);
-    }
+      if (stored.parent == 0) mains.push_back(index); else responses_[HTID(stored.parent)].push_back(index);
+    });
     build(mains);
   }
 

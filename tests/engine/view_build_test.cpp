@@ -31,22 +31,29 @@ class ViewBuildTest : public ViewTest {
   std::vector<StoredEntry> entries(HTID viewId) {
     auto d = database(db_);
     auto lock = d->lock();
-    auto st = d->conn().prepare(
-        "SELECT sort_key, note_id, parent_id, cells, readers, readers IS NULL FROM view_entries WHERE view_id = ?1 "
-        "ORDER BY sort_key, note_id");
-    st->bind(1, int64_t(viewId));
     std::vector<StoredEntry> out;
-    while (st->step())
-      out.push_back({st->blob(0), st->int64(1), st->int64(2), st->blob(3), st->blob(4), st->int64(5) != 0});
+    view::forEachStoredEntry(d->conn(), viewId, [&](const view::StoredEntry& e) {
+      out.push_back({store::Blob(e.key.begin(), e.key.end()), int64_t(e.note), e.parent,
+                     store::Blob(e.cells.begin(), e.cells.end()), e.readers ? *e.readers : store::Blob(),
+                     e.readers == nullptr});
+    });
     return out;
   }
 
   int64_t entryCount(HTID viewId, HTID note) {
     auto d = database(db_);
     auto lock = d->lock();
-    auto st = d->conn().prepare("SELECT COUNT(*) FROM view_entries WHERE view_id = ?1 AND note_id = ?2");
-    st->bind(1, int64_t(viewId)).bind(2, int64_t(note));
-    return st->step() ? st->int64(0) : -1;
+    int64_t count = 0;
+    if (viewId == 0) {  // every view
+      auto st = d->conn().prepare("SELECT view_id FROM view_meta");
+      std::vector<HTID> views;
+      while (st->step()) views.push_back(HTID(st->int64(0)));
+      for (HTID v : views)
+        view::forEachStoredEntry(d->conn(), v, [&](const view::StoredEntry& e) { count += e.note == note; });
+      return count;
+    }
+    view::forEachStoredEntry(d->conn(), viewId, [&](const view::StoredEntry& e) { count += e.note == note; });
+    return count;
   }
 
   // Documents that take every path of entry computation: lists in a category, a missing
@@ -132,6 +139,68 @@ TEST_F(ViewBuildTest, BuildingFromNothingStoresWhatSavesStore) {
   EXPECT_TRUE(has("|half secret||t-half secret|yes|"));
   EXPECT_TRUE(has("|listed|7|t-listed|no|"));
   EXPECT_TRUE(has("C (Not categorized)|"));
+}
+
+TEST_F(ViewBuildTest, ABuiltViewKeepsIndexOrderAndFollowsLaterChanges) {
+  // Enough entries, with long shared key prefixes (a few categories, similar subjects) and
+  // equal keys, that the build's sort works on real groups rather than a handful of rows.
+  const std::vector<Column> columns = {{"Category", "Category", "", HTCOLSORT_CAT_ASCEND},
+                                       {"Subject", "Subject", "", HTCOLSORT_ASCEND},
+                                       {"Amount", "Amount", "", HTCOLSORT_DESCEND, HTCOLTOTAL_TOTAL}};
+  const HTID kept = view("Kept", "", columns);
+  std::vector<HTID> ids;
+  for (int i = 0; i < 400; ++i) {
+    ids.push_back(addDocument(db_, [&](doc::Note& n) {
+      n.setText("Category", i % 3 == 0 ? "Eastern region" : i % 3 == 1 ? "Eastern Region" : "Western region");
+      n.setText("Subject", "Subject " + std::to_string((i * 7919) % 37));  // repeats: equal keys
+      n.setNumber("Amount", double((i * 31) % 11));
+      if (i % 50 == 0) n.setTextList("Readers", {"Ann Reader"}, index::kItemReaders);
+    }));
+  }
+  const HTID built = view("Built", "", columns);
+  ASSERT_EQ(entries(kept).size(), 400u);
+  EXPECT_EQ(entries(kept), entries(built));
+
+  // Changes after the build: the base stays as built, the changed documents count from rows.
+  updateDocument(db_, ids[5], [](doc::Note& n) { n.setText("Category", "Aardvark"); });
+  updateDocument(db_, ids[6], [](doc::Note& n) { n.setText("Subject", "Subject 0"); });
+  deleteDocument(db_, ids[7]);
+  deleteDocument(db_, ids[8]);
+  const HTID added = addDocument(db_, [](doc::Note& n) {
+    n.setText("Category", "Western region");
+    n.setText("Subject", "Subject 1");
+  });
+  const auto after = entries(built);
+  EXPECT_EQ(after.size(), 399u);
+  EXPECT_EQ(after, entries(kept));
+  EXPECT_EQ(entryCount(built, ids[7]), 0);
+  EXPECT_EQ(entryCount(built, added), 1);
+  EXPECT_EQ(entryCount(built, ids[5]), 1);
+  HTINDEXHANDLE index = open(built);
+  HTID note = 0;
+  HTUINT flags = 0;
+  ASSERT_EQ(HTIndexNavigate(index, HTNAV_NEXT, 4, &note, &flags), HTSUCCESS);
+  EXPECT_EQ(note, ids[5]);  // "Aardvark" now leads
+}
+
+TEST_F(ViewBuildTest, ADamagedBuiltIndexFailsToOpenInsteadOfCrashing) {
+  const HTID v = view("V", "", {{"S", "Subject", "", HTCOLSORT_ASCEND}});
+  for (int i = 0; i < 3; ++i) addOrder(db_, "Order", "s" + std::to_string(i), i);
+  const HTID rebuilt = view("Rebuilt", "", {{"S", "Subject", "", HTCOLSORT_ASCEND}});
+  {
+    auto d = database(db_);
+    auto lock = d->lock();
+    // Claims an entry longer than the record.
+    d->conn().prepare("UPDATE view_base SET entries = x'0101000000050000000000000000FF00000000000000' WHERE view_id = ?1")
+        ->bind(1, int64_t(rebuilt))
+        .run();
+  }
+  HTINDEXHANDLE index = 0;
+  ASSERT_EQ(HTIndexOpen(db_, &index), HTSUCCESS);
+  EXPECT_EQ(HTIndexOpenViewFolder(index, 0, rebuilt, 0), HTFAIL_STORAGE_ERROR);
+  EXPECT_NE(message(HTFAIL_STORAGE_ERROR).find("damaged"), std::string::npos);
+  HTIndexClose(index);
+  EXPECT_EQ(entries(v).size(), 3u);  // other views are unaffected
 }
 
 TEST_F(ViewBuildTest, SealedDocumentsLoseTheirEncryptedItemsInBothPaths) {

@@ -80,10 +80,10 @@ TEST_F(ConsistencyTest, DeletionByAnotherConnectionIsPassedOver) {
   {
     // The file written through a connection of its own, as another process would.
     auto conn = store::openSqlite(dataDir_ / "views.nsf", {});
-    auto st = conn->prepare("SELECT note_id FROM view_entries WHERE view_id = ?1 ORDER BY sort_key LIMIT 1 OFFSET 1");
-    st->bind(1, int64_t(id_));
-    ASSERT_TRUE(st->step());
-    second = HTID(st->int64(0));
+    std::vector<HTID> order;
+    view::forEachStoredEntry(*conn, id_, [&](const view::StoredEntry& e) { order.push_back(e.note); });
+    ASSERT_GE(order.size(), 2u);
+    second = order[1];
     store::Transaction tx(*conn);
     store::makeStub(*conn, second);
     tx.commit();
@@ -126,11 +126,16 @@ class RebuildEquivalence : public ViewTest {
   Table entries() {
     auto d = database(db_);
     auto lock = d->lock();
-    auto st = d->conn().prepare(
-        "SELECT view_id, sort_key, note_id, parent_id, cells, readers FROM view_entries "
-        "ORDER BY view_id, sort_key, note_id, parent_id");
+    auto st = d->conn().prepare("SELECT view_id FROM view_meta ORDER BY view_id");
+    std::vector<HTID> views;
+    while (st->step()) views.push_back(HTID(st->int64(0)));
     Table out;
-    while (st->step()) out.emplace_back(st->int64(0), st->blob(1), st->int64(2), st->int64(3), st->blob(4), st->blob(5));
+    for (HTID v : views)
+      view::forEachStoredEntry(d->conn(), v, [&](const view::StoredEntry& e) {
+        out.emplace_back(int64_t(v), store::Blob(e.key.begin(), e.key.end()), int64_t(e.note), e.parent,
+                         store::Blob(e.cells.begin(), e.cells.end()), e.readers ? *e.readers : store::Blob());
+      });
+    std::sort(out.begin(), out.end());
     return out;
   }
 

@@ -2,6 +2,7 @@
 // look-up by name and alias, listing, copying, deleting, and design changes.
 #include <cstring>
 
+#include "engine/view/ViewIndex.h"
 #include "view_support.h"
 
 namespace quire::engine::test {
@@ -18,9 +19,9 @@ class ViewDesignTest : public ViewTest {
   size_t storedEntries(HTID viewId) {
     auto d = database(db_);
     auto lock = d->lock();
-    auto st = d->conn().prepare("SELECT COUNT(*) FROM view_entries WHERE view_id = ?1");
-    st->bind(1, int64_t(viewId));
-    return st->step() ? size_t(st->int64(0)) : 0;
+    size_t count = 0;
+    view::forEachStoredEntry(d->conn(), viewId, [&](const view::StoredEntry&) { ++count; });
+    return count;
   }
 };
 
