@@ -66,6 +66,22 @@ bool validType(HTINT type) { return type >= HTTYPE_NUMBER && type <= HTTYPE_FORM
 
 HTSTATUS badType(HTINT type) { return fail(HTFAIL_INVALID_ARGUMENT, "Unknown item type " + std::to_string(type)); }
 
+// What the calls that read a value share: the open document, its readable item of that name
+// and the form asked for (`valueType` absent or 0: the item's own).
+struct ReadRequest {
+  std::shared_ptr<Document> document;
+  const store::StoredItem* item = nullptr;
+  HTINT wanted = 0;
+};
+
+HTSTATUS readRequest(HTDOCHANDLE handle, const char* name, const HTINT* valueType, ReadRequest& out) {
+  if (HTSTATUS s = doc::lookupDocument(handle, out.document)) return s;
+  if (HTSTATUS s = findItem(*out.document, name, out.item)) return s;
+  out.wanted = valueType ? *valueType : 0;
+  if (out.wanted != 0 && !validType(out.wanted)) return badType(out.wanted);
+  return HTSUCCESS;
+}
+
 }  // namespace
 
 HT_EXPORT HTUINT HTItemGetCount(HTDOCHANDLE handle) {
@@ -117,12 +133,10 @@ HT_EXPORT HTSTATUS HTItemGetLength(HTDOCHANDLE handle, const char* name, HTUINT*
                                    HTUINT* length) {
   return guard([&] {
     HT_REQUIRE_ARG(length);
-    std::shared_ptr<Document> d;
-    if (HTSTATUS s = doc::lookupDocument(handle, d)) return s;
-    const store::StoredItem* item;
-    if (HTSTATUS s = findItem(*d, name, item)) return s;
-    const HTINT wanted = valueType ? *valueType : 0;
-    if (wanted != 0 && !validType(wanted)) return badType(wanted);
+    ReadRequest r;
+    if (HTSTATUS s = readRequest(handle, name, valueType, r)) return s;
+    const store::StoredItem* item = r.item;
+    const HTINT wanted = r.wanted;
     const size_t size = doc::convert(*item, wanted).size();
     if (size >= UINT32_MAX) return fail(HTFAIL_TEXT_TOO_LONG, "Item " + std::string(name) + " is larger than 4 GB");
     *length = HTUINT(size);
@@ -135,12 +149,10 @@ HT_EXPORT HTSTATUS HTItemFetch(HTDOCHANDLE handle, const char* name, HTINT* type
   return guard([&] {
     HT_REQUIRE_ARG(length);
     HT_REQUIRE_ARG(buffer);
-    std::shared_ptr<Document> d;
-    if (HTSTATUS s = doc::lookupDocument(handle, d)) return s;
-    const store::StoredItem* item;
-    if (HTSTATUS s = findItem(*d, name, item)) return s;
-    const HTINT wanted = valueType ? *valueType : 0;
-    if (wanted != 0 && !validType(wanted)) return badType(wanted);
+    ReadRequest r;
+    if (HTSTATUS s = readRequest(handle, name, valueType, r)) return s;
+    const store::StoredItem* item = r.item;
+    const HTINT wanted = r.wanted;
     const store::Blob value = doc::convert(*item, wanted);
     const HTINT form = wanted ? wanted : item->type;
     const bool textual = form == HTTYPE_TEXT || form == HTTYPE_FORMULA;
@@ -166,15 +178,14 @@ HT_EXPORT HTSTATUS HTItemGetPointer(HTDOCHANDLE handle, const char* name, HTINT*
   return guard([&] {
     HT_REQUIRE_ARG(pointer);
     *pointer = nullptr;
-    std::shared_ptr<Document> d;
-    if (HTSTATUS s = doc::lookupDocument(handle, d)) return s;
-    const store::StoredItem* item;
-    if (HTSTATUS s = findItem(*d, name, item)) return s;
-    const HTINT wanted = valueType ? *valueType : 0;
-    if (wanted != 0 && !validType(wanted)) return badType(wanted);
-    d->pointerData = doc::convert(*item, wanted);
-    d->pointerData.push_back(0);
-    *pointer = d->pointerData.data();
+    ReadRequest r;
+    if (HTSTATUS s = readRequest(handle, name, valueType, r)) return s;
+    const store::StoredItem* item = r.item;
+    const HTINT wanted = r.wanted;
+    Document& d = *r.document;
+    d.pointerData = doc::convert(*item, wanted);
+    d.pointerData.push_back(0);
+    *pointer = d.pointerData.data();
     if (type) *type = item->type;
     return HTSUCCESS;
   });
