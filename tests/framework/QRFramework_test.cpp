@@ -14,6 +14,7 @@
 #include "framework/QRComponent.h"
 #include "framework/QRFormLoader.h"
 #include "framework/QRMessages.h"
+#include "framework/QRPalette.h"
 #include "framework/QRResources.h"
 #include "tests/framework/QtTestSupport.h"
 
@@ -232,6 +233,23 @@ class FrameworkTest : public QObject {
     std::thread worker([&] { answer = QRShowMessageBox("from a worker", "Error", rtl::kMbOk); });
     worker.join();
     QCOMPARE(answer, rtl::kIdOk);
+  }
+
+  void thePaletteKeepsCallOrderAndOneEntryPerClassAndPage() {
+    ClearPalette();
+    RegisterComponents("QUIRE", {&Probe::staticMetaObject});
+    RegisterComponents("QUIRE", {&QWidget::staticMetaObject});
+    RegisterComponents("Quire", {&Probe::staticMetaObject});  // same page, other spelling
+    RegisterComponents("Other", {&Probe::staticMetaObject});
+    QCOMPARE(PaletteEntries().size(), size_t(3));
+    const auto quire = PaletteEntriesOnPage("quire");
+    QCOMPARE(quire.size(), size_t(2));
+    QCOMPARE(quire[0].metaObject, &Probe::staticMetaObject);
+    QCOMPARE(quire[1].metaObject, &QWidget::staticMetaObject);
+    QCOMPARE(quire[0].page, QString("QUIRE"));
+    QCOMPARE(PaletteEntriesOnPage("Other").size(), size_t(1));
+    ClearPalette();
+    QVERIFY(PaletteEntries().empty());
   }
 
   void theDataControlBitmapIsTwentyFourSquareInSixteenColours() {
