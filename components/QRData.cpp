@@ -556,6 +556,7 @@ int TQuireDataCtrl::DBFTSearch(const QString& query, int maxDocs) {
   if (!FDBOpen) return 0;
   CloseRecordset();
   BusyScope busy(*this);
+  if (!FDBOpen) return 0;  // closed by a busy or idle handler
   auto found = FDatabase->FTSearch(Std(query), static_cast<uint32_t>(maxDocs));
   if (!found) {
     HandleError(QStringLiteral("Full Text Search Failed :"), static_cast<int>(FDatabase->LastError));
@@ -592,11 +593,14 @@ void TQuireDataCtrl::RSFTClear() {
 void TQuireDataCtrl::Refresh() {
   if (!FRSOpen) return;
   BusyScope busy(*this);
-  if (TQuireViewBase* index = ViewOrFolder()) {
+  if (ViewOrFolder()) {
     const int position = GetPosition();
-    ReleaseDocument();
-    index->Refresh();
-    ReplaceDocument(index->GetNthDocument(position));
+    // Asked again: the position's own busy and idle handlers may have closed the record set.
+    if (TQuireViewBase* index = ViewOrFolder()) {
+      ReleaseDocument();
+      index->Refresh();
+      ReplaceDocument(index->GetNthDocument(position));
+    }
   }
   Announce();
 }
