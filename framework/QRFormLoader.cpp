@@ -5,13 +5,12 @@
 #include <QtCore/QFileInfo>
 #include <QtCore/QMetaProperty>
 #include <QtCore/QPointer>
-#include <QtCore/QXmlStreamReader>
-#include <QtCore/QXmlStreamWriter>
 #include <QtUiTools/QUiLoader>
 #include <map>
 #include <vector>
 
 #include "framework/QRComponent.h"
+#include "framework/QRFormReferences.h"
 
 namespace {
 
@@ -29,105 +28,6 @@ const ClassEntry* FindClass(const QString& className) {
   const auto it = Classes().find(className);
   return it == Classes().end() ? nullptr : &it->second;
 }
-
-bool IsReference(const QMetaProperty& property) {
-  return property.isWritable() && (property.metaType().flags() & QMetaType::PointerToQObject);
-}
-
-// One component reference read from the form, resolved after every widget exists.
-struct Reference {
-  QString component;  // the objectName of the component holding the property
-  QString property;
-  QString target;     // the name of the component it refers to
-  qint64 line;
-};
-
-// Copies the form XML without the reference properties of registered classes, which Qt's
-// loader could not set, and collects them.
-class ReferenceExtractor {
- public:
-  bool Run(QIODevice& device, QByteArray& copy, std::vector<Reference>& references, QString& error) {
-    QXmlStreamReader reader(&device);
-    QXmlStreamWriter writer(&copy);
-    while (!reader.atEnd()) {
-      reader.readNext();
-      if (reader.isStartElement()) {
-        if (const QMetaObject* owner = ReferenceOwner(reader)) {
-          if (!TakeReference(reader, *owner, references, error)) return false;
-          continue;
-        }
-        Push(reader);
-      } else if (reader.isEndElement() && !stack_.empty()) {
-        stack_.pop_back();
-      }
-      if (!reader.hasError()) writer.writeCurrentToken(reader);
-    }
-    if (reader.hasError()) {
-      error = QStringLiteral("line %1, column %2: %3")
-                  .arg(reader.lineNumber())
-                  .arg(reader.columnNumber())
-                  .arg(reader.errorString());
-      return false;
-    }
-    return true;
-  }
-
- private:
-  struct Frame {
-    bool isWidget;
-    QString className;
-    QString name;
-  };
-
-  void Push(const QXmlStreamReader& reader) {
-    const bool widget = reader.name() == u"widget";
-    const auto attributes = reader.attributes();
-    stack_.push_back({widget, widget ? attributes.value(QLatin1String("class")).toString() : QString(),
-                      widget ? attributes.value(QLatin1String("name")).toString() : QString()});
-  }
-
-  // The class of the enclosing widget when the current element is one of its reference
-  // properties; nullptr otherwise.
-  const QMetaObject* ReferenceOwner(const QXmlStreamReader& reader) const {
-    if (reader.name() != u"property" || stack_.empty() || !stack_.back().isWidget) return nullptr;
-    const ClassEntry* entry = FindClass(stack_.back().className);
-    if (entry == nullptr) return nullptr;
-    const QByteArray name = reader.attributes().value(QLatin1String("name")).toUtf8();
-    const int index = entry->metaObject->indexOfProperty(name.constData());
-    return index >= 0 && IsReference(entry->metaObject->property(index)) ? entry->metaObject : nullptr;
-  }
-
-  bool TakeReference(QXmlStreamReader& reader, const QMetaObject& owner, std::vector<Reference>& references,
-                     QString& error) {
-    Reference reference{stack_.back().name, reader.attributes().value(QLatin1String("name")).toString(), QString(),
-                        reader.lineNumber()};
-    bool named = false;
-    int depth = 1;
-    while (depth > 0 && !reader.atEnd()) {
-      reader.readNext();
-      if (reader.isStartElement()) {
-        ++depth;
-        if (depth == 2 && (reader.name() == u"string" || reader.name() == u"cstring")) {
-          reference.target = reader.readElementText().trimmed();
-          named = true;
-          --depth;
-        } else if (depth == 2) {
-          error = QStringLiteral("line %1: property '%2' of '%3' (%4) must name a component")
-                      .arg(reference.line)
-                      .arg(reference.property, reference.component, QLatin1String(owner.className()));
-          return false;
-        }
-      } else if (reader.isEndElement()) {
-        --depth;
-      }
-    }
-    if (reader.hasError()) return true;  // reported by the caller's loop
-    if (named) references.push_back(reference);
-    return true;
-  }
-
-  std::vector<Frame> stack_;
-};
 
 // Qt's loader, making registered classes through their factories in the loading state.
 class ComponentUiLoader : public QUiLoader {
@@ -155,7 +55,7 @@ QObject* FindOnForm(QWidget& form, const QString& name) {
   return form.findChild<QObject*>(name);
 }
 
-bool Resolve(QWidget& form, const Reference& reference, QString& error) {
+bool Resolve(QWidget& form, const QRComponentReference& reference, QString& error) {
   if (reference.target.isEmpty()) return true;
   QObject* holder = FindOnForm(form, reference.component);
   QObject* target = FindOnForm(form, reference.target);
@@ -212,8 +112,8 @@ std::unique_ptr<QWidget> QRFormLoader::Load(const QString& fileName) {
 std::unique_ptr<QWidget> QRFormLoader::Load(QIODevice& device) {
   error_.clear();
   QByteArray copy;
-  std::vector<Reference> references;
-  if (!ReferenceExtractor().Run(device, copy, references, error_)) return nullptr;
+  std::vector<QRComponentReference> references;
+  if (!QRExtractComponentReferences(device, copy, references, error_)) return nullptr;
 
   ComponentUiLoader loader;
   QBuffer buffer(&copy);
@@ -223,7 +123,7 @@ std::unique_ptr<QWidget> QRFormLoader::Load(QIODevice& device) {
     error_ = loader.errorString().isEmpty() ? QStringLiteral("the form could not be read") : loader.errorString();
     return nullptr;
   }
-  for (const Reference& reference : references) {
+  for (const QRComponentReference& reference : references) {
     if (!Resolve(*form, reference, error_)) return nullptr;
   }
   for (const QPointer<QWidget>& widget : loader.made) {
