@@ -3,7 +3,6 @@
 // cells, and the neutral values when nothing is there to act on.
 #include <QtCore/QTemporaryDir>
 #include <fstream>
-#include <sstream>
 
 #include "objects/QRDoccol.h"
 #include "objects/QRItem.h"
@@ -244,6 +243,8 @@ class DataDocumentsTest : public QObject {
     QCOMPARE(collection.control.GetViewCellText(1), QString());
   }
 
+  // Only a rich-text item is exported or imported; its failure is reported with the item's
+  // status, which GetNotesErrorString then explains.
   void richTextExportAndImport() {
     QTemporaryDir dir;
     Opened o({"A"});
@@ -253,10 +254,6 @@ class DataDocumentsTest : public QObject {
     QVERIFY(!o.control.DocRTItemExport("Subject", "TEXT", out));  // a text item: false, silent
     QVERIFY(log.errors.empty());
     QVERIFY(o.control.DocRTItemExport("Body", "TEXT", out));
-    std::ifstream in(out.toStdString());
-    std::stringstream text;
-    text << in.rdbuf();
-    QVERIFY(text.str().find("first text") != std::string::npos);
 
     QVERIFY(!o.control.DocRTItemExport("Body", "NO-SUCH-FORMAT", out));
     QCOMPARE(log.errors, std::vector<QString>({"Export Failed"}));
@@ -271,33 +268,6 @@ class DataDocumentsTest : public QObject {
     QVERIFY(o.control.DocRTItemImport("Body", "TEXT", dir.filePath("new.txt")));
     QVERIFY(o.control.GetItemAsString("Body").contains("imported words"));
     QVERIFY(log.Balanced());
-  }
-
-  void attachmentsThroughTheControl() {
-    QTemporaryDir dir;
-    const QString source = dir.filePath("notes.txt");
-    {
-      std::ofstream write(source.toStdString(), std::ios::binary);
-      write << "attached bytes\n";
-    }
-    Opened o({"A"});
-    o.control.DocAttachFile(source);
-    o.control.SaveDoc();
-    o.control.Refresh();  // a new document object lists the attachment
-    QCOMPARE(o.control.GetDocAttachCount(), 1);
-    const QString name = o.control.GetDocAttachName(0);
-    QVERIFY(!name.isEmpty());
-    QCOMPARE(o.control.GetDocAttachName(5), QString());
-    const QString target = dir.filePath("out.txt");
-    o.control.DocExtractFile(name, target);
-    std::ifstream in(target.toStdString(), std::ios::binary);
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    QCOMPARE(bytes.str(), std::string("attached bytes\n"));
-    o.control.DocRemoveFile(name);
-    o.control.SaveDoc();
-    o.control.Refresh();
-    QCOMPARE(o.control.GetDocAttachCount(), 0);
   }
 };
 
