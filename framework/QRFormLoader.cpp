@@ -98,6 +98,11 @@ const QMetaObject* QRComponentClass(const QString& className) {
   return entry ? entry->metaObject : nullptr;
 }
 
+QWidget* QRCreateComponent(const QString& className, QWidget* parent) {
+  const ClassEntry* entry = FindClass(className);
+  return entry ? entry->factory(parent) : nullptr;
+}
+
 std::unique_ptr<QWidget> QRFormLoader::Load(const QString& fileName) {
   QFile file(fileName);
   if (!file.open(QIODevice::ReadOnly)) {

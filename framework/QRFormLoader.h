@@ -47,6 +47,11 @@ void QRRegisterComponentClass() {
 // The registered class of that name, or nullptr.
 const QMetaObject* QRComponentClass(const QString& className);
 
+// Makes a component of the registered class of that name as a child of `parent`; nullptr
+// when no class of that name is registered. For hosts that make components outside a form
+// file (the Designer plugin).
+QWidget* QRCreateComponent(const QString& className, QWidget* parent);
+
 class QRFormLoader {
  public:
   QRFormLoader() = default;
