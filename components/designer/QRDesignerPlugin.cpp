@@ -4,7 +4,10 @@
 #include <QtCore/QSet>
 #include <QtGui/QIcon>
 
+#include "components/QRMail.h"
 #include "components/QRNav.h"
+#include "components/QRReg.h"
+#include "components/QRServls.h"
 #include "framework/QRComponent.h"
 #include "framework/QRFormLoader.h"
 #include "framework/QRPalette.h"
@@ -15,7 +18,10 @@ namespace {
 // The package's registration first, so that its page name is the one the widget box shows;
 // the units' own registrations name the same page in another spelling and add nothing new.
 void RegisterPackage() {
+  QRReg::Register();
   QRNav::Register();
+  QRMail::Register();
+  QRServls::Register();
 }
 
 QString ClassInfo(const QMetaObject& meta, const char* name) {
