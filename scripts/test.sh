@@ -16,6 +16,8 @@ run_suite() {  # build-dir, extra cmake args...
 
 echo "== normal build"
 run_suite build-test
+echo "== screenshots, for a person to look at"
+ls build-test/artefacts/*.png
 echo "== sanitizer build"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite build-test-san -DQUIRE_SANITIZE=ON
