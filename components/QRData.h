@@ -199,6 +199,10 @@ class TQuireDataCtrl : public TQuireCtrl {
   QString GetReplicaID();
   HTDBHANDLE GetDBHandle();
   int GetDocCount();
+  // Shows the database dialog (QRDBWin.h) on this control's session. After OK: the chosen
+  // database, and its server in `server`; otherwise, or when the control is not active, ""
+  // with `server` unchanged. ServerName and DBName are left to the application.
+  QString SelectDB(QString& server);
 
   // ---- Pass-through operations (no events).
   QString GetUserName();
