@@ -1,10 +1,13 @@
 // A picture of the components at work, kept as a build artefact for a person to look at: a
-// form with a data control (as it shows while designed), a navigator bound to it and a server
-// list filled from the engine. The test checks that every widget lies
+// form with a data control (as it shows while designed), a navigator bound to it, a server
+// list filled from the engine, and the database dialog open on the local server. The test checks that every widget lies
 // inside its window and drew something; the look is for the eye.
 #include <QtCore/QDir>
+#include <QtGui/QPainter>
 #include <QtWidgets/QLabel>
+#include <QtWidgets/QListWidget>
 
+#include "components/QRDBWin.h"
 #include "components/QRNav.h"
 #include "components/QRServls.h"
 #include "tests/components/DataTestSupport.h"
@@ -47,6 +50,7 @@ class ScreenshotTest : public QObject {
   void formWithTheComponents() {
     AddServer("Sales");
     AddServer("Support");
+    datatest::CreateDatabase("mail\\archive");
     datatest::Fixture data("orders");
     for (const char* subject : {"Anchor bolts", "Brass fittings", "Copper pipe"}) data.Add(subject);
     data.MakeView("By subject", {datatest::Column("Subject", "Subject", HTCOLSORT_ASCEND)});
@@ -90,6 +94,24 @@ class ScreenshotTest : public QObject {
     const QImage formShot = form.grab().toImage();
     CheckRendered(form, formShot);
     QVERIFY(formShot.save(ArtefactPath("form.png")));
+
+    TNDBWindow dialog(&form, control->Session());
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QVERIFY(dialog.lstDBS->count() >= 2);
+    const QImage dialogShot = dialog.grab().toImage();
+    CheckRendered(dialog, dialogShot);
+    QVERIFY(dialogShot.save(ArtefactPath("database-dialog.png")));
+
+    // Both side by side in one picture.
+    QImage both(formShot.width() + dialogShot.width() + 24, std::max(formShot.height(), dialogShot.height()) + 16,
+                QImage::Format_RGB32);
+    both.fill(Qt::darkGray);
+    QPainter painter(&both);
+    painter.drawImage(8, 8, formShot);
+    painter.drawImage(formShot.width() + 16, 8, dialogShot);
+    painter.end();
+    QVERIFY(both.save(ArtefactPath("components.png")));
   }
 };
 
