@@ -37,7 +37,7 @@ namespace {
 namespace fs = std::filesystem;
 
 #if defined(__SANITIZE_ADDRESS__)
-constexpr int kDefaultTrials = 200;
+constexpr int kDefaultTrials = 100;
 #else
 constexpr int kDefaultTrials = 300;
 #endif
