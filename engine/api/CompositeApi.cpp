@@ -26,6 +26,7 @@
 #include "engine/api/EntryPoints.h"
 #include "engine/core/Files.h"
 #include "engine/core/Guard.h"
+#include "engine/core/ThreadState.h"
 #include "engine/core/Handles.h"
 #include "engine/core/Text.h"
 #include "engine/doc/Document.h"
@@ -77,14 +78,15 @@ HTSTATUS findFormat(const char* format, const char* fileName, const Format*& out
 }
 
 HTSTATUS listFormats(HTINT mode, char* name, char* extensions) {
-  thread_local ListCursor<const Format*> cursor;
+  ListCursor<const Format*>* cursor = threadState<ListCursor<const Format*>>();
+  if (!cursor) return fail(HTFAIL_NOT_INITIALIZED, "The thread is ending; lists are no longer kept");
   const Format* f = nullptr;
   auto load = [] {
     std::vector<const Format*> all;
     for (const Format& x : kFormats) all.push_back(&x);
     return all;
   };
-  if (HTSTATUS s = cursor.step(mode, load, f)) return s;
+  if (HTSTATUS s = cursor->step(mode, load, f)) return s;
   if (name) copyText(name, HT_FORMAT_NAME_CAPACITY, f->name);
   if (extensions) copyText(extensions, HT_FORMAT_NAME_CAPACITY, f->extensions);
   return HTSUCCESS;

@@ -4,6 +4,7 @@
 #include "engine/core/Engine.h"
 #include "engine/api/EntryPoints.h"
 #include "engine/core/Guard.h"
+#include "engine/core/ThreadState.h"
 #include "engine/core/ListCursor.h"
 #include "engine/core/Text.h"
 #include "engine/db/Catalog.h"
@@ -87,7 +88,8 @@ HT_EXPORT HTSTATUS HTDatabaseList(const char* server, const char* directory, HTI
     HT_REQUIRE_ARG(file);
     config();
     // One listing per thread; FIRST starts it with this call's server and directory.
-    thread_local ListCursor<db::CatalogEntry> cursor;
+    ListCursor<db::CatalogEntry>* cursor = threadState<ListCursor<db::CatalogEntry>>();
+    if (!cursor) return fail(HTFAIL_NOT_INITIALIZED, "The thread is ending; lists are no longer kept");
     HTSTATUS loadStatus = HTSUCCESS;
     auto load = [&] {
       std::vector<db::CatalogEntry> entries;
@@ -97,9 +99,9 @@ HT_EXPORT HTSTATUS HTDatabaseList(const char* server, const char* directory, HTI
       return entries;
     };
     db::CatalogEntry entry;
-    HTSTATUS s = cursor.step(listMode, load, entry);
+    HTSTATUS s = cursor->step(listMode, load, entry);
     if (loadStatus) {
-      cursor.clear();
+      cursor->clear();
       return loadStatus;
     }
     if (s) return s;

@@ -60,11 +60,8 @@ HTSTATUS openDb(HTDBHANDLE handle, std::shared_ptr<db::DbHandle>& h) { return db
 
 // The stored items of a note, read only when the access rules need them.
 std::vector<store::StoredItem> storedItems(db::DbHandle& h, HTID id) {
-  const db::Access a = db::effectiveAccess(h);
-  if (!a.enforced || a.level >= HTACLLEVEL_EDITOR || a.level < HTACLLEVEL_AUTHOR) return {};
-  auto& database = *h.database();
-  auto lock = database.lock();
-  return store::readItems(database.conn(), id);
+  auto lock = h.database()->lock();
+  return doc::itemsForChangeCheck(h, id);
 }
 
 HTSTATUS getProperty(Document& d, HTINT property, void* value) {
@@ -187,28 +184,7 @@ HT_EXPORT HTSTATUS HTDocumentSave(HTDOCHANDLE handle, HTUINT flags) {
   return guard([&] {
     std::shared_ptr<Document> d;
     if (HTSTATUS s = doc::lookupDocument(handle, d)) return s;
-    db::DbHandle& h = d->dbHandle();
-    auto& database = d->database();
-    auto lock = database.lock();
-    doc::Note& note = d->note;
-    if (d->isNew) {
-      if (HTSTATUS s = doc::requireCreate(h, note.header.noteClass)) return s;
-    } else {
-      auto stored = store::readNote(database.conn(), note.header.id);
-      if (!stored || stored->deleted)
-        return fail(HTFAIL_NOTE_DELETED, "Document " + std::to_string(note.header.id) + " was deleted since it was opened");
-      if (stored->sequence != d->baseSequence)
-        return fail(HTFAIL_CONFLICT, "Document " + std::to_string(note.header.id) + " in " + h.apiPath() +
-                                         " was changed by someone else since it was opened");
-      if (HTSTATUS s = doc::requireChange(h, *stored, storedItems(h, stored->id))) return s;
-    }
-    store::Transaction tx(database.conn(), db::commitMode(h));
-    doc::saveNote(database, database.conn(), note);
-    tx.commit();
-    d->isNew = false;
-    d->dirty = false;
-    d->baseSequence = note.header.sequence;
-    return HTSUCCESS;
+    return doc::save(*d, db::commitMode(d->dbHandle()));
   });
 }
 
@@ -222,11 +198,12 @@ HT_EXPORT HTSTATUS HTDocumentDelete(HTDBHANDLE handle, HTID id, HTUINT flags) {
     if (HTSTATUS s = openDb(handle, h)) return s;
     auto& database = *h->database();
     auto lock = database.lock();
+    // Checked inside the write, so the rights are judged on the document as it is deleted.
+    store::Transaction tx(database.conn(), db::commitMode(*h));
     auto header = id ? store::readNote(database.conn(), id) : std::nullopt;
     if (!header) return fail(HTFAIL_NOTE_NOT_FOUND, "No document with ID " + std::to_string(id) + " in " + h->apiPath());
     if (header->deleted) return fail(HTFAIL_NOTE_DELETED, "Document " + std::to_string(id) + " is already deleted");
-    if (HTSTATUS s = doc::requireDelete(*h, *header, storedItems(*h, id))) return s;
-    store::Transaction tx(database.conn(), db::commitMode(*h));
+    if (HTSTATUS s = doc::requireDelete(*h, *header, doc::itemsForChangeCheck(*h, id))) return s;
     doc::deleteNote(database, database.conn(), id);
     tx.commit();
     return HTSUCCESS;

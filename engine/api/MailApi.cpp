@@ -53,33 +53,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Saves the open document in its own database, as HTDocumentSave does.
-HTSTATUS saveInPlace(doc::Document& d) {
-  db::DbHandle& h = d.dbHandle();
-  db::Database& database = d.database();
-  auto lock = database.lock();
-  store::Connection& conn = database.conn();
-  doc::Note& note = d.note;
-  if (d.isNew) {
-    if (HTSTATUS s = doc::requireCreate(h, note.header.noteClass)) return s;
-  } else {
-    auto stored = store::readNote(conn, note.header.id);
-    if (!stored || stored->deleted)
-      return fail(HTFAIL_NOTE_DELETED, "Document " + std::to_string(note.header.id) + " was deleted since it was opened");
-    if (stored->sequence != d.baseSequence)
-      return fail(HTFAIL_CONFLICT, "Document " + std::to_string(note.header.id) + " in " + h.apiPath() +
-                                       " was changed by someone else since it was opened");
-    if (HTSTATUS s = doc::requireChange(h, *stored, store::readItems(conn, stored->id))) return s;
-  }
-  store::Transaction tx(conn);
-  doc::saveNote(database, conn, note);
-  tx.commit();
-  d.isNew = false;
-  d.dirty = false;
-  d.baseSequence = note.header.sequence;
-  return HTSUCCESS;
-}
-
 std::string describeRoute(const mail::RouteResult& r) {
   return "Routed " + std::to_string(r.messages) + " message(s): " + std::to_string(r.delivered) + " delivered, " +
          std::to_string(r.failed) + " undeliverable, " + std::to_string(r.held) + " held, " +
@@ -174,7 +147,7 @@ HT_EXPORT HTSTATUS HTMailSend(HTDOCHANDLE doc, HTUINT flags) {
     mail::stampPosted(d->note, db::userName());
     d->changed();
     if (flags & HTMAILSEND_SAVE) {
-      if (HTSTATUS s = saveInPlace(*d)) return s;
+      if (HTSTATUS s = doc::save(*d, store::Commit::Now)) return s;
     }
     doc::Note message = d->note;
     {

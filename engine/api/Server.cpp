@@ -5,6 +5,7 @@
 #include "engine/core/Engine.h"
 #include "engine/api/EntryPoints.h"
 #include "engine/core/Guard.h"
+#include "engine/core/ThreadState.h"
 #include "engine/core/ListCursor.h"
 #include "engine/core/Text.h"
 #include "engine/db/Session.h"
@@ -27,14 +28,15 @@ HT_EXPORT HTSTATUS HTServerList(HTINT listMode, char* server) {
     server[0] = '\0';
     config();
     // Each thread walks its own list, so two threads listing servers do not disturb each other.
-    thread_local ListCursor<ServerName> cursor;
+    ListCursor<ServerName>* cursor = threadState<ListCursor<ServerName>>();
+    if (!cursor) return fail(HTFAIL_NOT_INITIALIZED, "The thread is ending; lists are no longer kept");
     ServerName out;
     auto load = [] {
       std::vector<ServerName> names;
       for (auto& n : db::serverNames()) names.push_back({std::move(n)});
       return names;
     };
-    if (HTSTATUS s = cursor.step(listMode, load, out)) return s;
+    if (HTSTATUS s = cursor->step(listMode, load, out)) return s;
     copyText(server, HT_SERVER_NAME_CAPACITY, out.name);
     return HTSUCCESS;
   });

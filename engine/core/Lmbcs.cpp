@@ -9,6 +9,7 @@
 
 #include "engine/core/Status.h"
 #include "engine/core/Text.h"
+#include "engine/core/ThreadState.h"
 
 namespace quire::engine::lmbcs {
 namespace {
@@ -17,13 +18,21 @@ struct ConverterCloser {
   void operator()(UConverter* c) const { ucnv_close(c); }
 };
 
-UConverter* converter() {
-  thread_local std::unique_ptr<UConverter, ConverterCloser> conv;
-  if (!conv) {
-    UErrorCode status = U_ZERO_ERROR;
-    conv.reset(ucnv_open("LMBCS-1", &status));
-    if (U_FAILURE(status)) raise(HTFAIL_INTERNAL, std::string("LMBCS converter unavailable: ") + u_errorName(status));
-  }
+using ConverterPtr = std::unique_ptr<UConverter, ConverterCloser>;
+
+UConverter* openConverter() {
+  UErrorCode status = U_ZERO_ERROR;
+  UConverter* conv = ucnv_open("LMBCS-1", &status);
+  if (U_FAILURE(status)) raise(HTFAIL_INTERNAL, std::string("LMBCS converter unavailable: ") + u_errorName(status));
+  return conv;
+}
+
+// The thread's converter, kept between calls; once the thread is ending (an exit handler
+// translating) a converter of the call's own, held in `own`.
+UConverter* converter(ConverterPtr& own) {
+  ConverterPtr* kept = threadState<ConverterPtr>();
+  ConverterPtr& conv = kept ? *kept : own;
+  if (!conv) conv.reset(openConverter());
   ucnv_reset(conv.get());
   return conv.get();
 }
@@ -53,7 +62,8 @@ std::string utf16ToUtf8(std::u16string_view u16) {
 // LMBCS bytes of `u16` with, for every output byte, the index of the UTF-16 unit it came
 // from: a cut may then fall only where that index changes.
 std::string utf16ToLmbcs(std::u16string_view u16, std::vector<int32_t>* offsets) {
-  UConverter* conv = converter();
+  ConverterPtr own;
+  UConverter* conv = converter(own);
   // LMBCS needs at most 3 bytes per UTF-16 unit (group byte plus two); 4 leaves room.
   std::string out(u16.size() * 4 + 8, '\0');
   if (offsets) offsets->assign(out.size(), -1);
@@ -69,7 +79,8 @@ std::string utf16ToLmbcs(std::u16string_view u16, std::vector<int32_t>* offsets)
 }
 
 std::u16string lmbcsToUtf16(std::string_view lmbcs) {
-  UConverter* conv = converter();
+  ConverterPtr own;
+  UConverter* conv = converter(own);
   std::u16string out(lmbcs.size() * 2 + 2, u'\0');
   UChar* target = out.data();
   const char* source = lmbcs.data();

@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "engine/core/ThreadState.h"
+
 namespace quire::engine {
 namespace {
 
@@ -81,15 +83,17 @@ const Entry* find(HTSTATUS code) {
   return nullptr;
 }
 
-// The most recent detailed failure of this thread.
+// The most recent failure of this thread. Its text goes away with the thread's other
+// thread-locals; a failure recorded after that (an exit handler's HTTerm) keeps its code.
 thread_local HTSTATUS tLastCode = 0;
-thread_local std::string tLastDetail;
+struct DetailTag {};
+std::string* lastDetail() { return threadState<std::string, DetailTag>(); }
 
 }  // namespace
 
 HTSTATUS fail(HTSTATUS code, std::string_view detail) {
   tLastCode = code;
-  tLastDetail.assign(detail);
+  if (std::string* text = lastDetail()) text->assign(detail);
   return code;
 }
 
@@ -106,8 +110,9 @@ ErrorInfo errorText(HTSTATUS code) {
   if (!e) return info;
   info.known = true;
   info.severity = e->severity;
-  if (code == tLastCode && !tLastDetail.empty()) {
-    info.text = tLastDetail;
+  const std::string* detail = code == tLastCode ? lastDetail() : nullptr;
+  if (detail && !detail->empty()) {
+    info.text = *detail;
   } else {
     info.text = e->text;
   }

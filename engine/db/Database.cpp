@@ -127,10 +127,10 @@ void buildAndPublish(const fs::path& file, const CreateOptions& options, const S
       files::raiseErrno(errno, "Cannot create", file);
     }
   } catch (...) {
-    for (const char* suffix : {"", "-wal", "-shm"}) ::unlink((tmp.string() + suffix).c_str());
+    for (const char* suffix : {"", "-wal", "-shm", "-gate"}) ::unlink((tmp.string() + suffix).c_str());
     throw;
   }
-  for (const char* suffix : {"", "-wal", "-shm"}) ::unlink((tmp.string() + suffix).c_str());
+  for (const char* suffix : {"", "-wal", "-shm", "-gate"}) ::unlink((tmp.string() + suffix).c_str());
 }
 
 // Every Database of the registry that is still alive.
@@ -170,26 +170,30 @@ Flusher& flusher() {
 
 void sweep() {
   const auto idle = store::batchLimits().age;
-  std::vector<std::shared_ptr<Database>> due;
+  std::vector<std::shared_ptr<Database>> open;
   {
-    // Only databases with an idle batch are held, and only briefly: holding others would
-    // make a delete right after their close see them still open.
+    // Only databases with a batch are held, and only briefly: holding others would make a
+    // delete right after their close see them still open.
     std::lock_guard lock(gRegistryMutex);
     for (auto& [k, weak] : registry()) {
       auto db = weak.lock();
-      if (db && store::batchIdle(db->conn(), idle)) due.push_back(std::move(db));
+      if (db && store::batchOpen(db->conn())) open.push_back(std::move(db));
     }
   }
-  for (auto& db : due) flushUnattended(*db);
+  // A batch whose writer paused gives way to another process's writer at once, not only
+  // after the batch age.
+  for (auto& db : open)
+    if (store::batchIdle(db->conn(), idle) || store::batchWaitedFor(db->conn())) flushUnattended(*db);
 }
 
 void runFlusher() {
   Flusher& f = flusher();
   std::unique_lock lock(f.mutex);
   while (!f.stopping) {
-    // Short enough that a changed batch age takes effect soon.
+    // Short enough that a changed batch age takes effect soon and that a writer of another
+    // process waits little for a batch whose writer paused.
     const auto age = store::batchLimits().age;
-    f.wake.wait_for(lock, std::clamp(age / 4, std::chrono::milliseconds(5), std::chrono::milliseconds(50)));
+    f.wake.wait_for(lock, std::clamp(age / 4, std::chrono::milliseconds(5), std::chrono::milliseconds(20)));
     if (f.stopping) break;
     lock.unlock();
     sweep();
@@ -359,7 +363,7 @@ HTSTATUS remove(std::string_view server, std::string_view path) {
   }
   if (findOpen(resolved.file)) return fail(HTFAIL_DB_IN_USE, "Database " + describe(ref, path) + " is open");
   if (::unlink(resolved.file.c_str()) != 0) files::raiseErrno(errno, "Cannot delete", resolved.file);
-  for (const char* suffix : {"-wal", "-shm"}) ::unlink((resolved.file.string() + suffix).c_str());
+  for (const char* suffix : {"-wal", "-shm", "-gate"}) ::unlink((resolved.file.string() + suffix).c_str());
   return HTSUCCESS;
 }
 

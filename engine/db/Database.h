@@ -20,10 +20,12 @@
 // made through such a handle use commitMode() == store::Commit::Grouped, so they collect in
 // one open SQLite transaction per Database (store/Transaction.h) and are committed together:
 // after store::batchLimits().writes writes, at the first write once the batch is older than
-// store::batchLimits().age, by a background flusher once the batch has been idle that long
-// (so other processes, which wait for the write lock meanwhile, are held up about that long
-// at most), when any write without delayed commit ends on the Database, when delayed commit
-// is turned off, when a handle of the Database closes, at HTTerm and at process exit.
+// store::batchLimits().age, at the first write that finds another process waiting for the
+// write lock, by a background flusher once the batch has been idle that long or another
+// process waits for it (so a writer elsewhere is held up by one write, or a pause of the
+// flusher's period, not by the batch age), when any write without delayed commit ends on
+// the Database, when delayed commit is turned off, when a handle of the Database closes, at
+// HTTerm and at process exit.
 //
 // Durability contract: without delayed commit every write is a synced commit before its call
 // returns (it survives kill -9 and power loss). With delayed commit a write is durable once

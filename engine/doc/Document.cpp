@@ -7,6 +7,7 @@
 #include "engine/doc/Values.h"
 #include "engine/index/ReadAccess.h"
 #include "engine/store/ItemCodec.h"
+#include "engine/store/Transaction.h"
 
 namespace quire::engine::doc {
 namespace {
@@ -143,6 +144,38 @@ HTSTATUS requireDelete(db::DbHandle& handle, const store::NoteHeader& header, co
   const db::Access access = db::effectiveAccess(handle);
   if (access.enforced && (access.flags & HTACLFLAG_NO_DELETE_DOCS) && !store::note_class::isDesign(header.noteClass))
     return denied(handle, "may not delete documents in " + handle.apiPath());
+  return HTSUCCESS;
+}
+
+std::vector<store::StoredItem> itemsForChangeCheck(db::DbHandle& handle, HTID id) {
+  const db::Access a = db::effectiveAccess(handle);
+  if (!a.enforced || a.level >= HTACLLEVEL_EDITOR || a.level < HTACLLEVEL_AUTHOR) return {};
+  return store::readItems(handle.database()->conn(), id);
+}
+
+HTSTATUS save(Document& d, store::Commit mode) {
+  db::DbHandle& h = d.dbHandle();
+  db::Database& database = d.database();
+  auto lock = database.lock();
+  store::Connection& conn = database.conn();
+  Note& note = d.note;
+  store::Transaction tx(conn, mode);
+  if (d.isNew) {
+    if (HTSTATUS s = requireCreate(h, note.header.noteClass)) return s;
+  } else {
+    auto stored = store::readNote(conn, note.header.id);
+    if (!stored || stored->deleted)
+      return fail(HTFAIL_NOTE_DELETED, "Document " + std::to_string(note.header.id) + " was deleted since it was opened");
+    if (stored->sequence != d.baseSequence)
+      return fail(HTFAIL_CONFLICT, "Document " + std::to_string(note.header.id) + " in " + h.apiPath() +
+                                       " was changed by someone else since it was opened");
+    if (HTSTATUS s = requireChange(h, *stored, itemsForChangeCheck(h, stored->id))) return s;
+  }
+  saveNote(database, conn, note);
+  tx.commit();
+  d.isNew = false;
+  d.dirty = false;
+  d.baseSequence = note.header.sequence;
   return HTSUCCESS;
 }
 

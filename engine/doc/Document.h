@@ -104,5 +104,14 @@ HTSTATUS requireChange(db::DbHandle& handle, const store::NoteHeader& header, co
 HTSTATUS requireDelete(db::DbHandle& handle, const store::NoteHeader& header, const std::vector<store::StoredItem>& stored);
 // Whether the session user may change the document (HTDOCUMENT_IS_READ_ONLY).
 bool mayChange(db::DbHandle& handle, const store::NoteHeader& header, const std::vector<store::StoredItem>& stored);
+// The stored items of note `id` as far as the change rules need them (only an Author's
+// rights depend on them); the database lock must be held.
+std::vector<store::StoredItem> itemsForChangeCheck(db::DbHandle& handle, HTID id);
+
+// Saves the open document (HTDocumentSave). The stored document is checked -- still there,
+// still at the sequence this copy started from, changeable by the user -- inside the write
+// transaction that writes it, so the check sees every commit of every process up to the
+// write: a save racing another one fails with HTFAIL_CONFLICT instead of overwriting it.
+HTSTATUS save(Document& d, store::Commit mode);
 
 }  // namespace quire::engine::doc

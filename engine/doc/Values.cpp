@@ -419,8 +419,27 @@ std::string renderText(const store::StoredItem& item, const HTINTERNATIONAL& int
   }
 }
 
+// Whether a value in its own form is whole. Callers read it by its type's layout (8 bytes
+// for a number, a list by its counts and lengths), so a damaged one must not reach them.
+bool wellFormed(const store::StoredItem& item) {
+  std::vector<std::string> texts;
+  std::vector<double> numbers;
+  std::vector<HTDATETIME> dates;
+  switch (item.type) {
+    case HTTYPE_NUMBER:
+    case HTTYPE_DATETIME: return item.value.size() == 8;
+    case HTTYPE_TEXT_LIST: return codec::decodeTextList(item.value, texts);
+    case HTTYPE_NUMBER_LIST: return codec::decodeNumberList(item.value, numbers);
+    case HTTYPE_DATETIME_LIST: return codec::decodeDateTimeList(item.value, dates);
+    default: return true;
+  }
+}
+
 store::Blob convert(const store::StoredItem& item, HTINT toType, const HTINTERNATIONAL& intl) {
-  if (toType == 0 || toType == item.type) return item.value;
+  if (toType == 0 || toType == item.type) {
+    if (!wellFormed(item)) malformed(item);
+    return item.value;
+  }
   switch (toType) {
     case HTTYPE_TEXT:
       return codec::encodeText(renderText(item, intl));

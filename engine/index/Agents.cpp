@@ -138,6 +138,9 @@ HTSTATUS execute(db::DbHandle& handle, HTID agent, HTUINT flags, RunCounts& out)
   auto& database = *handle.database();
   auto lock = database.lock();
   store::Connection& conn = database.conn();
+  // The formulas read the documents they change: reading inside the write keeps another
+  // process's change from being overwritten with values computed from the one before it.
+  store::Transaction tx(conn);
 
   Definition d;
   if (HTSTATUS s = load(conn, agent, d)) return s;
@@ -196,7 +199,6 @@ HTSTATUS execute(db::DbHandle& handle, HTID agent, HTUINT flags, RunCounts& out)
 
   // The document layer's save keeps sequence numbers, times, the Form column and the
   // indexes (note observers) right, all inside this one transaction.
-  store::Transaction tx(conn);
   for (auto& note : writes) doc::saveNote(database, conn, note);
   tx.commit();
   out.changed = HTUINT(writes.size());

@@ -418,7 +418,7 @@ std::shared_ptr<db::Database> createReplica(db::Database& source, const db::Serv
   fs::path tmp = target.file;
   tmp += ".creating." + std::to_string(::getpid()) + "." + hex(randomBytes(4));
   auto cleanUp = [&] {
-    for (const char* suffix : {"", "-wal", "-shm"}) ::unlink((tmp.string() + suffix).c_str());
+    for (const char* suffix : {"", "-wal", "-shm", "-gate"}) ::unlink((tmp.string() + suffix).c_str());
   };
   try {
     {

@@ -1,20 +1,25 @@
 // The SQLite backend of the storage interface.
 //
 // Durability: WAL journal with synchronous=FULL, so a transaction that committed survives
-// kill -9 and power loss. Multi-process: a busy timeout makes a second process wait for the
-// write lock instead of failing. Prepared statements are cached per connection by SQL text.
+// kill -9 and power loss. Multi-process: a writer waits for the write lock (up to the busy
+// timeout) instead of failing, and writers take turns through the file's WriterGate, so one
+// that commits and begins again at once cannot starve the others. Prepared statements are
+// cached per connection by SQL text.
 #include <sqlite3.h>
 
+#include <chrono>
 #include <map>
+#include <thread>
 
 #include "engine/core/Status.h"
 #include "engine/store/Schema.h"
 #include "engine/store/Storage.h"
+#include "engine/store/WriterGate.h"
 
 namespace quire::engine::store {
 namespace {
 
-constexpr int kBusyTimeoutMs = 10'000;
+using Clock = std::chrono::steady_clock;
 
 class SqliteConnection;
 
@@ -73,14 +78,16 @@ class SqliteStatement final : public Statement {
 
 class SqliteConnection final : public Connection {
  public:
-  SqliteConnection(sqlite3* db, std::string file) : db_(db), file_(std::move(file)) {}
+  SqliteConnection(sqlite3* db, std::string file) : db_(db), file_(std::move(file)) {
+    sqlite3_busy_handler(db_, &SqliteConnection::busyWait, this);
+  }
   ~SqliteConnection() override {
     for (auto& [sql, stmt] : cache_) sqlite3_finalize(stmt);
     for (auto& [sql, stmt] : control_) sqlite3_finalize(stmt);
     sqlite3_close_v2(db_);
   }
 
-  int interfaceVersion() const override { return 2; }
+  int interfaceVersion() const override { return 3; }
   Dialect dialect() const override { return Dialect::Sqlite; }
   std::string name() const override { return file_; }
 
@@ -111,7 +118,17 @@ class SqliteConnection final : public Connection {
 
   int64_t lastInsertId() override { return sqlite3_last_insert_rowid(db_); }
   int64_t changes() override { return sqlite3_changes64(db_); }
-  void begin() override { control("BEGIN IMMEDIATE"); }
+  void begin() override {
+    const bool gated = gate_ && gate_->enter(busyTimeout());
+    try {
+      control("BEGIN IMMEDIATE");
+    } catch (...) {
+      if (gated) gate_->leave();
+      throw;
+    }
+    if (gated) gate_->leave();
+  }
+  bool writersWaiting() override { return gate_ && gate_->othersWaiting(); }
   void commit() override { control("COMMIT"); }
   void rollback() override {
     if (!sqlite3_get_autocommit(db_)) control("ROLLBACK");
@@ -149,8 +166,20 @@ class SqliteConnection final : public Connection {
   }
 
   sqlite3* handle() { return db_; }
+  void useGate(std::unique_ptr<WriterGate> gate) { gate_ = std::move(gate); }
 
  private:
+  // Polls often: a writer waiting at the gate's head gets the lock within a millisecond of
+  // its release (SQLite's own handler sleeps up to 100 ms between tries).
+  static int busyWait(void* self, int attempt) {
+    auto& conn = *static_cast<SqliteConnection*>(self);
+    const auto now = Clock::now();
+    if (attempt == 0) conn.busySince_ = now;
+    if (now - conn.busySince_ >= busyTimeout()) return 0;
+    std::this_thread::sleep_for(std::chrono::microseconds(attempt < 4 ? 250 * (attempt + 1) : 1000));
+    return 1;
+  }
+
   // Transaction control runs once or twice per write; parsing it each time was a measurable
   // share of a small write. The texts are few (savepoint names are per nesting depth).
   void control(const std::string& sql) {
@@ -177,6 +206,8 @@ class SqliteConnection final : public Connection {
   std::string file_;
   std::map<std::string, sqlite3_stmt*> cache_;
   std::map<std::string, sqlite3_stmt*> control_;
+  std::unique_ptr<WriterGate> gate_;
+  Clock::time_point busySince_;
 };
 
 SqliteStatement::~SqliteStatement() { conn_.giveBack(std::move(sql_), stmt_); }
@@ -209,7 +240,6 @@ std::unique_ptr<Connection> openSqlite(const std::filesystem::path& path, const 
     raise(rc == SQLITE_CANTOPEN ? HTFAIL_DB_NOT_FOUND : HTFAIL_STORAGE_ERROR, "Cannot open database " + file + ": " + msg);
   }
   auto conn = std::make_unique<SqliteConnection>(raw, file);
-  sqlite3_busy_timeout(raw, kBusyTimeoutMs);
   sqlite3_extended_result_codes(raw, 0);
   // Reading the header first tells a foreign file apart before anything is written to it.
   int64_t appId = conn->pragmaInt("PRAGMA application_id");
@@ -220,6 +250,7 @@ std::unique_ptr<Connection> openSqlite(const std::filesystem::path& path, const 
   if (!options.readOnly) {
     conn->exec("PRAGMA journal_mode = WAL");
     conn->exec("PRAGMA synchronous = FULL");
+    conn->useGate(std::make_unique<WriterGate>(path));
   }
   conn->exec("PRAGMA foreign_keys = ON");
   return conn;

@@ -10,7 +10,8 @@
 // Versioning (like a VFS's iVersion): `interfaceVersion()` tells which methods a backend
 // implements. Version 1 is everything below. A method added later gets a default
 // implementation here that falls back on version-1 methods, and its comment names the
-// version that introduced it. Version 2 added Statement::blobView.
+// version that introduced it. Version 2 added Statement::blobView, version 3
+// Connection::writersWaiting.
 //
 // Errors: every method throws Error (core/Status.h) with HTFAIL_STORAGE_ERROR (or
 // HTFAIL_NOT_A_DATABASE / HTFAIL_SCHEMA_TOO_NEW when opening) and a message naming the file.
@@ -79,7 +80,7 @@ class Statement {
 
 class Connection {
  public:
-  static constexpr int kInterfaceVersion = 2;
+  static constexpr int kInterfaceVersion = 3;
 
   virtual ~Connection() = default;
   virtual int interfaceVersion() const { return 1; }
@@ -101,6 +102,10 @@ class Connection {
   virtual void savepoint(std::string_view name) = 0;
   virtual void release(std::string_view name) = 0;
   virtual void rollbackTo(std::string_view name) = 0;
+
+  // Interface version 3: whether another connection (another process) is waiting for the
+  // write lock, so that one holding it across calls gives way. The default knows of none.
+  virtual bool writersWaiting() { return false; }
 
   // The schema version of the core tables (store/Schema.h).
   virtual int schemaVersion() = 0;

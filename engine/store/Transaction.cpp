@@ -22,6 +22,7 @@ struct BatchState {
   std::atomic<int64_t> lastWrite{0};  // Clock ticks of the batch's latest write
   int writes = 0;
   Clock::time_point opened;
+  Clock::time_point probed;  // when writersWaiting was last asked
   pid_t owner = 0;
   std::optional<Error> lost;  // a deferred flush's failure, thrown by the next write
 };
@@ -138,6 +139,15 @@ bool batchDue(const BatchState& s) {
          Clock::now() - s.opened >= std::chrono::milliseconds(gLimitAgeMs.load());
 }
 
+// Whether another process waits for the write lock the batch holds. Asked at most once a
+// millisecond: it costs a system call, and a waiter is held up by a millisecond at most.
+bool othersWait(Connection& conn, BatchState& s) {
+  const auto now = Clock::now();
+  if (now - s.probed < std::chrono::milliseconds(1)) return false;
+  s.probed = now;
+  return conn.writersWaiting();
+}
+
 void throwLost(BatchState& s) {
   if (!s.lost) return;
   Error e = *s.lost;
@@ -180,6 +190,15 @@ bool batchIdle(const Connection& conn, std::chrono::milliseconds idle) {
   if (!s || !s->open) return false;
   const Clock::time_point last{Clock::duration(s->lastWrite.load())};
   return Clock::now() - last >= idle;
+}
+
+bool batchWaitedFor(Connection& conn) {
+  {
+    std::lock_guard lock(mapMutex());
+    const BatchState* s = find(conn);
+    if (!s || !s->open) return false;
+  }
+  return conn.writersWaiting();
 }
 
 Transaction::Transaction(Connection& conn, Commit mode)
@@ -249,7 +268,7 @@ void Transaction::commit() {
       // From here the write belongs to the batch: undoing it alone is no longer possible.
       done_ = true;
       noteWrite(s);
-      if (mode_ == Commit::Now || batchDue(s)) commitBatch(conn_, s);
+      if (mode_ == Commit::Now || batchDue(s) || othersWait(conn_, s)) commitBatch(conn_, s);
       return;
   }
   done_ = true;

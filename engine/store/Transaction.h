@@ -15,7 +15,8 @@
 //     BatchLimits::age;
 //   - a Commit::Now write ends on the connection: that write must be durable when it
 //     returns, and so must everything written before it;
-//   - flushBatch is called (close, turning delayed commit off, the idle flusher, exit).
+//   - flushBatch is called (close, turning delayed commit off, exit, and the background
+//     flusher once the batch is idle or another process waits for it).
 // Reads on the same connection see the batch; other connections and processes see it only
 // once it is committed, and until then other writers wait for the write lock.
 //
@@ -87,6 +88,8 @@ bool inTransaction(const Connection& conn);
 bool batchOpen(const Connection& conn);
 // Whether `conn` has a batch whose last write is at least `idle` old.
 bool batchIdle(const Connection& conn, std::chrono::milliseconds idle);
+// Whether `conn` has a batch and another connection waits for the write lock it holds.
+bool batchWaitedFor(Connection& conn);
 
 // Commits the batch of `conn`, if any. Throws the commit's error, or the error a deferred
 // flush kept. Does nothing while a Transaction is open on `conn` (that transaction's own end
