@@ -3,8 +3,13 @@
 // Durability: WAL journal with synchronous=FULL, so a transaction that committed survives
 // kill -9 and power loss. Multi-process: a busy timeout makes a second process wait for the
 // write lock instead of failing. Prepared statements are cached per connection by SQL text.
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <map>
 
 #include "engine/core/Status.h"
@@ -194,13 +199,35 @@ bool SqliteStatement::step() {
   conn_.fail(rc, "statement failed");
 }
 
+// SQLite would create the file 0644 less the umask, and its -wal and -shm files take the
+// database file's mode: made here first, owner-only, so a data directory inside a shared
+// folder exposes nothing.
+void createOwnerOnly(const std::string& file) {
+  const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    const int err = errno;
+    raise(err == EEXIST ? HTFAIL_DB_EXISTS : HTFAIL_STORAGE_ERROR,
+          "Cannot create database " + file + ": " + std::strerror(err));
+  }
+  const bool ok = ::fchmod(fd, 0600) == 0;
+  const int err = errno;
+  ::close(fd);
+  if (!ok) {
+    ::unlink(file.c_str());
+    raise(HTFAIL_STORAGE_ERROR, "Cannot create database " + file + ": " + std::strerror(err));
+  }
+}
+
 }  // namespace
 
 std::unique_ptr<Connection> openSqlite(const std::filesystem::path& path, const OpenOptions& options) {
   const std::string file = path.string();
   int flags = SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_PRIVATECACHE;
   flags |= options.readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
-  if (options.create) flags |= SQLITE_OPEN_CREATE;
+  if (options.create) {
+    createOwnerOnly(file);
+    flags |= SQLITE_OPEN_CREATE;
+  }
   sqlite3* raw = nullptr;
   int rc = sqlite3_open_v2(file.c_str(), &raw, flags, nullptr);
   if (rc != SQLITE_OK) {
