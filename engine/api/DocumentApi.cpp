@@ -247,7 +247,12 @@ HT_EXPORT HTID HTDocumentLocateByUnid(HTDBHANDLE handle, const UNID* unid) {
     auto id = store::findByUnid(database.conn(), *unid);
     if (!id) return 0;
     auto header = store::readNote(database.conn(), *id);
-    return header && !header->deleted ? *id : 0;
+    if (!header || header->deleted) return 0;
+    // A document whose Readers items leave the user out does not exist for them: its note
+    // ID would tell otherwise.
+    const db::Access access = db::effectiveAccess(*h);
+    if (access.enforced && !doc::canRead(*h, store::readItems(database.conn(), *id))) return 0;
+    return *id;
   });
 }
 
