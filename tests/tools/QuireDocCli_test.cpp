@@ -216,6 +216,25 @@ TEST_F(QuireDocCli, CreateFromJsonKeepsTypesAndOrder) {
   EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), 1) << list.out;
 }
 
+// A NUL would cut the name or text short on its way to the engine, without a word.
+TEST_F(QuireDocCli, JsonWithANulInANameOrTextIsRefused) {
+  const std::string cases[] = {
+      R"({"Form": "Or\u0000der"})",
+      R"({"items": {"Sub\u0000ject": "x"}})",
+      R"({"items": {"Subject": "cut\u0000here"}})",
+      R"({"items": {"Tags": ["a", "b\u0000c"]}})",
+      R"({"items": {"Due": {"text": "x\u0000y"}}})",
+  };
+  for (const std::string& json : cases) {
+    WriteFile(dir_ + "/nul.json", json);
+    Result refused = Run({"doc", "create", "docs.nsf", "--json", dir_ + "/nul.json"});
+    EXPECT_EQ(refused.exitCode, 1) << json;
+    EXPECT_TRUE(Contains(refused.err, "holds a NUL character")) << json << ": " << refused.err;
+  }
+  Result list = Run({"doc", "list", "docs.nsf"});
+  EXPECT_EQ(list.out, "") << "a refused file left a document behind";
+}
+
 TEST_F(QuireDocCli, SetKeepsTypesAndFlagsOfExistingItems) {
   const std::string unid =
       Create({"Subject=Old", "Amount:number=1", "Editors:authors=Ann", "Tags:list=a,b", "Obsolete=x",
