@@ -2,6 +2,7 @@
 // directory. Shares the test program (and its main) with QuireCli_test.cpp.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -233,6 +234,22 @@ TEST_F(QuireDocCli, JsonWithANulInANameOrTextIsRefused) {
   }
   Result list = Run({"doc", "list", "docs.nsf"});
   EXPECT_EQ(list.out, "") << "a refused file left a document behind";
+}
+
+// A damaged document is not a missing one, and a search that meets it does not succeed.
+TEST_F(QuireDocCli, ADamagedDocumentIsReportedAsDamaged) {
+  const std::string unid = Create({"--form", "Memo", "Subject=soon damaged"});
+  sqlite3* raw = nullptr;
+  ASSERT_EQ(sqlite3_open((data_ + "/docs.nsf").c_str(), &raw), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(raw, "UPDATE notes SET items = x'0102000000050041'", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(raw);
+  Result show = Run({"doc", "show", "docs.nsf", unid});
+  EXPECT_EQ(show.exitCode, 1);
+  EXPECT_TRUE(Contains(show.err, "damaged")) << show.err;
+  EXPECT_FALSE(Contains(show.err, "no document")) << show.err;
+  Result search = Run({"search", "docs.nsf", "Subject = \"x\""});
+  EXPECT_NE(search.exitCode, 0) << search.out;
+  EXPECT_TRUE(Contains(search.err, "damaged")) << search.err;
 }
 
 TEST_F(QuireDocCli, SetKeepsTypesAndFlagsOfExistingItems) {

@@ -390,8 +390,16 @@ std::string NextUnid(Arguments& arguments) {
 std::unique_ptr<TQuireDocument> OpenDocument(TQuireDatabase& database, const std::string& unid,
                                              const std::string& path) {
   auto document = database.GetDocumentByUNID(unid);
-  if (!document) throw Failure("no document " + unid + " in '" + path + "'");
-  return document;
+  if (document) return document;
+  // The object model keeps why a found document did not open in the discarded object; a
+  // damaged document must not read as a missing one.
+  const UNID binary = StrToUNID(unid);
+  const HTID id = HTAPI.HTDocumentLocateByUnid(database.DbHandle, &binary);
+  HTDOCHANDLE handle = 0;
+  const uint32_t status = id != 0 ? HTAPI.HTDocumentOpen(database.DbHandle, id, 0, &handle) : 0;
+  if (status == 0 && handle != 0) HTAPI.HTDocumentClose(handle, 0);
+  if (status != 0) Check(status, "cannot open document " + unid + " in '" + path + "'");
+  throw Failure("no document " + unid + " in '" + path + "'");
 }
 
 // The database and one of its documents, opened for one command.
