@@ -89,6 +89,52 @@ TEST_F(SecurityTest, EncryptingWithoutFlaggedItemsSealsTheBody) {
   HTDocumentClose(doc, 0);
 }
 
+// An engine that died between creating a key file and writing the key left it empty (or
+// short). With nothing sealed by it yet, it is no key: the next encryption makes a whole one.
+TEST_F(SecurityTest, AnEmptyKeyFileLeftByACrashIsReplacedWhileNothingIsSealedWithIt) {
+  fs::create_directories(dataDir_ / "keys");
+  const fs::path empty = dataDir_ / "keys" / ("name-" + std::string("7465616d") + ".key");  // "team"
+  writeFile(empty.string(), "");
+  writeFile((dataDir_ / "keys" / "name-73686f7274.key").string(), "short");  // "short"
+  for (const char* key : {"team", "short"}) {
+    HTDOCHANDLE doc = create();
+    putText(doc, "Body", std::string("sealed with ") + key);
+    ASSERT_EQ(HTDocumentEncrypt(doc, 0, key), HTSUCCESS) << message(HTFAIL_NO_KEY);
+    save(doc);
+    const HTID id = idOf(doc);
+    HTDocumentClose(doc, 0);
+    HTDOCHANDLE again = open(id);
+    EXPECT_EQ(text(again, "Body"), std::string("sealed with ") + key);
+    HTDocumentClose(again, 0);
+  }
+  EXPECT_EQ(fs::file_size(empty), 32u);
+  struct stat st {};
+  ASSERT_EQ(::stat(empty.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(keyFiles().size(), 2u) << "a temporary key file was left behind";
+}
+
+// Once documents are sealed with a key, a key file found short is damage, not absence: a new
+// key would leave those documents sealed for good, so encrypting more with it is refused.
+TEST_F(SecurityTest, AKeyFileDamagedAfterUseIsReportedNotReplaced) {
+  HTDOCHANDLE doc = create();
+  putText(doc, "Body", "sealed first");
+  ASSERT_EQ(HTDocumentEncrypt(doc, 0, "team"), HTSUCCESS);
+  save(doc);
+  HTDocumentClose(doc, 0);
+  auto keys = keyFiles();
+  ASSERT_EQ(keys.size(), 1u);
+  const std::string original = readFile(keys[0].string());
+  writeFile(keys[0].string(), original.substr(0, 7));
+
+  HTDOCHANDLE second = create();
+  putText(second, "Body", "sealed next");
+  EXPECT_EQ(HTDocumentEncrypt(second, 0, "team"), HTFAIL_NO_KEY);
+  EXPECT_NE(message(HTFAIL_NO_KEY).find("damaged"), std::string::npos) << message(HTFAIL_NO_KEY);
+  HTDocumentClose(second, 0);
+  EXPECT_EQ(readFile(keys[0].string()), original.substr(0, 7));
+}
+
 // libnnotes is loaded as the library loads it, together with the shared engine it forwards to.
 class SigningTest : public SecurityTest {
  protected:
