@@ -247,6 +247,9 @@ std::unique_ptr<Connection> openSqlite(const std::filesystem::path& path, const 
   if (!options.readOnly) {
     conn->exec("PRAGMA journal_mode = WAL");
     conn->exec("PRAGMA synchronous = FULL");
+    // Freed pages are zeroed: what a document held before it was deleted, changed or
+    // encrypted does not linger in the file's free space.
+    conn->exec("PRAGMA secure_delete = ON");
   }
   conn->exec("PRAGMA foreign_keys = ON");
   return conn;

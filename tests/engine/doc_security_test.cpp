@@ -89,6 +89,95 @@ TEST_F(SecurityTest, EncryptingWithoutFlaggedItemsSealsTheBody) {
   HTDocumentClose(doc, 0);
 }
 
+#define ASSERT_EQ_RETURN(call) \
+  do {                         \
+    if ((call) != HTSUCCESS) { \
+      ADD_FAILURE() << #call;  \
+      return 0;                \
+    }                          \
+  } while (0)
+
+// An encrypted document's files are sealed with its items: not in the file or its log, not
+// in the full-text index, and not handed out without the key.
+class EncryptedFileTest : public SecurityTest {
+ protected:
+  static constexpr const char* kWord = "quetzalcoatlfile";
+  const std::string content_ = std::string("plain text of the file: ") + kWord + " BYTES-7c1d-marker\n";
+
+  HTUINT ftMatches(const char* query) {
+    HTINDEXHANDLE index = 0;
+    EXPECT_EQ(HTIndexOpen(db_, &index), HTSUCCESS);
+    EXPECT_EQ(HTIndexFTSearch(index, query, 0, 0, 0), HTSUCCESS) << message(HTFAIL_FTQUERY_SYNTAX);
+    const HTUINT count = HTIndexGetCount(index);
+    HTIndexClose(index);
+    return count;
+  }
+
+  // Everything on disk once the database is closed and its log folded in.
+  std::string rawAfterClose() {
+    HTDatabaseClose(db_, 0);
+    HTTerm(0);
+    std::string raw = rawDatabase();
+    EXPECT_EQ(_HTInit(HTVERSION_LIBRARY, 0, 0, nullptr), HTSUCCESS);
+    EXPECT_EQ(HTDatabaseOpen("", "docs.nsf", 0, &db_), HTSUCCESS);
+    return raw;
+  }
+
+  HTID attachAndSave(bool encryptFirst) {
+    ASSERT_EQ_RETURN(HTDatabaseCreateFTIndex(db_, 0, 0, nullptr));
+    writeFile(tempPath("report.txt"), content_);
+    HTDOCHANDLE doc = create();
+    putText(doc, "Subject", "visible subject");
+    EXPECT_EQ(HTAttachmentAttach(doc, tempPath("report.txt").c_str(), nullptr, HTATTHOST_LOCAL, 0), HTSUCCESS);
+    if (!encryptFirst) save(doc);
+    EXPECT_EQ(HTDocumentEncrypt(doc, 0, nullptr), HTSUCCESS);
+    save(doc);
+    const HTID id = idOf(doc);
+    HTDocumentClose(doc, 0);
+    return id;
+  }
+
+  // `neverIndexed`: the file was never in clear on disk, so its words are in no index segment.
+  void expectSealed(HTID id, bool neverIndexed) {
+    EXPECT_EQ(ftMatches(kWord), 0u) << "the index finds a word of the sealed file";
+    EXPECT_EQ(ftMatches("visible"), 1u);
+    const std::string raw = rawAfterClose();
+    EXPECT_EQ(raw.find("BYTES-7c1d-marker"), std::string::npos) << "the file's bytes are on disk in clear";
+    if (neverIndexed) {
+      EXPECT_EQ(raw.find(kWord), std::string::npos) << "the full-text tables hold a word of the file";
+    }
+
+    HTDOCHANDLE doc = open(id);
+    HTUINT encrypted = 0;
+    ASSERT_EQ(HTDocumentGetProperty(doc, HTDOCUMENT_IS_ENCRYPTED, &encrypted), HTSUCCESS);
+    EXPECT_EQ(encrypted, 1u);
+    ASSERT_EQ(HTAttachmentExtract(doc, "report.txt", tempPath("out.txt").c_str()), HTSUCCESS);
+    EXPECT_EQ(readFile(tempPath("out.txt")), content_);
+    HTDocumentClose(doc, 0);
+
+    fs::remove(tempPath("out.txt"));
+    fs::rename(dataDir_ / "keys", dataDir_ / "keys.aside");
+    doc = open(id);
+    EXPECT_EQ(HTAttachmentExtract(doc, "report.txt", tempPath("out.txt").c_str()), HTFAIL_NO_KEY);
+    EXPECT_FALSE(fs::exists(tempPath("out.txt")));
+    HTDOCHANDLE other = create();
+    EXPECT_EQ(HTAttachmentCopy(doc, "report.txt", other), HTFAIL_NO_KEY);
+    HTDocumentClose(other, 0);
+    putText(doc, "Subject", "changed without the key");
+    save(doc);  // the sealed file is kept as it is
+    HTDocumentClose(doc, 0);
+    fs::rename(dataDir_ / "keys.aside", dataDir_ / "keys");
+    doc = open(id);
+    ASSERT_EQ(HTAttachmentExtract(doc, "report.txt", tempPath("out.txt").c_str()), HTSUCCESS);
+    EXPECT_EQ(readFile(tempPath("out.txt")), content_);
+    HTDocumentClose(doc, 0);
+  }
+};
+
+TEST_F(EncryptedFileTest, AFileAttachedBeforeEncryptingIsSealed) { expectSealed(attachAndSave(true), true); }
+
+TEST_F(EncryptedFileTest, AFileStoredInClearIsSealedByTheSaveThatEncrypts) { expectSealed(attachAndSave(false), false); }
+
 // An engine that died between creating a key file and writing the key left it empty (or
 // short). With nothing sealed by it yet, it is no key: the next encryption makes a whole one.
 TEST_F(SecurityTest, AnEmptyKeyFileLeftByACrashIsReplacedWhileNothingIsSealedWithIt) {
