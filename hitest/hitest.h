@@ -425,6 +425,13 @@ typedef void (*HTERRORPROC)(HTSTATUS code, HTINT severity, const char *text);
 #define HT_FORMAT_NAME_CAPACITY   150 /* HTCompositeListImport/Export name and extensions */
 #define HT_ERROR_TEXT_CAPACITY    256 /* HTErrorGetInfo */
 
+/* Limits on what the engine accepts; larger inputs are refused with the code named, before
+ * any work is done on them. */
+#define HT_MAX_FTQUERY_BYTES      65536 /* full-text query text: HTFAIL_FTQUERY_SYNTAX */
+#define HT_MAX_DOCUMENT_ITEMS     1048576 /* items of one document: adding one more gives HTFAIL_INVALID_ARGUMENT */
+#define HT_MAX_DOCUMENT_BYTES     268435456 /* names and values of one document's items together (256 MiB):
+                                           * HTDocumentSave of a larger one gives HTFAIL_INVALID_ARGUMENT */
+
 /* ---- Entry points ------------------------------------------------------------------ */
 
 /* One function-pointer type per entry point: HT_<slot>_fn. */
@@ -450,6 +457,14 @@ typedef HTSTATUS (*HT_HTQuireEvaluate_fn)(HTDBHANDLE db, HTID note, const char *
  * libnnotes' NSFNoteSign calls it. The "$Signature" item it writes is stored by the next save.
  * HTFAIL_INVALID_HANDLE when the document is no longer open. */
 typedef HTSTATUS (*HT_HTQuireSignNote_fn)(HTUINT notesHandle);
+
+/* What the engine could not read in the data directory's quire.ini the last time it read
+ * it: one line per problem ("quire.ini line 3: ...") written into `text`, cut to `capacity`
+ * and always terminated (`text` may be null when `capacity` is 0). Returns the number of
+ * problems, 0 when every line was understood. Lines it did not understand are kept as they
+ * are when the engine rewrites the file. _HTInit also records the first problem as the
+ * detail of HTFAIL_CONFIG_ERROR (HTErrorGetInfo) while still succeeding. */
+typedef HTUINT (*HT_HTQuireConfigWarnings_fn)(HTUINT capacity, char *text);
 
 #ifdef __cplusplus
 } /* extern "C" */

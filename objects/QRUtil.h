@@ -6,7 +6,10 @@
 // password) and its name is removed when the object is destroyed: as with the system
 // mappings the library was designed around, a block nobody else holds open does not
 // outlive its creator, and a password never lingers in the system's shared memory. A
-// reader that opens the block first keeps it, and sees what is written into it.
+// reader that opens the block first keeps it, and sees what is written into it. A block that
+// already exists is used only when this user owns it and its mode is owner-only; any other
+// (pre-created by another user, or open to others) raises the shared-memory failure with
+// EACCES, so a password is never written where another user can read it.
 //
 // Construction failure throws rtl::ESharedMemoryError with the message
 // "Error creating shared memory <name> (<errno>)"; nothing stays open. The fields are

@@ -59,6 +59,9 @@ SharedMemory::SharedMemory(const std::string& name, size_t size, SharedMemoryApi
 
   struct stat status {};
   if (api_->Stat(fd_, &status) != 0) Fail(errno);
+  // A block someone else made, or one others may open, could hand what is written into it
+  // (a password) to another user: only an owner-only block of this user is used.
+  if (!isNewMapping_ && (status.st_uid != ::geteuid() || (status.st_mode & 077) != 0)) Fail(EACCES);
   // Never shrink a block another process already uses.
   if (static_cast<unsigned long long>(status.st_size) < size) {
     if (size > static_cast<unsigned long long>(INT64_MAX)) Fail(EFBIG);

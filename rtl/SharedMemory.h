@@ -1,15 +1,18 @@
 // SharedMemory: one named POSIX shared-memory block (shm_open + mmap), mapped
 // read-write for the object's lifetime; move-only. The block is created with
 // mode 0600 (owner only: it carries a password) or, when the name is already
-// in use, the existing block is opened; IsNewMapping() tells which. A name
-// without a leading '/' gets one. The block outlives the object: destruction
-// unmaps and closes but never unlinks (use Unlink for that).
+// in use, the existing block is opened; IsNewMapping() tells which. An existing
+// block is refused (EACCES) unless this user owns it and its mode is owner-only,
+// so another local user cannot pre-create a block to read what is written into
+// it. A name without a leading '/' gets one. The block outlives the object:
+// destruction unmaps and closes but never unlinks (use Unlink for that).
 //
 // Creation failure throws ESharedMemoryError with the message
 // "Error creating shared memory <name> (<errno>)", name as given; nothing is
-// left open, and a block the failed call created is unlinked again. System calls go through SharedMemoryApi, whose default is POSIX,
-// so a test can make any step fail. One thread at a time per object; the
-// block itself has no locking, like any shared memory.
+// left open, and a block the failed call created is unlinked again. System
+// calls go through SharedMemoryApi, whose default is POSIX, so a test can make
+// any step fail. One thread at a time per object; the block itself has no
+// locking, like any shared memory.
 #pragma once
 
 #include <sys/stat.h>

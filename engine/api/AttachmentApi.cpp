@@ -56,11 +56,18 @@ void addAttachment(Document& d, doc::Attachment a) {
   d.changed();
 }
 
+// The file's bytes; never sealed ones: without the key they are refused.
 std::shared_ptr<const store::Blob> bytesOf(Document& d, const doc::Attachment& a) {
-  if (a.bytes) return a.bytes;
-  auto& database = d.database();
-  auto lock = database.lock();
-  return std::make_shared<const store::Blob>(doc::attachmentBytes(database.conn(), a.id));
+  bool stillSealed = a.sealedBytes;
+  std::shared_ptr<const store::Blob> bytes = a.bytes;
+  if (!bytes) {
+    auto& database = d.database();
+    auto lock = database.lock();
+    bytes = std::make_shared<const store::Blob>(doc::attachmentBytes(database.conn(), d.note, a.id, stillSealed));
+  }
+  if (stillSealed)
+    raise(HTFAIL_NO_KEY, "Attachment " + a.name + " is encrypted and this user has no key for it");
+  return bytes;
 }
 
 }  // namespace

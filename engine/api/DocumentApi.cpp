@@ -29,6 +29,7 @@
 #include "engine/doc/Crypto.h"
 #include "engine/doc/Document.h"
 #include "engine/doc/Signature.h"
+#include "engine/store/Items.h"
 #include "engine/store/Transaction.h"
 
 using namespace quire::engine;
@@ -224,7 +225,12 @@ HT_EXPORT HTID HTDocumentLocateByUnid(HTDBHANDLE handle, const UNID* unid) {
     auto id = store::findByUnid(database.conn(), *unid);
     if (!id) return 0;
     auto header = store::readNote(database.conn(), *id);
-    return header && !header->deleted ? *id : 0;
+    if (!header || header->deleted) return 0;
+    // A document whose Readers items leave the user out does not exist for them: its note
+    // ID would tell otherwise.
+    const db::Access access = db::effectiveAccess(*h);
+    if (access.enforced && !doc::canRead(*h, store::readItems(database.conn(), *id))) return 0;
+    return *id;
   });
 }
 
@@ -260,6 +266,22 @@ HT_EXPORT HTSTATUS HTDocumentSetProperty(HTDOCHANDLE handle, HTINT property, con
   });
 }
 
+namespace {
+
+// Whether a document of this database has items sealed with that key.
+bool sealedWith(store::Connection& conn, const std::string& keyId) {
+  auto st = conn.prepare("SELECT items FROM notes WHERE (item_flags & ?1) != 0 AND deleted = 0");
+  st->bind(1, int64_t(doc::kItemEncrypted));
+  while (st->step()) {
+    store::ItemRef seal;
+    if (!store::findItem(st->blob(0), doc::kSealItem, seal)) continue;
+    if (std::string_view(reinterpret_cast<const char*>(seal.value), seal.size) == keyId) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 // Marks the document encrypted: the next save seals its items flagged encrypted (0x0002)
 // with the database's key, or with the key named by `key`. When no item carries the flag,
 // the Body item is flagged, so an encrypted mail message hides its body.
@@ -280,7 +302,11 @@ HT_EXPORT HTSTATUS HTDocumentEncrypt(HTDOCHANDLE handle, HTUINT flags, const cha
     if (const store::StoredItem* seal = note.find(doc::kSealItem); seal && !note.sealed.empty() &&
         std::string(seal->value.begin(), seal->value.end()) != keyId)
       return fail(HTFAIL_NO_KEY, "The document is sealed with a key not held here; it cannot be sealed again");
-    doc::crypto::obtainKey(keyId);
+    doc::crypto::obtainKey(keyId, [&] {
+      auto& database = d->database();
+      auto lock = database.lock();
+      return sealedWith(database.conn(), keyId);
+    });
     bool any = false;
     for (const store::StoredItem& item : note.items) any = any || (item.flags & doc::kItemEncrypted);
     if (!any)

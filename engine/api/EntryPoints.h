@@ -10,3 +10,6 @@
 #define HT_ENTRY(slot, exportName, ret, params, args) HT_EXPORT ret exportName params;
 #include "hitest/HTEntryPoints.def"
 #undef HT_ENTRY
+
+// Engine extensions defined in api/*.cpp (hitest.h, "Engine extensions").
+HT_EXPORT HTUINT HTQuireConfigWarnings(HTUINT capacity, char* text);

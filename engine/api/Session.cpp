@@ -111,6 +111,16 @@ HT_EXPORT HTSTATUS _HTInit(HTUINT version, HTUINT flags, HTUINT reserved, HTUINT
   });
 }
 
+HT_EXPORT HTUINT HTQuireConfigWarnings(HTUINT capacity, char* text) {
+  return guardValue<HTUINT>(0, [&]() -> HTUINT {
+    const std::vector<std::string> problems = config().problems();
+    std::string joined;
+    for (const std::string& p : problems) joined += (joined.empty() ? "" : "\n") + p;
+    if (text && capacity > 0) copyText(text, capacity, joined);
+    return HTUINT(problems.size());
+  });
+}
+
 HT_EXPORT HTSTATUS HTTerm(HTUINT flags) {
   return guard([&] {
     if (!running()) return fail(HTFAIL_NOT_INITIALIZED);

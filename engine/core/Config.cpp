@@ -111,6 +111,13 @@ void Config::update(F change) {
   stamp_ = files::stamp(iniPath_);
 }
 
+std::vector<std::string> Config::problems() {
+  std::vector<std::string> out;
+  const IniFile ini = snapshot();
+  for (const std::string& p : ini.problems()) out.push_back("quire.ini " + p);
+  return out;
+}
+
 std::string Config::userName() {
   if (const char* u = std::getenv("QUIRE_USER"); u && *u) return u;
   auto name = snapshot().get(kSession, "UserName");

@@ -8,6 +8,7 @@
 //                    ThousandsSeparator=",", Currency=$, AM=AM, PM=PM, Clock24=0|1,
 //                    TimeZone=<minutes east of UTC>, DaylightSaving=0|1
 //   [Servers]        <server name>=<directory>  (relative directories are below the data dir)
+// A line it cannot read is kept as it stands and reported (problems()); no write drops it.
 // Every change is a read-modify-write under an advisory lock (quire.ini.lock), written
 // atomically; every read re-reads the file when it changed on disk, so a second process sees
 // changes at its next call. The environment variable QUIRE_USER overrides the user name
@@ -58,6 +59,10 @@ class Config {
   std::vector<Server> servers();
   std::optional<Server> findServer(std::string_view name);
   void setServer(const std::string& name, const std::filesystem::path& directory);
+
+  // What could not be read in quire.ini as it is now ("quire.ini line 3: ..."); the lines
+  // stay in the file as they are (core/Ini.h).
+  std::vector<std::string> problems();
 
  private:
   IniFile snapshot();

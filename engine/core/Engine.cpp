@@ -32,6 +32,11 @@ HTSTATUS start(HTUINT version) {
   std::lock_guard lock(gMutex);
   if (gConfig) return HTSUCCESS;
   gConfig = std::make_shared<Config>(Config::defaultDataDir());
+  // A damaged quire.ini does not stop the engine (its lines are kept), but it is said.
+  const std::vector<std::string> problems = gConfig->problems();
+  if (!problems.empty())
+    fail(HTFAIL_CONFIG_ERROR, problems.front() + (problems.size() > 1 ? " (and " + std::to_string(problems.size() - 1) +
+                                                                           " more)" : ""));
   return HTSUCCESS;
 }
 

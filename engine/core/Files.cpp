@@ -83,6 +83,28 @@ void writeAtomic(const fs::path& path, std::string_view content) {
   syncDirectory(path.parent_path());
 }
 
+bool writeExclusive(const fs::path& path, std::string_view content) {
+  std::random_device rd;
+  fs::path tmp = path;
+  tmp += ".tmp" + std::to_string(::getpid()) + "." + std::to_string(rd());
+  Fd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  if (fd.get() < 0) raiseErrno(errno, "Cannot create", tmp);
+  bool placed = false;
+  try {
+    writeAll(fd.get(), content, tmp);
+    if (::fsync(fd.get()) != 0) raiseErrno(errno, "Cannot flush", tmp);
+    if (::close(fd.release()) != 0) raiseErrno(errno, "Cannot close", tmp);
+    placed = ::link(tmp.c_str(), path.c_str()) == 0;
+    if (!placed && errno != EEXIST) raiseErrno(errno, "Cannot create", path);
+  } catch (...) {
+    ::unlink(tmp.c_str());
+    throw;
+  }
+  ::unlink(tmp.c_str());
+  if (placed) syncDirectory(path.parent_path());
+  return placed;
+}
+
 void ensureDirectory(const fs::path& dir) {
   std::error_code ec;
   if (fs::is_directory(dir, ec)) return;

@@ -23,6 +23,10 @@ std::optional<std::string> read(const fs::path& path);
 // mixture, and the new one survives a crash: temp file, fsync, rename, fsync directory.
 void writeAtomic(const fs::path& path, std::string_view content);
 
+// Puts `content` at `path` only when nothing is there yet, whole or not at all: temp file,
+// fsync, link into place, fsync directory. False (nothing written) when `path` exists.
+bool writeExclusive(const fs::path& path, std::string_view content);
+
 // Creates `dir` and its parents (mode 0700 for new ones); throws on failure.
 void ensureDirectory(const fs::path& dir);
 

@@ -39,22 +39,52 @@ std::string unescape(std::string_view v) {
 
 IniFile IniFile::parse(std::string_view text) {
   IniFile ini;
-  std::string current;
+  ini.sections_.push_back({});  // the lines before the first header
+  size_t number = 0;
   while (!text.empty()) {
     size_t eol = text.find('\n');
-    std::string_view line = text.substr(0, eol);
+    std::string_view raw = text.substr(0, eol);
     text = eol == std::string_view::npos ? std::string_view() : text.substr(eol + 1);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    line = trim(line);
-    if (line.empty() || line[0] == ';' || line[0] == '#') continue;
-    if (line.front() == '[' && line.back() == ']') {
-      current = std::string(trim(line.substr(1, line.size() - 2)));
-      if (!ini.findSection(current)) ini.sections_.push_back({current, {}});
+    ++number;
+    if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+    const std::string_view line = trim(raw);
+    Section& current = ini.sections_.back();
+    auto keep = [&](const std::string& problem) {
+      current.lines.push_back({std::string(raw), false, {}, {}});
+      if (!problem.empty()) ini.problems_.push_back("line " + std::to_string(number) + ": " + problem);
+    };
+    if (line.empty() || line[0] == ';' || line[0] == '#') {
+      keep("");
       continue;
     }
-    size_t eq = line.find('=');
-    if (eq == std::string_view::npos || current.empty()) continue;
-    ini.set(current, trim(line.substr(0, eq)), unescape(trim(line.substr(eq + 1))));
+    if (line.front() == '[') {
+      const size_t close = line.find(']');
+      const std::string name(trim(line.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1)));
+      if (name.empty()) {
+        keep("\"" + std::string(line) + "\" names no section; kept as it is");
+        continue;
+      }
+      if (close != line.size() - 1)
+        ini.problems_.push_back("line " + std::to_string(number) + ": \"" + std::string(line) + "\" is read as [" +
+                                name + "]");
+      ini.sections_.push_back({name, std::string(raw), {}});
+      continue;
+    }
+    const size_t eq = line.find('=');
+    if (eq == std::string_view::npos) {
+      keep("\"" + std::string(line) + "\" is no key=value line; kept as it is");
+      continue;
+    }
+    if (current.name.empty()) {
+      keep("\"" + std::string(line) + "\" stands before any [section]; kept as it is");
+      continue;
+    }
+    const std::string_view key = trim(line.substr(0, eq));
+    if (key.empty()) {
+      keep("\"" + std::string(line) + "\" has no key; kept as it is");
+      continue;
+    }
+    current.lines.push_back({std::string(raw), true, std::string(key), unescape(trim(line.substr(eq + 1)))});
   }
   return ini;
 }
@@ -62,60 +92,83 @@ IniFile IniFile::parse(std::string_view text) {
 std::string IniFile::serialize() const {
   std::string out;
   for (const Section& s : sections_) {
-    if (!out.empty()) out += '\n';
-    out += '[' + s.name + "]\n";
-    for (const auto& [k, v] : s.entries) out += k + '=' + escape(v) + '\n';
+    if (!s.name.empty()) {
+      if (s.header.empty() && !out.empty() && out.size() >= 2 && out.compare(out.size() - 2, 2, "\n\n") != 0) out += '\n';
+      out += (s.header.empty() ? '[' + s.name + ']' : s.header) + '\n';
+    }
+    for (const Line& l : s.lines) out += (l.raw.empty() && l.entry ? l.key + '=' + escape(l.value) : l.raw) + '\n';
   }
   return out;
 }
 
-IniFile::Section* IniFile::findSection(std::string_view name) {
-  for (Section& s : sections_)
-    if (sameKey(s.name, name)) return &s;
-  return nullptr;
-}
-
-const IniFile::Section* IniFile::findSection(std::string_view name) const {
-  return const_cast<IniFile*>(this)->findSection(name);
+IniFile::Line* IniFile::findLast(std::string_view section, std::string_view key) {
+  Line* found = nullptr;
+  for (Section& s : sections_) {
+    if (s.name.empty() || !sameKey(s.name, section)) continue;
+    for (Line& l : s.lines)
+      if (l.entry && sameKey(l.key, key)) found = &l;
+  }
+  return found;
 }
 
 std::optional<std::string> IniFile::get(std::string_view section, std::string_view key) const {
-  if (const Section* s = findSection(section))
-    for (const auto& [k, v] : s->entries)
-      if (sameKey(k, key)) return v;
+  if (const Line* l = const_cast<IniFile*>(this)->findLast(section, key)) return l->value;
   return std::nullopt;
 }
 
 void IniFile::set(std::string_view section, std::string_view key, std::string_view value) {
-  Section* s = findSection(section);
-  if (!s) {
-    sections_.push_back({std::string(section), {}});
-    s = &sections_.back();
-  }
-  for (auto& [k, v] : s->entries) {
-    if (sameKey(k, key)) {
-      v = value;
-      return;
+  if (Line* l = findLast(section, key)) {
+    if (l->value != value) {
+      l->value = value;
+      l->raw.clear();
     }
+    return;
   }
-  s->entries.emplace_back(std::string(key), std::string(value));
+  Section* target = nullptr;
+  for (Section& s : sections_)
+    if (!s.name.empty() && sameKey(s.name, section)) target = &s;
+  if (!target) {
+    sections_.push_back({std::string(section), {}, {}});
+    target = &sections_.back();
+  }
+  // Before the blank lines that end the section, so it stays apart from the next one.
+  auto at = target->lines.end();
+  while (at != target->lines.begin() && !(at - 1)->entry && trim((at - 1)->raw).empty()) --at;
+  target->lines.insert(at, Line{{}, true, std::string(key), std::string(value)});
 }
 
 bool IniFile::remove(std::string_view section, std::string_view key) {
-  Section* s = findSection(section);
-  if (!s) return false;
-  for (auto it = s->entries.begin(); it != s->entries.end(); ++it) {
-    if (sameKey(it->first, key)) {
-      s->entries.erase(it);
-      return true;
+  bool removed = false;
+  for (Section& s : sections_) {
+    if (s.name.empty() || !sameKey(s.name, section)) continue;
+    for (auto it = s.lines.begin(); it != s.lines.end();) {
+      if (it->entry && sameKey(it->key, key)) {
+        it = s.lines.erase(it);
+        removed = true;
+      } else {
+        ++it;
+      }
     }
   }
-  return false;
+  return removed;
 }
 
 IniFile::Entries IniFile::entries(std::string_view section) const {
-  const Section* s = findSection(section);
-  return s ? s->entries : Entries{};
+  Entries out;
+  for (const Section& s : sections_) {
+    if (s.name.empty() || !sameKey(s.name, section)) continue;
+    for (const Line& l : s.lines) {
+      if (!l.entry) continue;
+      bool seen = false;
+      for (auto& [k, v] : out) {
+        if (!sameKey(k, l.key)) continue;
+        v = l.value;
+        seen = true;
+      }
+      if (!seen) out.emplace_back(l.key, l.value);
+    }
+  }
+  return out;
 }
 
 }  // namespace quire::engine

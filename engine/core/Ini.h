@@ -2,7 +2,14 @@
 //
 // Keys compare without regard to ASCII letter case within a section; the spelling of the
 // first writer is kept. Values are escaped on write (\\, \n, \r) so any text survives a
-// round trip. Lines that are neither a section, a key nor a comment (;/#) are dropped.
+// round trip.
+//
+// Parsing is lenient, line by line, and loses nothing: a section header without its closing
+// ']' still opens that section; a line that is neither a section, a key=value nor a comment
+// (;/#), or a key before any section, is kept as it stands and listed in problems(). Writing
+// the document back reproduces every line it did not change, those included, so a damaged
+// file is never cut down to the keys a writer happened to set. When a key appears more than
+// once in a section the last one counts, as it would had the lines been read one by one.
 #pragma once
 
 #include <optional>
@@ -25,15 +32,23 @@ class IniFile {
   bool remove(std::string_view section, std::string_view key);
   // The entries of a section in file order (empty when the section is absent).
   Entries entries(std::string_view section) const;
+  // What parse() could not read, one text per line: "line 3: ...".
+  const std::vector<std::string>& problems() const { return problems_; }
 
  private:
-  struct Section {
-    std::string name;
-    Entries entries;
+  struct Line {
+    std::string raw;           // as read; empty for a line made or changed here
+    bool entry = false;        // a key=value line (else kept verbatim)
+    std::string key, value;
   };
-  Section* findSection(std::string_view name);
-  const Section* findSection(std::string_view name) const;
+  struct Section {
+    std::string name;          // "" for the lines before the first header
+    std::string header;        // the header line as read; empty for a section made here
+    std::vector<Line> lines;
+  };
+  Line* findLast(std::string_view section, std::string_view key);
   std::vector<Section> sections_;
+  std::vector<std::string> problems_;
 };
 
 }  // namespace quire::engine

@@ -108,35 +108,26 @@ std::optional<Key> loadKey(std::string_view id) {
   return key;
 }
 
-Key obtainKey(std::string_view id) {
+Key obtainKey(std::string_view id, const std::function<bool()>& sealedWith) {
   if (auto key = loadKey(id)) return *key;
   const std::filesystem::path dir = keyDirectory();
   files::ensureDirectory(dir);
   const std::filesystem::path file = keyFile(id);
-  store::Blob fresh = randomBytes(Key().size());
-  // O_EXCL: when two processes make the same key at once, the first one wins and the other
-  // reads it, so no document is ever sealed with a key that is then replaced.
-  int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    if (errno == EEXIST) {
-      if (auto key = loadKey(id)) return *key;
-    }
-    files::raiseErrno(errno, "Cannot create key file", file);
+  // Two processes making the same key must end with one key, never a document sealed with a
+  // key that is then replaced: the lock orders them, the link refuses a second writer.
+  files::FileLock lock(config().dataDir() / "keys.lock");
+  const std::optional<std::string> content = files::read(file);
+  if (content && content->size() == Key().size()) return *loadKey(id);
+  const store::Blob fresh = randomBytes(Key().size());
+  const std::string_view bytes(reinterpret_cast<const char*>(fresh.data()), fresh.size());
+  if (!content) {
+    if (!files::writeExclusive(file, bytes)) raise(HTFAIL_IO_ERROR, "The key file " + file.string() + " appeared while it was made");
+  } else {
+    if (sealedWith && sealedWith())
+      raise(HTFAIL_NO_KEY, "The key file " + file.string() + " is damaged (" + std::to_string(content->size()) +
+                               " bytes), and documents are sealed with it");
+    files::writeAtomic(file, bytes);
   }
-  size_t done = 0;
-  while (done < fresh.size()) {
-    ssize_t n = ::write(fd, fresh.data() + done, fresh.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      int err = errno;
-      ::close(fd);
-      ::unlink(file.c_str());
-      files::raiseErrno(err, "Cannot write key file", file);
-    }
-    done += size_t(n);
-  }
-  ::fsync(fd);
-  ::close(fd);
   Key key;
   std::memcpy(key.data(), fresh.data(), key.size());
   return key;

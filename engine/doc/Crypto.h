@@ -15,6 +15,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,10 +33,15 @@ std::string namedKeyId(std::string_view name);
 std::string signingKeyId(std::string_view user);
 bool validKeyId(std::string_view id);
 
-// The key of that id when this data directory has it.
+// The key of that id when this data directory has it whole (a short file is no key).
 std::optional<Key> loadKey(std::string_view id);
-// The key of that id, made (and stored) when missing. Throws HTFAIL_IO_ERROR naming the file.
-Key obtainKey(std::string_view id);
+// The key of that id, made (and stored) when missing. A key file is written whole or not at
+// all (temp file, fsync, link), so a crash never leaves a short one behind; an empty or short
+// file an older engine left is replaced only when `sealedWith` (if given) answers that nothing
+// was sealed with it, and is otherwise reported: HTFAIL_NO_KEY, "... is damaged". Making or
+// replacing a key is serialised between processes by a lock file in the key folder. Throws
+// HTFAIL_IO_ERROR naming the file when it cannot be written.
+Key obtainKey(std::string_view id, const std::function<bool()>& sealedWith = {});
 
 bool isSealed(const store::Blob& value);
 store::Blob seal(const Key& key, std::string_view itemName, const store::Blob& plain);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <optional>
 #include <set>
 
 #include "engine/core/DateTime.h"
@@ -11,6 +12,8 @@
 #include "engine/doc/NoteEvents.h"
 #include "engine/doc/Values.h"
 #include "engine/store/ItemCodec.h"
+#include "engine/store/Items.h"
+#include "engine/store/Schema.h"
 #include "engine/store/Properties.h"
 
 namespace quire::engine::doc {
@@ -54,6 +57,82 @@ std::vector<store::StoredItem> storedForm(const Note& note) {
   return out;
 }
 
+// A file's bytes are sealed under the name of the file, so sealed bytes moved to another
+// attachment do not open.
+std::string fileSealName(std::string_view name) { return "$file:" + std::string(name); }
+
+// The bytes of `a` as the attachments table holds them for `note`: sealed when the note is
+// encrypted. Returns whether they are sealed.
+bool storedFileBytes(const Note& note, const Attachment& a, std::optional<crypto::Key>& key, store::Blob& out) {
+  if (a.sealedBytes) {
+    out = *a.bytes;
+    return true;
+  }
+  if (!note.isEncrypted()) {
+    out = *a.bytes;
+    return false;
+  }
+  if (!key) {
+    key = crypto::loadKey(keyIdOf(note));
+    if (!key) raise(HTFAIL_NO_KEY, "The key " + keyIdOf(note) + " that seals this document is not in this data directory");
+  }
+  out = crypto::seal(*key, fileSealName(a.name), *a.bytes);
+  return true;
+}
+
+// Opens sealed file bytes with the note's key; false (bytes untouched) without it.
+bool openFileBytes(const Note& note, std::string_view name, store::Blob& bytes) {
+  const std::optional<crypto::Key> key = crypto::loadKey(keyIdOf(note));
+  store::Blob plain;
+  if (!key || !crypto::unseal(*key, fileSealName(name), bytes, plain)) return false;
+  bytes = std::move(plain);
+  return true;
+}
+
+// Adds attachments.sealed. Files of encrypted notes that older files hold in clear are sealed
+// where the key is here; their text leaves the full-text index (the note's row goes, and the
+// index is merged so no segment keeps their words) until the note is saved again.
+void sealOldAttachments(store::Connection& conn) {
+  conn.exec("ALTER TABLE attachments ADD COLUMN sealed INTEGER NOT NULL DEFAULT 0");
+  std::vector<std::pair<HTID, std::string>> encrypted;  // note, key id
+  {
+    auto st = conn.prepare(
+        "SELECT note_id, items FROM notes WHERE (item_flags & ?1) != 0 AND deleted = 0 AND "
+        "note_id IN (SELECT note_id FROM attachments)");
+    st->bind(1, int64_t(kItemEncrypted));
+    while (st->step()) {
+      store::ItemRef seal;
+      if (!store::findItem(st->blob(1), kSealItem, seal)) continue;
+      encrypted.emplace_back(HTID(st->int64(0)), std::string(reinterpret_cast<const char*>(seal.value), seal.size));
+    }
+  }
+  bool ftStale = false;
+  auto rows = conn.prepare("SELECT attachment_id, name, bytes FROM attachments WHERE note_id = ?1 AND sealed = 0");
+  auto update = conn.prepare("UPDATE attachments SET bytes = ?2, sealed = 1 WHERE attachment_id = ?1");
+  for (const auto& [note, keyId] : encrypted) {
+    const std::optional<crypto::Key> key = crypto::loadKey(keyId);
+    if (!key) continue;
+    std::vector<std::pair<int64_t, store::Blob>> sealedRows;
+    rows->reset();
+    rows->bind(1, int64_t(note));
+    while (rows->step()) sealedRows.emplace_back(rows->int64(0), crypto::seal(*key, fileSealName(rows->text(1)), rows->blob(2)));
+    for (const auto& [id, bytes] : sealedRows) {
+      update->reset();
+      update->bind(1, id).bindBlob(2, bytes).run();
+    }
+    ftStale = ftStale || !sealedRows.empty();
+    auto ft = conn.prepare("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'ft_index'");
+    if (!sealedRows.empty() && ft->step())
+      conn.prepare("DELETE FROM ft_index WHERE rowid = ?1")->bind(1, int64_t(note)).run();
+  }
+  auto ft = conn.prepare("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'ft_index'");
+  if (ftStale && ft->step()) conn.exec("INSERT INTO ft_index(ft_index) VALUES('optimize')");
+}
+
+const bool kAttachmentsPart = store::registerSchemaPart({"attachments", 1, [](store::Connection& c, int from) {
+                                                           if (from < 1) sealOldAttachments(c);
+                                                         }});
+
 void syncForm(Note& note) {
   const store::StoredItem* form = note.find(kFormItem);
   if (!form) {
@@ -82,6 +161,25 @@ std::vector<int64_t> attachmentRows(store::Connection& conn, HTID id) {
   return out;
 }
 
+// Rows of an encrypted note still in clear (stored before it was encrypted) are sealed now.
+void sealKeptRows(store::Connection& conn, Note& note, const std::set<int64_t>& keep, std::optional<crypto::Key>& key) {
+  if (!note.isEncrypted() || keep.empty()) return;
+  auto st = conn.prepare("SELECT name, bytes FROM attachments WHERE attachment_id = ?1 AND sealed = 0");
+  auto update = conn.prepare("UPDATE attachments SET bytes = ?2, sealed = 1 WHERE attachment_id = ?1");
+  for (int64_t row : keep) {
+    st->reset();
+    st->bind(1, row);
+    if (!st->step()) continue;
+    Attachment clear;
+    clear.name = st->text(0);
+    clear.bytes = std::make_shared<const store::Blob>(st->blob(1));
+    store::Blob bytes;
+    storedFileBytes(note, clear, key, bytes);
+    update->reset();
+    update->bind(1, row).bindBlob(2, bytes).run();
+  }
+}
+
 void saveAttachments(store::Connection& conn, Note& note) {
   const std::vector<int64_t> rows = attachmentRows(conn, note.header.id);
   std::set<int64_t> keep;
@@ -97,18 +195,25 @@ void saveAttachments(store::Connection& conn, Note& note) {
     del->reset();
     del->bind(1, row).run();
   }
+  std::optional<crypto::Key> key;
+  sealKeptRows(conn, note, keep, key);
   auto ins = conn.prepare(
-      "INSERT INTO attachments(note_id, name, bytes, size, host, created, modified) "
-      "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+      "INSERT INTO attachments(note_id, name, bytes, size, host, created, modified, sealed) "
+      "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
   for (Attachment& a : note.attachments) {
     if (a.id > 0) continue;
     if (!a.bytes) raise(HTFAIL_ATTACH_NOT_FOUND, "Attachment " + a.name + " has no content to store");
+    store::Blob bytes;
+    const bool sealed = storedFileBytes(note, a, key, bytes);
+    // Sealed bytes carry the size of the file they hold, not their own.
+    const uint64_t size = a.sealedBytes ? a.size : a.bytes->size();
     ins->reset();
-    ins->bind(1, int64_t(note.header.id)).bind(2, a.name).bindBlob(3, *a.bytes);
-    ins->bind(4, int64_t(a.bytes->size())).bind(5, int64_t(a.host)).bind(6, a.created).bind(7, a.modified);
+    ins->bind(1, int64_t(note.header.id)).bind(2, a.name).bindBlob(3, bytes);
+    ins->bind(4, int64_t(size)).bind(5, int64_t(a.host)).bind(6, a.created).bind(7, a.modified);
+    ins->bind(8, int64_t(sealed ? 1 : 0));
     ins->run();
     a.id = conn.lastInsertId();
-    a.size = a.bytes->size();
+    a.size = size;
   }
 }
 
@@ -131,10 +236,46 @@ bool sameName(std::string_view a, std::string_view b) {
 
 // ---- Note ----------------------------------------------------------------------------
 
+namespace {
+
+// Below this many items a pass over them is cheaper than keeping the index.
+constexpr size_t kIndexFrom = 16;
+
+std::string nameKey(std::string_view name) {
+  const bool ascii = std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  if (!ascii) return foldCase(name);
+  std::string key(name);
+  for (char& c : key) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return key;
+}
+
+}  // namespace
+
+void Note::indexAll() const {
+  index_.first.clear();
+  for (size_t i = 0; i < items.size(); ++i) index_.first.emplace(nameKey(items[i].name), i);
+  index_.data = items.data();
+  index_.size = items.size();
+}
+
+size_t Note::position(std::string_view name) const {
+  if (items.size() < kIndexFrom) {
+    for (size_t i = 0; i < items.size(); ++i)
+      if (sameName(items[i].name, name)) return i;
+    return items.size();
+  }
+  if (index_.data != items.data() || index_.size != items.size()) indexAll();
+  auto it = index_.first.find(nameKey(name));
+  if (it != index_.first.end() && !sameName(items[it->second].name, name)) {
+    indexAll();  // an item was renamed in place
+    it = index_.first.find(nameKey(name));
+  }
+  return it == index_.first.end() ? items.size() : it->second;
+}
+
 store::StoredItem* Note::find(std::string_view name) {
-  for (store::StoredItem& item : items)
-    if (sameName(item.name, name)) return &item;
-  return nullptr;
+  const size_t at = position(name);
+  return at < items.size() ? &items[at] : nullptr;
 }
 
 const store::StoredItem* Note::find(std::string_view name) const { return const_cast<Note*>(this)->find(name); }
@@ -148,7 +289,16 @@ void Note::put(store::StoredItem item) {
                  sealed.end());
     return;
   }
+  if (items.size() >= HT_MAX_DOCUMENT_ITEMS)
+    raise(HTFAIL_INVALID_ARGUMENT, "A document may hold at most " + std::to_string(HT_MAX_DOCUMENT_ITEMS) + " items");
+  // The index stays current across the append instead of being rebuilt at the next look-up.
+  const bool current = index_.data == items.data() && index_.size == items.size() && items.size() >= kIndexFrom;
+  std::string key = current ? nameKey(item.name) : std::string();
   items.push_back(std::move(item));
+  if (!current) return;
+  index_.first.emplace(std::move(key), items.size() - 1);
+  index_.data = items.data();
+  index_.size = items.size();
 }
 
 bool Note::remove(std::string_view name) {
@@ -216,7 +366,7 @@ std::optional<Note> loadNote(db::Database& database, store::Connection& conn, HT
   note.header = std::move(*header);
   if (note.header.deleted) return note;
   note.items = store::readItems(conn, id);
-  auto st = conn.prepare(std::string("SELECT attachment_id, name, size, host, created, modified") +
+  auto st = conn.prepare(std::string("SELECT attachment_id, name, size, host, created, modified, sealed") +
                          (withBytes ? ", bytes" : "") + " FROM attachments WHERE note_id = ?1 ORDER BY attachment_id");
   st->bind(1, int64_t(id));
   while (st->step()) {
@@ -227,10 +377,18 @@ std::optional<Note> loadNote(db::Database& database, store::Connection& conn, HT
     a.host = HTINT(st->int64(3));
     a.created = st->int64(4);
     a.modified = st->int64(5);
-    if (withBytes) a.bytes = std::make_shared<const store::Blob>(st->blob(6));
+    a.sealedBytes = st->int64(6) != 0;
+    if (withBytes) a.bytes = std::make_shared<const store::Blob>(st->blob(7));
     note.attachments.push_back(std::move(a));
   }
   unsealItems(note);
+  for (Attachment& a : note.attachments) {
+    if (!a.bytes || !a.sealedBytes) continue;
+    store::Blob bytes = *a.bytes;
+    if (!openFileBytes(note, a.name, bytes)) continue;
+    a.bytes = std::make_shared<const store::Blob>(std::move(bytes));
+    a.sealedBytes = false;
+  }
   return note;
 }
 
@@ -295,16 +453,22 @@ void deleteNote(db::Database& database, store::Connection& conn, HTID id) {
   notifyNoteDeleted(database, conn, *header);
 }
 
-store::Blob attachmentBytes(store::Connection& conn, int64_t attachmentId) {
-  auto st = conn.prepare("SELECT bytes FROM attachments WHERE attachment_id = ?1");
+store::Blob attachmentBytes(store::Connection& conn, const Note& note, int64_t attachmentId, bool& stillSealed) {
+  auto st = conn.prepare("SELECT bytes, sealed, name FROM attachments WHERE attachment_id = ?1");
   st->bind(1, attachmentId);
   if (!st->step()) raise(HTFAIL_ATTACH_NOT_FOUND, "Attachment " + std::to_string(attachmentId) + " is no longer stored");
-  return st->blob(0);
+  store::Blob bytes = st->blob(0);
+  stillSealed = st->int64(1) != 0 && !openFileBytes(note, st->text(2), bytes);
+  return bytes;
 }
 
 void prepareCopy(store::Connection& from, Note& note) {
   for (Attachment& a : note.attachments) {
-    if (!a.bytes) a.bytes = std::make_shared<const store::Blob>(attachmentBytes(from, a.id));
+    if (!a.bytes) {
+      bool stillSealed = false;
+      a.bytes = std::make_shared<const store::Blob>(attachmentBytes(from, note, a.id, stillSealed));
+      a.sealedBytes = stillSealed;
+    }
     a.id = 0;
   }
   note.header.id = 0;

@@ -35,7 +35,11 @@
 // data directory holds the key. Without the key those items stay sealed: their names are in
 // `sealed`, their values are ciphertext, fetching them fails with HTFAIL_NO_KEY, and saving
 // writes them back unchanged. Observers receive the saved note WITHOUT its encrypted items,
-// so no index ever holds their text.
+// so no index ever holds their text. Its attachments are sealed too (attachments.sealed = 1,
+// the file's name authenticated with its bytes); their bytes are opened only with the key,
+// and the full-text index leaves sealed attachments out. Files stored in clear before the
+// note was encrypted are sealed by its next save; older database files are converted on open
+// where the key is here.
 //
 // Access checks are not made here: the API layer (Document.h) makes them; engine-internal
 // writers (mail routing, replication) decide for themselves.
@@ -46,6 +50,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/store/NoteStore.h"
@@ -80,6 +85,9 @@ struct Attachment {
   // The file's bytes: set for an attachment not stored yet, or once loaded; null while they
   // are only in the store (read them with attachmentBytes).
   std::shared_ptr<const store::Blob> bytes;
+  // `bytes` are still sealed: the note is encrypted with a key this data directory lacks.
+  // Such bytes travel as they are (replication, copies) and are never handed to a caller.
+  bool sealedBytes = false;
 };
 
 class Note {
@@ -93,7 +101,7 @@ class Note {
   store::StoredItem* find(std::string_view name);
   const store::StoredItem* find(std::string_view name) const;
   // Replaces the value, type and flags of the first item of that name in its place, or
-  // appends a new item.
+  // appends a new item (HTFAIL_INVALID_ARGUMENT, thrown, past HT_MAX_DOCUMENT_ITEMS).
   void put(store::StoredItem item);
   // Removes every item of that name; false when there was none.
   bool remove(std::string_view name);
@@ -113,6 +121,20 @@ class Note {
   bool isResponse() const { return header.parent.has_value(); }
 
   Attachment* findAttachment(std::string_view name);
+
+ private:
+  // Finding an item by name must not cost a pass over the items, or filling a document
+  // item by item is quadratic. The index maps each folded name to its first position; it
+  // belongs to the `items` it was built from (their buffer and count) and is rebuilt when
+  // they were changed behind its back.
+  struct NameIndex {
+    std::unordered_map<std::string, size_t> first;
+    const store::StoredItem* data = nullptr;
+    size_t size = 0;
+  };
+  size_t position(std::string_view name) const;  // items.size() when there is none
+  void indexAll() const;
+  mutable NameIndex index_;
 };
 
 // A new, unsaved note of that class (ID 0, no UNID yet, sequence 0).
@@ -136,8 +158,10 @@ void saveNote(db::Database& database, store::Connection& conn, Note& note, SaveM
 // for an unknown ID; a stub stays a stub (no error, nothing changes).
 void deleteNote(db::Database& database, store::Connection& conn, HTID id);
 
-// The bytes of a stored attachment (throws HTFAIL_ATTACH_NOT_FOUND when the row is gone).
-store::Blob attachmentBytes(store::Connection& conn, int64_t attachmentId);
+// The bytes of a stored attachment of `note` (throws HTFAIL_ATTACH_NOT_FOUND when the row
+// is gone), opened with the note's key when they are sealed. Without the key they come back
+// sealed and `stillSealed` is set; callers must not hand such bytes out.
+store::Blob attachmentBytes(store::Connection& conn, const Note& note, int64_t attachmentId, bool& stillSealed);
 
 // Loads every attachment's bytes and zeroes the attachment IDs and header.id, so that
 // saveNote on another database inserts the note with all its files (UNID kept).

@@ -2,6 +2,7 @@
 
 #include "engine/ftquery/QueryAst.h"
 
+#include <algorithm>
 #include <new>
 
 namespace quire::ftquery {
@@ -39,6 +40,18 @@ TokenizedDocument::TokenizedDocument(std::span<const ItemText> items) {
         }
     }
     if (body_.empty()) body_.emplace_back(kBoundary);
+    auto order = [](const std::vector<std::string>& seq, std::vector<uint32_t>& out) {
+        out.resize(seq.size());
+        for (size_t i = 0; i < seq.size(); ++i) out[i] = uint32_t(i);
+        std::stable_sort(out.begin(), out.end(), [&](uint32_t a, uint32_t b) { return seq[a] < seq[b]; });
+    };
+    order(body_, bodyOrder_);
+    order(fields_, fieldsOrder_);
+}
+
+size_t TokenizedDocument::countStartingWith(std::string_view prefix) const {
+    const auto [begin, end] = findTokens(body_, bodyOrder_, prefix, true);
+    return size_t(end - begin);
 }
 
 FtsRow buildFtsRow(std::span<const ItemText> items) {
@@ -60,6 +73,9 @@ std::string ftsCreateTableSql(std::string_view tableName) {
 }
 
 Result<Query> Query::parse(std::string_view text) {
+    if (text.size() > kMaxQueryBytes)
+        return QueryError{1, "Query error at position 1: the query is longer than " + std::to_string(kMaxQueryBytes) +
+                                 " bytes"};
     try {
         std::shared_ptr<const QueryNode> root = parseQuery(text);
         std::string match = translateToFts(*root);
@@ -74,7 +90,7 @@ Result<Query> Query::parse(std::string_view text) {
 }
 
 bool Query::matches(const TokenizedDocument& document) const {
-    return matchNode(*root_, document.body(), document.fields());
+    return matchNode(*root_, document);
 }
 
 }  // namespace quire::ftquery

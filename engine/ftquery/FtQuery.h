@@ -27,7 +27,7 @@
 // Keywords (AND OR NOT FIELD CONTAINS) ignore case and are keywords only when
 // unquoted. Item names ignore case. A query nested so deeply that its FTS5
 // form would pass kMaxFtsDepth parentheses (roughly a dozen levels of
-// parentheses and NOTs) is refused.
+// parentheses and NOTs) is refused, and so is a text of more than kMaxQueryBytes.
 //
 // Words. Text is cut into words the same way on both sides, by tokenize():
 // compatibility-normalised (NFKC), case-folded, stripped of diacritics
@@ -57,6 +57,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <span>
 #include <string>
@@ -67,6 +68,8 @@
 namespace quire::ftquery {
 
 inline constexpr size_t kMaxNesting = 256;
+// Longer query texts are refused before any work is done on them (HT_MAX_FTQUERY_BYTES).
+inline constexpr size_t kMaxQueryBytes = 64 * 1024;
 // FTS5 parses MATCH text with a fixed-size stack; queries whose translation
 // nests parentheses deeper than this are refused as nested too deeply.
 inline constexpr size_t kMaxFtsDepth = 24;
@@ -118,16 +121,25 @@ FtsRow buildFtsRow(std::span<const ItemText> items);
 // "CREATE VIRTUAL TABLE <name> USING fts5(body, fields, tokenize = ...)".
 std::string ftsCreateTableSql(std::string_view tableName);
 
-// A document's items, tokenised once for matching any number of queries.
+// A document's items, tokenised once for matching any number of queries. Each
+// sequence comes with its positions ordered by token, so finding a term costs
+// a binary search, not a pass over the document: a query of many terms stays
+// linear in its length.
 class TokenizedDocument {
 public:
     explicit TokenizedDocument(std::span<const ItemText> items);
     const std::vector<std::string>& body() const { return body_; }
     const std::vector<std::string>& fields() const { return fields_; }
+    const std::vector<uint32_t>& bodyOrder() const { return bodyOrder_; }
+    const std::vector<uint32_t>& fieldsOrder() const { return fieldsOrder_; }
+    // How many body tokens start with `prefix`.
+    size_t countStartingWith(std::string_view prefix) const;
 
 private:
     std::vector<std::string> body_;
     std::vector<std::string> fields_;
+    std::vector<uint32_t> bodyOrder_;
+    std::vector<uint32_t> fieldsOrder_;
 };
 
 struct QueryNode;  // the parsed form, internal

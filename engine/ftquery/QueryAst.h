@@ -1,9 +1,11 @@
 // The parsed form of a full-text query. Internal to the ftquery library.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace quire::ftquery {
@@ -30,6 +32,12 @@ struct QueryFailure {
 std::string translateToFts(const QueryNode& node);
 // Deepest parenthesis nesting of a MATCH expression, quoted text excluded.
 size_t ftsNestingDepth(std::string_view match);
-bool matchNode(const QueryNode& node, const std::vector<std::string>& body, const std::vector<std::string>& fields);
+class TokenizedDocument;
+bool matchNode(const QueryNode& node, const TokenizedDocument& document);
+// The range of `order` (positions of `seq` sorted by token) whose tokens equal `token`, or
+// start with it when `prefix`.
+std::pair<const uint32_t*, const uint32_t*> findTokens(const std::vector<std::string>& seq,
+                                                       const std::vector<uint32_t>& order, std::string_view token,
+                                                       bool prefix);
 
 }  // namespace quire::ftquery

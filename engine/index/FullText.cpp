@@ -26,6 +26,8 @@ using ftquery::ItemText;
 // part only records the layout version so a later layout can convert old files.
 const bool kSchemaRegistered = store::registerSchemaPart({"fulltext", 1, [](store::Connection&, int) {}});
 
+static_assert(ftquery::kMaxQueryBytes == HT_MAX_FTQUERY_BYTES);
+
 bool validUtf8(const uint8_t* p, size_t n) {
   size_t i = 0;
   while (i < n) {
@@ -131,7 +133,9 @@ void itemTexts(const std::vector<store::StoredItem>& items, std::vector<ItemText
 
 // The text attachments of a note, appended as items "$file:<name>".
 void attachmentTexts(store::Connection& conn, HTID note, std::vector<ItemText>& out) {
-  auto st = conn.prepare("SELECT name, bytes FROM attachments WHERE note_id = ?1 AND size <= ?2 ORDER BY attachment_id");
+  // Sealed files (of encrypted notes) stay out: their words would tell what they hold.
+  auto st = conn.prepare(
+      "SELECT name, bytes FROM attachments WHERE note_id = ?1 AND size <= ?2 AND sealed = 0 ORDER BY attachment_id");
   st->bind(1, int64_t(note)).bind(2, int64_t(kMaxAttachmentText));
   while (st->step()) {
     const std::string name = st->text(0);
@@ -303,9 +307,7 @@ HTSTATUS scanImpl(db::Database& database, const std::shared_ptr<db::Database>* s
     const ftquery::TokenizedDocument doc(texts);
     if (!parsed->matches(doc)) return;
     double tf = 0;
-    for (const auto& token : doc.body())
-      for (const auto& w : words)
-        if (token.starts_with(w)) tf += 1;
+    for (const auto& w : words) tf += double(doc.countStartingWith(w));
     out.push_back(Hit{note, 0, modified});
     raw.push_back(tf / std::sqrt(double(doc.body().size()) + 1.0) + 1e-9);
   });

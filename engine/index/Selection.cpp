@@ -149,6 +149,9 @@ HTSTATUS select(const std::shared_ptr<db::Database>& database, const ReadAccess&
       columns.push_back(c);
     }
   }
+  for (HTID id : cache->damaged())
+    if (!unreadable.count(id))
+      return fail(HTFAIL_STORAGE_ERROR, "The items of note " + std::to_string(id) + " in " + conn.name() + " are damaged");
   for (size_t row = 0; row < docs.size(); ++row) {
     if (!unreadable.empty() && unreadable.count(docs[row].id)) continue;
     ++ran;

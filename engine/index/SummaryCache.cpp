@@ -63,10 +63,26 @@ std::vector<std::string> listedNames(HTINT type, const store::Blob& value) {
 
 bool blank(const std::string& s) { return s.find_first_not_of(" \t") == std::string::npos; }
 
-// The names a note's Readers and Authors items list; false when it lists none.
+enum class Lookup { Found, Absent, Damaged };
+
+// The item of that name in a note's record. A damaged record is told apart from one without
+// the item: taken for that, its document would silently drop out of (or into) a selection.
+Lookup findIn(const store::Blob& record, std::string_view name, store::ItemRef& out) {
+  bool found = false;
+  const bool whole = store::forEachItem(record.data(), record.size(), [&](const store::ItemRef& ref) {
+    if (!store::sameItemName(ref.name, name)) return true;
+    out = ref;
+    found = true;
+    return false;
+  });
+  return found ? Lookup::Found : whole ? Lookup::Absent : Lookup::Damaged;
+}
+
+// The names a note's Readers and Authors items list; false when it lists none. A damaged
+// record counts as restricted to nobody, so its document is not shown for want of a name.
 bool collectAccess(const store::Blob& record, AccessNames& a) {
   bool any = false;
-  store::forEachItem(record.data(), record.size(), [&](const store::ItemRef& item) {
+  const bool whole = store::forEachItem(record.data(), record.size(), [&](const store::ItemRef& item) {
     if (!(item.flags & (kItemReaders | kItemAuthors))) return true;
     for (auto& n : listedNames(item.type, store::Blob(item.value, item.value + item.size))) {
       if (blank(n)) continue;
@@ -76,6 +92,11 @@ bool collectAccess(const store::Blob& record, AccessNames& a) {
     }
     return true;
   });
+  if (!whole) {
+    a.hasReaders = true;
+    a.names.clear();
+    return true;
+  }
   return any;
 }
 
@@ -106,6 +127,7 @@ void SummaryCache::reload(store::Connection& conn) {
   docs_.clear();
   columns_.clear();
   byName_.clear();
+  damaged_.clear();
   access_.clear();
   accessLoaded_ = false;
   auto st = conn.prepare(std::string("SELECT ") + kRowColumns +
@@ -144,6 +166,7 @@ void SummaryCache::refresh(store::Connection& conn, HTID id) {
                          " FROM notes WHERE note_id = ?1 AND note_class = ?2 AND deleted = 0");
   st->bind(1, int64_t(id)).bind(2, int64_t(store::note_class::kDocument));
   size_t row = rowOf(id);
+  damaged_.erase(id);
   if (!st->step()) {
     // Deleted, purged, or not a document: drop it.
     if (row == docs_.size()) return;
@@ -180,7 +203,9 @@ void SummaryCache::refresh(store::Connection& conn, HTID id) {
     for (auto& c : columns_) {
       formula::Value v;
       store::ItemRef ref;
-      const bool present = store::findItem(record, c->name, ref);
+      const Lookup found = findIn(record, c->name, ref);
+      if (found == Lookup::Damaged) damaged_.insert(id);
+      const bool present = found == Lookup::Found;
       if (present && !NoteContext::decode(ref.type, ref.value, ref.size, v)) v = formula::Value();
       c->values[row] = std::move(v);
       c->present[row] = present ? 1 : 0;
@@ -217,7 +242,9 @@ void SummaryCache::loadColumn(store::Connection& conn, Column& c) {
     if (docs_[row].id != id) continue;
     const store::Blob record = st->blob(1);
     store::ItemRef ref;
-    if (!store::findItem(record, c.name, ref)) continue;
+    const Lookup found = findIn(record, c.name, ref);
+    if (found == Lookup::Damaged) damaged_.insert(id);
+    if (found != Lookup::Found) continue;
     c.present[row] = 1;
     if (!NoteContext::decode(ref.type, ref.value, ref.size, c.values[row])) c.values[row] = formula::Value();
   }

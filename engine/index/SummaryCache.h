@@ -21,6 +21,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -73,6 +74,8 @@ class SummaryCache {
   // Builds the comparable form of a column (once; kept current by sync afterwards).
   void compile(Column& column);
   const std::unordered_map<HTID, AccessNames>& access(store::Connection& conn);
+  // Documents whose item record a column load found damaged (their cells read as absent).
+  const std::set<HTID>& damaged() const { return damaged_; }
 
  private:
   void reload(store::Connection& conn);
@@ -88,6 +91,7 @@ class SummaryCache {
   std::vector<DocRow> docs_;
   std::vector<std::unique_ptr<Column>> columns_;
   std::unordered_map<std::string, Column*> byName_;  // ASCII-lower-cased names
+  std::set<HTID> damaged_;
   bool accessLoaded_ = false;
   std::unordered_map<HTID, AccessNames> access_;
 };

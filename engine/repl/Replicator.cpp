@@ -304,15 +304,18 @@ class PairRun {
     return true;
   }
 
+  // The conflict document depends on the losing version alone, not on when or where it was
+  // made: a run that was interrupted after one side committed and is then run again makes
+  // the very same document on the other side, which both sides then agree on, instead of a
+  // second version of it that would itself conflict.
   static doc::Note conflictCopy(const doc::Note& loser, const UNID& winner) {
     doc::Note kept = loser;
-    const int64_t now = dt::pack(dt::now());
     kept.header = doc::newNote(store::note_class::kDocument).header;
     kept.header.unid = conflictUnid(loser.header);
     kept.header.parent = winner;
     kept.header.form = loser.header.form;
     kept.header.sequence = 1;
-    kept.header.created = kept.header.modified = kept.header.sequenceTime = now;
+    kept.header.created = kept.header.modified = kept.header.sequenceTime = loser.header.sequenceTime;
     kept.setText(kConflictItem, "");
     return kept;
   }

@@ -62,7 +62,14 @@ Blob encodeItems(const std::vector<StoredItem>& items) {
   Blob b;
   if (items.empty()) return b;
   size_t total = 5;
-  for (const StoredItem& item : items) total += 12 + item.name.size() + item.value.size();
+  size_t content = 0;
+  for (const StoredItem& item : items) {
+    total += 12 + item.name.size() + item.value.size();
+    content += item.name.size() + item.value.size();
+  }
+  if (content > HT_MAX_DOCUMENT_BYTES)
+    raise(HTFAIL_INVALID_ARGUMENT, "The items of a document may hold at most " + std::to_string(HT_MAX_DOCUMENT_BYTES) +
+                                       " bytes of names and values; these hold " + std::to_string(content));
   b.reserve(total);
   b.push_back(kFormat);
   put32(b, uint32_t(items.size()));

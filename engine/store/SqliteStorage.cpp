@@ -5,9 +5,14 @@
 // timeout) instead of failing, and writers take turns through the file's WriterGate, so one
 // that commits and begins again at once cannot starve the others. Prepared statements are
 // cached per connection by SQL text.
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <map>
 #include <thread>
 
@@ -225,13 +230,35 @@ bool SqliteStatement::step() {
   conn_.fail(rc, "statement failed");
 }
 
+// SQLite would create the file 0644 less the umask, and its -wal and -shm files take the
+// database file's mode: made here first, owner-only, so a data directory inside a shared
+// folder exposes nothing.
+void createOwnerOnly(const std::string& file) {
+  const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    const int err = errno;
+    raise(err == EEXIST ? HTFAIL_DB_EXISTS : HTFAIL_STORAGE_ERROR,
+          "Cannot create database " + file + ": " + std::strerror(err));
+  }
+  const bool ok = ::fchmod(fd, 0600) == 0;
+  const int err = errno;
+  ::close(fd);
+  if (!ok) {
+    ::unlink(file.c_str());
+    raise(HTFAIL_STORAGE_ERROR, "Cannot create database " + file + ": " + std::strerror(err));
+  }
+}
+
 }  // namespace
 
 std::unique_ptr<Connection> openSqlite(const std::filesystem::path& path, const OpenOptions& options) {
   const std::string file = path.string();
   int flags = SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_PRIVATECACHE;
   flags |= options.readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
-  if (options.create) flags |= SQLITE_OPEN_CREATE;
+  if (options.create) {
+    createOwnerOnly(file);
+    flags |= SQLITE_OPEN_CREATE;
+  }
   sqlite3* raw = nullptr;
   int rc = sqlite3_open_v2(file.c_str(), &raw, flags, nullptr);
   if (rc != SQLITE_OK) {
@@ -251,6 +278,9 @@ std::unique_ptr<Connection> openSqlite(const std::filesystem::path& path, const 
     conn->exec("PRAGMA journal_mode = WAL");
     conn->exec("PRAGMA synchronous = FULL");
     conn->useGate(std::make_unique<WriterGate>(path));
+    // Freed pages are zeroed: what a document held before it was deleted, changed or
+    // encrypted does not linger in the file's free space.
+    conn->exec("PRAGMA secure_delete = ON");
   }
   conn->exec("PRAGMA foreign_keys = ON");
   return conn;

@@ -184,6 +184,43 @@ TEST(PasswordHandOff, EmptyPasswordWritesOnlyTheTerminator) {
   EXPECT_EQ(tail, 0u);
 }
 
+// Another local user makes "QRPasswordMem" first, owner-only for itself, and keeps it mapped
+// to catch the next password written into it.
+TEST(PasswordHandOff, ABlockAnotherUserMadeIsRefused) {
+  if (geteuid() != 0) GTEST_SKIP() << "acting as another user needs root";
+  int ready[2], done[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(done), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    char result = 'x';
+    if (setgid(65534) == 0 && setuid(65534) == 0) {
+      const int fd = shm_open("/QRPasswordMem", O_CREAT | O_EXCL | O_RDWR, 0600);
+      result = fd >= 0 && ftruncate(fd, 255) == 0 ? 'r' : 'b';
+    }
+    (void)!write(ready[1], &result, 1);
+    (void)!read(done[0], &result, 1);
+    shm_unlink("/QRPasswordMem");
+    _exit(0);
+  }
+  char state = 0;
+  ASSERT_EQ(read(ready[0], &state, 1), 1);
+  if (state == 'r') {
+    EXPECT_THROW(QRSetPassword("must not leak"), rtl::ESharedMemoryError);
+    const int fd = shm_open("/QRPasswordMem", O_RDONLY, 0);
+    EXPECT_GE(fd, 0);
+    char bytes[16] = {};
+    EXPECT_EQ(pread(fd, bytes, sizeof bytes, 0), ssize_t(sizeof bytes));
+    EXPECT_EQ(std::string(bytes, sizeof bytes), std::string(sizeof bytes, '\0'));
+    close(fd);
+  }
+  (void)!write(done[1], "x", 1);
+  waitpid(child, nullptr, 0);
+  for (int fd : {ready[0], ready[1], done[0], done[1]}) close(fd);
+  if (state != 'r') GTEST_SKIP() << "the block is in use by another process";
+}
+
 TEST(PasswordHandOff, WithoutAReaderThePasswordDoesNotLinger) {
   if (BlockExists(kPasswordBlock)) GTEST_SKIP() << "another process holds " << kPasswordBlock;
   QRSetPassword("fleeting");

@@ -1,6 +1,7 @@
 // Database files through the C API: create, open, properties, listing, deletion, hostile
 // paths, foreign files, newer schemas, named servers and design lists.
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <cstring>
 #include <fstream>
@@ -130,6 +131,24 @@ TEST_F(DatabaseTest, CreateAndOpenFailures) {
   // Directory names may come upper-cased from a caller; the file is still found.
   ASSERT_EQ(HTDatabaseCreate("", "mail\\abc.nsf", "M", nullptr, 0), HTSUCCESS);
   ASSERT_EQ(HTDatabaseOpen("", "MAIL\\abc.nsf", 0, &db), HTSUCCESS);
+}
+
+// The data directory may sit in a folder others can enter: the files must not rely on it.
+TEST_F(DatabaseTest, DatabaseFilesAndTheirLogsAreOwnerOnly) {
+  const mode_t previous = ::umask(022);
+  HTDBHANDLE db = createAndOpen("mail\\private.nsf");
+  ::umask(previous);
+  ASSERT_NE(db, 0u);
+  HTDOCHANDLE doc = 0;
+  ASSERT_EQ(HTDocumentCreate(db, 0, &doc), HTSUCCESS);
+  ASSERT_EQ(HTDocumentSave(doc, 0), HTSUCCESS);
+  HTDocumentClose(doc, 0);
+  for (const char* suffix : {"", "-wal", "-shm"}) {
+    const fs::path file = dataDir_ / "mail" / (std::string("private.nsf") + suffix);
+    struct stat st {};
+    ASSERT_EQ(::stat(file.c_str(), &st), 0) << file;
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << file;
+  }
 }
 
 TEST_F(DatabaseTest, HostilePathsAreRefused) {

@@ -21,7 +21,7 @@ const std::set<std::string>& contractNames() {
 }
 
 // Documented engine extensions (hitest.h, "Engine extensions").
-const std::set<std::string> kExtensions = {"HTQuireEvaluate", "HTQuireSignNote"};
+const std::set<std::string> kExtensions = {"HTQuireEvaluate", "HTQuireSignNote", "HTQuireConfigWarnings"};
 
 TEST(EngineExports, EveryContractNameResolvesFromTheSharedLibrary) {
   EXPECT_EQ(contractNames().size(), size_t(HT_ENTRY_POINT_COUNT));

@@ -316,5 +316,22 @@ TEST_F(DocumentAccessTest, ReadersItemsHideDocumentsFromEveryoneElse) {
   EXPECT_TRUE(doc::canRead(*h, items));
 }
 
+// Its note ID would tell a user left out of its Readers that the document exists.
+TEST_F(DocumentAccessTest, LocatingAHiddenDocumentByUnidAnswersAsForAMissingOne) {
+  const HTID secret = saveAs("Ed Editor", nullptr, "Ann Author");
+  actAs("Ann Author");
+  HTDOCHANDLE doc = 0;
+  ASSERT_EQ(HTDocumentOpen(db_, secret, 0, &doc), HTSUCCESS);
+  UNID unid{};
+  ASSERT_EQ(HTDocumentGetProperty(doc, HTDOCUMENT_UNID, &unid), HTSUCCESS);
+  HTDocumentClose(doc, 0);
+  EXPECT_EQ(HTDocumentLocateByUnid(db_, &unid), secret);
+  actAs("Bob Author");
+  EXPECT_EQ(HTDocumentLocateByUnid(db_, &unid), 0u);
+  UNID missing = unid;
+  missing.words[0] ^= 1;
+  EXPECT_EQ(HTDocumentLocateByUnid(db_, &missing), 0u);
+}
+
 }  // namespace
 }  // namespace quire::engine::test

@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include "doc_support.h"
+#include "engine/doc/Note.h"
+#include "engine/store/ItemCodec.h"
 
 namespace quire::engine::test {
 namespace {
@@ -261,6 +263,50 @@ TEST_F(ItemTest, LmbcsTextRoundTripsThroughTranslateAndTheStore) {
     EXPECT_EQ(std::string(back, n), native) << name;
   }
   HTDocumentClose(again, 0);
+}
+
+}  // namespace
+}  // namespace quire::engine::test
+
+namespace quire::engine::test {
+namespace {
+
+// Names are found through an index once a document has many items: it must answer as the
+// plain comparison does (case, non-ASCII folding, the first of repeated names) however the
+// items were changed, and survive copies of the note.
+using NoteItems = EngineTest;  // renders values with the session's settings
+
+TEST_F(NoteItems, ManyItemsAreFoundByNameAsWithFew) {
+  doc::Note note = doc::newNote();
+  for (int i = 0; i < 3000; ++i) note.setText("Item" + std::to_string(i), "v" + std::to_string(i));
+  note.setText("Größe", "umlaut");
+  ASSERT_EQ(note.items.size(), 3001u);
+  ASSERT_NE(note.find("ITEM2999"), nullptr);
+  EXPECT_EQ(note.find("item2999")->name, "Item2999");
+  ASSERT_NE(note.find("GRÖSSE"), nullptr);  // full case folding: ß and SS
+  EXPECT_EQ(note.find("nope"), nullptr);
+
+  note.setText("ITEM10", "replaced");  // replaces in place, keeps the stored spelling
+  EXPECT_EQ(note.items.size(), 3001u);
+  EXPECT_EQ(note.items[10].name, "Item10");
+  EXPECT_EQ(note.text("item10"), "replaced");
+
+  EXPECT_TRUE(note.remove("Item5"));
+  EXPECT_EQ(note.find("Item5"), nullptr);
+  EXPECT_EQ(note.text("Item6"), "v6");  // positions after the removed one moved
+  note.items.push_back({"Pushed", HTTYPE_TEXT, 0, store::codec::encodeText("direct")});
+  EXPECT_EQ(note.text("pushed"), "direct");
+  note.items.front().name = "Renamed";  // changed in place, behind the index's back
+  EXPECT_EQ(note.find("Item0"), nullptr);
+  EXPECT_EQ(note.text("renamed"), "v0");
+
+  doc::Note copy = note;
+  copy.setText("OnlyInCopy", "x");
+  EXPECT_EQ(note.find("OnlyInCopy"), nullptr);
+  EXPECT_EQ(copy.text("item2999"), "v2999");
+
+  note.items.push_back({"item2999", HTTYPE_TEXT, 0, store::codec::encodeText("second")});
+  EXPECT_EQ(note.text("Item2999"), "v2999");  // the first of two of that name
 }
 
 }  // namespace

@@ -89,6 +89,141 @@ TEST_F(SecurityTest, EncryptingWithoutFlaggedItemsSealsTheBody) {
   HTDocumentClose(doc, 0);
 }
 
+#define ASSERT_EQ_RETURN(call) \
+  do {                         \
+    if ((call) != HTSUCCESS) { \
+      ADD_FAILURE() << #call;  \
+      return 0;                \
+    }                          \
+  } while (0)
+
+// An encrypted document's files are sealed with its items: not in the file or its log, not
+// in the full-text index, and not handed out without the key.
+class EncryptedFileTest : public SecurityTest {
+ protected:
+  static constexpr const char* kWord = "quetzalcoatlfile";
+  const std::string content_ = std::string("plain text of the file: ") + kWord + " BYTES-7c1d-marker\n";
+
+  HTUINT ftMatches(const char* query) {
+    HTINDEXHANDLE index = 0;
+    EXPECT_EQ(HTIndexOpen(db_, &index), HTSUCCESS);
+    EXPECT_EQ(HTIndexFTSearch(index, query, 0, 0, 0), HTSUCCESS) << message(HTFAIL_FTQUERY_SYNTAX);
+    const HTUINT count = HTIndexGetCount(index);
+    HTIndexClose(index);
+    return count;
+  }
+
+  // Everything on disk once the database is closed and its log folded in.
+  std::string rawAfterClose() {
+    HTDatabaseClose(db_, 0);
+    HTTerm(0);
+    std::string raw = rawDatabase();
+    EXPECT_EQ(_HTInit(HTVERSION_LIBRARY, 0, 0, nullptr), HTSUCCESS);
+    EXPECT_EQ(HTDatabaseOpen("", "docs.nsf", 0, &db_), HTSUCCESS);
+    return raw;
+  }
+
+  HTID attachAndSave(bool encryptFirst) {
+    ASSERT_EQ_RETURN(HTDatabaseCreateFTIndex(db_, 0, 0, nullptr));
+    writeFile(tempPath("report.txt"), content_);
+    HTDOCHANDLE doc = create();
+    putText(doc, "Subject", "visible subject");
+    EXPECT_EQ(HTAttachmentAttach(doc, tempPath("report.txt").c_str(), nullptr, HTATTHOST_LOCAL, 0), HTSUCCESS);
+    if (!encryptFirst) save(doc);
+    EXPECT_EQ(HTDocumentEncrypt(doc, 0, nullptr), HTSUCCESS);
+    save(doc);
+    const HTID id = idOf(doc);
+    HTDocumentClose(doc, 0);
+    return id;
+  }
+
+  // `neverIndexed`: the file was never in clear on disk, so its words are in no index segment.
+  void expectSealed(HTID id, bool neverIndexed) {
+    EXPECT_EQ(ftMatches(kWord), 0u) << "the index finds a word of the sealed file";
+    EXPECT_EQ(ftMatches("visible"), 1u);
+    const std::string raw = rawAfterClose();
+    EXPECT_EQ(raw.find("BYTES-7c1d-marker"), std::string::npos) << "the file's bytes are on disk in clear";
+    if (neverIndexed) {
+      EXPECT_EQ(raw.find(kWord), std::string::npos) << "the full-text tables hold a word of the file";
+    }
+
+    HTDOCHANDLE doc = open(id);
+    HTUINT encrypted = 0;
+    ASSERT_EQ(HTDocumentGetProperty(doc, HTDOCUMENT_IS_ENCRYPTED, &encrypted), HTSUCCESS);
+    EXPECT_EQ(encrypted, 1u);
+    ASSERT_EQ(HTAttachmentExtract(doc, "report.txt", tempPath("out.txt").c_str()), HTSUCCESS);
+    EXPECT_EQ(readFile(tempPath("out.txt")), content_);
+    HTDocumentClose(doc, 0);
+
+    fs::remove(tempPath("out.txt"));
+    fs::rename(dataDir_ / "keys", dataDir_ / "keys.aside");
+    doc = open(id);
+    EXPECT_EQ(HTAttachmentExtract(doc, "report.txt", tempPath("out.txt").c_str()), HTFAIL_NO_KEY);
+    EXPECT_FALSE(fs::exists(tempPath("out.txt")));
+    HTDOCHANDLE other = create();
+    EXPECT_EQ(HTAttachmentCopy(doc, "report.txt", other), HTFAIL_NO_KEY);
+    HTDocumentClose(other, 0);
+    putText(doc, "Subject", "changed without the key");
+    save(doc);  // the sealed file is kept as it is
+    HTDocumentClose(doc, 0);
+    fs::rename(dataDir_ / "keys.aside", dataDir_ / "keys");
+    doc = open(id);
+    ASSERT_EQ(HTAttachmentExtract(doc, "report.txt", tempPath("out.txt").c_str()), HTSUCCESS);
+    EXPECT_EQ(readFile(tempPath("out.txt")), content_);
+    HTDocumentClose(doc, 0);
+  }
+};
+
+TEST_F(EncryptedFileTest, AFileAttachedBeforeEncryptingIsSealed) { expectSealed(attachAndSave(true), true); }
+
+TEST_F(EncryptedFileTest, AFileStoredInClearIsSealedByTheSaveThatEncrypts) { expectSealed(attachAndSave(false), false); }
+
+// An engine that died between creating a key file and writing the key left it empty (or
+// short). With nothing sealed by it yet, it is no key: the next encryption makes a whole one.
+TEST_F(SecurityTest, AnEmptyKeyFileLeftByACrashIsReplacedWhileNothingIsSealedWithIt) {
+  fs::create_directories(dataDir_ / "keys");
+  const fs::path empty = dataDir_ / "keys" / ("name-" + std::string("7465616d") + ".key");  // "team"
+  writeFile(empty.string(), "");
+  writeFile((dataDir_ / "keys" / "name-73686f7274.key").string(), "short");  // "short"
+  for (const char* key : {"team", "short"}) {
+    HTDOCHANDLE doc = create();
+    putText(doc, "Body", std::string("sealed with ") + key);
+    ASSERT_EQ(HTDocumentEncrypt(doc, 0, key), HTSUCCESS) << message(HTFAIL_NO_KEY);
+    save(doc);
+    const HTID id = idOf(doc);
+    HTDocumentClose(doc, 0);
+    HTDOCHANDLE again = open(id);
+    EXPECT_EQ(text(again, "Body"), std::string("sealed with ") + key);
+    HTDocumentClose(again, 0);
+  }
+  EXPECT_EQ(fs::file_size(empty), 32u);
+  struct stat st {};
+  ASSERT_EQ(::stat(empty.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(keyFiles().size(), 2u) << "a temporary key file was left behind";
+}
+
+// Once documents are sealed with a key, a key file found short is damage, not absence: a new
+// key would leave those documents sealed for good, so encrypting more with it is refused.
+TEST_F(SecurityTest, AKeyFileDamagedAfterUseIsReportedNotReplaced) {
+  HTDOCHANDLE doc = create();
+  putText(doc, "Body", "sealed first");
+  ASSERT_EQ(HTDocumentEncrypt(doc, 0, "team"), HTSUCCESS);
+  save(doc);
+  HTDocumentClose(doc, 0);
+  auto keys = keyFiles();
+  ASSERT_EQ(keys.size(), 1u);
+  const std::string original = readFile(keys[0].string());
+  writeFile(keys[0].string(), original.substr(0, 7));
+
+  HTDOCHANDLE second = create();
+  putText(second, "Body", "sealed next");
+  EXPECT_EQ(HTDocumentEncrypt(second, 0, "team"), HTFAIL_NO_KEY);
+  EXPECT_NE(message(HTFAIL_NO_KEY).find("damaged"), std::string::npos) << message(HTFAIL_NO_KEY);
+  HTDocumentClose(second, 0);
+  EXPECT_EQ(readFile(keys[0].string()), original.substr(0, 7));
+}
+
 // libnnotes is loaded as the library loads it, together with the shared engine it forwards to.
 class SigningTest : public SecurityTest {
  protected:

@@ -121,6 +121,10 @@ TEST_F(FullTextTest, MalformedQueryNamesThePosition) {
     EXPECT_NE(text.find("position"), std::string::npos) << text;
     EXPECT_EQ(HTIndexFTSearch(index, "\"unclosed", 1, 0, 0), HTFAIL_FTQUERY_SYNTAX);
     EXPECT_EQ(HTIndexFTSearch(index, "fox", 1, 99, 0), HTFAIL_INVALID_ARGUMENT);
+    std::string chain;
+    for (int i = 0; chain.size() < 1'000'000; ++i) chain += (i ? " OR fox" : "fox") + std::to_string(i);
+    EXPECT_EQ(HTIndexFTSearch(index, chain.c_str(), 0, 0, 0), HTFAIL_FTQUERY_SYNTAX);
+    EXPECT_NE(message(HTFAIL_FTQUERY_SYNTAX).find("longer than"), std::string::npos);
     EXPECT_EQ(HTIndexGetCount(index), 0u);
     HTIndexClose(index);
   }

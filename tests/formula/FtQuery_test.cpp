@@ -119,13 +119,41 @@ INSTANTIATE_TEST_SUITE_P(
                     QueryErrorCase{"é AND", 6, "expected a word, a phrase or '(', found the end of the query"}));
 
 TEST(FtQuery, DeepNestingIsRefused) {
-    const std::string deep = std::string(100000, '(') + "a" + std::string(100000, ')');
+    // Deep, yet within the length limit, so the nesting is what refuses it.
+    const std::string deep = std::string(30000, '(') + "a" + std::string(30000, ')');
     auto q = Query::parse(deep);
     ASSERT_FALSE(q.ok());
     EXPECT_NE(q.error().message.find("nested too deeply"), std::string::npos);
     std::string nots;
-    for (int i = 0; i < 100000; ++i) nots += "NOT ";
-    EXPECT_FALSE(Query::parse(nots + "a").ok());
+    for (int i = 0; i < 16000; ++i) nots += "NOT ";
+    auto notChain = Query::parse(nots + "a");
+    ASSERT_FALSE(notChain.ok());
+    EXPECT_NE(notChain.error().message.find("nested too deeply"), std::string::npos);
+}
+
+// A query's cost grows with its text: past the limit it is refused before any work.
+TEST(FtQuery, QueriesLongerThanTheLimitAreRefused) {
+    std::string chain;
+    for (int i = 0; chain.size() < 1'000'000; ++i) chain += (i ? " OR w" : "w") + std::to_string(i);
+    auto refused = Query::parse(chain);
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error().message, "Query error at position 1: the query is longer than 65536 bytes");
+
+    // The longest accepted chain still parses and matches by its last term.
+    std::string longest;
+    int last = 0;
+    for (int i = 0;; ++i) {
+        const std::string next = (i ? " OR w" : "w") + std::to_string(i);
+        if (longest.size() + next.size() > kMaxQueryBytes) break;
+        longest += next;
+        last = i;
+    }
+    auto accepted = Query::parse(longest);
+    ASSERT_TRUE(accepted.ok()) << accepted.error().message;
+    const std::vector<ItemText> hit = {{"Body", {"text with w" + std::to_string(last)}}};
+    const std::vector<ItemText> miss = {{"Body", {"text with w" + std::to_string(last + 1)}}};
+    EXPECT_TRUE(accepted.value().matches(hit));
+    EXPECT_FALSE(accepted.value().matches(miss));
 }
 
 // The index-free matcher must answer exactly as SQLite's FTS5 does over the

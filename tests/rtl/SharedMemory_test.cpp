@@ -1,7 +1,10 @@
 #include "rtl/SharedMemory.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -143,6 +146,49 @@ TEST_F(SharedMemoryTest, EveryFailingStepThrowsAndReleasesWhatItHeld) {
     EXPECT_FALSE(SharedMemory::Unlink("QRPasswordMem-test"));
     EXPECT_EQ(errno, ENOENT);
   }
+}
+
+// A block is only as private as its mode and owner: one others may open, or one another user
+// made and keeps mapped, would hand them whatever is written into it.
+TEST_F(SharedMemoryTest, ABlockOthersCanOpenIsRefusedAndLeftAsItWas) {
+  const std::string systemName = SharedMemory::SystemName(name_);
+  const int fd = shm_open(systemName.c_str(), O_CREAT | O_EXCL | O_RDWR, 0600);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(fchmod(fd, 0666), 0);
+  ASSERT_EQ(ftruncate(fd, 255), 0);
+  try {
+    SharedMemory block(name_, 255);
+    std::strcpy(static_cast<char*>(block.Buffer()), "password");
+    ADD_FAILURE() << "a block open to everyone was used";
+  } catch (const rtl::ESharedMemoryError& e) {
+    EXPECT_EQ(e.Code(), EACCES);
+    EXPECT_EQ(std::string(e.what()), "Error creating shared memory " + name_ + " (" + std::to_string(EACCES) + ")");
+  }
+  char bytes[16] = {};
+  EXPECT_EQ(pread(fd, bytes, sizeof bytes, 0), ssize_t(sizeof bytes));
+  EXPECT_EQ(std::string(bytes, sizeof bytes), std::string(sizeof bytes, '\0'));
+  close(fd);
+  EXPECT_TRUE(SharedMemory::Unlink(name_)) << "the refused block was removed by the refusal";
+}
+
+// Reports the block as belonging to another user.
+class ForeignOwnerApi : public FailingApi {
+ public:
+  int Stat(int fd, struct stat* status) override {
+    const int rc = real.Stat(fd, status);
+    status->st_uid = geteuid() + 1;
+    return rc;
+  }
+};
+
+TEST_F(SharedMemoryTest, AnOwnerOnlyBlockOfAnotherUserIsRefused) {
+  SharedMemory mine(name_, 255);
+  ForeignOwnerApi api;
+  EXPECT_THROW(SharedMemory(name_, 255, &api), rtl::ESharedMemoryError);
+  EXPECT_EQ(api.closed, api.opened);
+  EXPECT_EQ(api.unlinked, 0);
+  SharedMemory again(name_, 255);  // this user's own block is still there and usable
+  EXPECT_FALSE(again.IsNewMapping());
 }
 
 TEST_F(SharedMemoryTest, ZeroSizeIsAnError) {

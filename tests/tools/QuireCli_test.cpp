@@ -211,6 +211,17 @@ TEST_F(QuireCli, EnvironmentStringsPersistAcrossRuns) {
   EXPECT_EQ(get.out, "green\n");
 }
 
+// A damaged quire.ini is said, and setting a string keeps the settings it held.
+TEST_F(QuireCli, ADamagedIniIsWarnedAboutAndKeptThroughASet) {
+  std::ofstream(data_ + "/quire.ini") << "[Session\nUserName=Ann Example\n\n[Servers]\nHub=/srv/hub\n";
+  Result set = Run({"env", "set", "Colour", "green"}, "");
+  EXPECT_OK(set);
+  EXPECT_TRUE(Contains(set.err, "quire: warning: quire.ini line 1: ")) << set.err;
+  const std::string ini = ReadFile(data_ + "/quire.ini");
+  for (const char* line : {"[Session\n", "UserName=Ann Example\n", "[Servers]\n", "Hub=/srv/hub\n", "Colour=green\n"})
+    EXPECT_TRUE(Contains(ini, line)) << "lost " << line << " from\n" << ini;
+}
+
 TEST_F(QuireCli, ServersListsTheLocalServer) {
   Result result = Run({"servers"});
   EXPECT_OK(result);

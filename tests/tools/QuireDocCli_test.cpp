@@ -2,6 +2,7 @@
 // directory. Shares the test program (and its main) with QuireCli_test.cpp.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -214,6 +215,41 @@ TEST_F(QuireDocCli, CreateFromJsonKeepsTypesAndOrder) {
   // None of the refused files left a document behind.
   Result list = Run({"doc", "list", "docs.nsf"});
   EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), 1) << list.out;
+}
+
+// A NUL would cut the name or text short on its way to the engine, without a word.
+TEST_F(QuireDocCli, JsonWithANulInANameOrTextIsRefused) {
+  const std::string cases[] = {
+      R"({"Form": "Or\u0000der"})",
+      R"({"items": {"Sub\u0000ject": "x"}})",
+      R"({"items": {"Subject": "cut\u0000here"}})",
+      R"({"items": {"Tags": ["a", "b\u0000c"]}})",
+      R"({"items": {"Due": {"text": "x\u0000y"}}})",
+  };
+  for (const std::string& json : cases) {
+    WriteFile(dir_ + "/nul.json", json);
+    Result refused = Run({"doc", "create", "docs.nsf", "--json", dir_ + "/nul.json"});
+    EXPECT_EQ(refused.exitCode, 1) << json;
+    EXPECT_TRUE(Contains(refused.err, "holds a NUL character")) << json << ": " << refused.err;
+  }
+  Result list = Run({"doc", "list", "docs.nsf"});
+  EXPECT_EQ(list.out, "") << "a refused file left a document behind";
+}
+
+// A damaged document is not a missing one, and a search that meets it does not succeed.
+TEST_F(QuireDocCli, ADamagedDocumentIsReportedAsDamaged) {
+  const std::string unid = Create({"--form", "Memo", "Subject=soon damaged"});
+  sqlite3* raw = nullptr;
+  ASSERT_EQ(sqlite3_open((data_ + "/docs.nsf").c_str(), &raw), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(raw, "UPDATE notes SET items = x'0102000000050041'", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(raw);
+  Result show = Run({"doc", "show", "docs.nsf", unid});
+  EXPECT_EQ(show.exitCode, 1);
+  EXPECT_TRUE(Contains(show.err, "damaged")) << show.err;
+  EXPECT_FALSE(Contains(show.err, "no document")) << show.err;
+  Result search = Run({"search", "docs.nsf", "Subject = \"x\""});
+  EXPECT_NE(search.exitCode, 0) << search.out;
+  EXPECT_TRUE(Contains(search.err, "damaged")) << search.err;
 }
 
 TEST_F(QuireDocCli, SetKeepsTypesAndFlagsOfExistingItems) {

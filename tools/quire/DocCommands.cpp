@@ -204,9 +204,17 @@ struct JsonDocument {
   std::vector<Value> values;
 };
 
+// Names and texts travel to the engine zero-terminated: a "\u0000" inside would cut them
+// short without a word, so it is refused.
+const std::string& NoNul(const std::string& text, const std::string& item, const std::string& file) {
+  if (text.find('\0') != std::string::npos)
+    throw Failure(file + ": item '" + item.substr(0, item.find('\0')) + "' holds a NUL character (\\u0000)");
+  return text;
+}
+
 std::string JsonText(const Json& json, const std::string& item, const std::string& file) {
   if (!json.is_string()) throw Failure(file + ": item '" + item + "' needs a text here, not " + json.dump());
-  return json.get<std::string>();
+  return NoNul(json.get<std::string>(), item, file);
 }
 
 // A plain JSON value: text, number or a list of texts.
@@ -214,7 +222,7 @@ Value JsonPlainValue(const std::string& item, const Json& json, const std::strin
   Value value;
   value.name = item;
   if (json.is_string()) {
-    value.text = json.get<std::string>();
+    value.text = NoNul(json.get<std::string>(), item, file);
   } else if (json.is_number()) {
     value.kind = Kind::Number;
     value.number = json.get<double>();
@@ -237,7 +245,7 @@ Value JsonTypedValue(const std::string& item, const Json& json, const std::strin
   const Json& inner = json.begin().value();
   if (inner.is_string()) {
     try {
-      return ReadValue(item, *type, inner.get<std::string>());
+      return ReadValue(item, *type, NoNul(inner.get<std::string>(), item, file));
     } catch (const UsageError& error) {
       throw Failure(file + ": " + error.what());
     }
@@ -266,6 +274,7 @@ JsonDocument ReadJsonDocument(const std::string& file) {
       if (!member.is_object()) throw Failure(file + ": \"items\" must be an object of NAME: value");
       for (const auto& [name, json] : member.items()) {
         if (name.empty()) throw Failure(file + ": an item name is empty");
+        NoNul(name, name, file);
         document.values.push_back(json.is_object() ? JsonTypedValue(name, json, file)
                                                    : JsonPlainValue(name, json, file));
       }
@@ -381,8 +390,16 @@ std::string NextUnid(Arguments& arguments) {
 std::unique_ptr<TQuireDocument> OpenDocument(TQuireDatabase& database, const std::string& unid,
                                              const std::string& path) {
   auto document = database.GetDocumentByUNID(unid);
-  if (!document) throw Failure("no document " + unid + " in '" + path + "'");
-  return document;
+  if (document) return document;
+  // The object model keeps why a found document did not open in the discarded object; a
+  // damaged document must not read as a missing one.
+  const UNID binary = StrToUNID(unid);
+  const HTID id = HTAPI.HTDocumentLocateByUnid(database.DbHandle, &binary);
+  HTDOCHANDLE handle = 0;
+  const uint32_t status = id != 0 ? HTAPI.HTDocumentOpen(database.DbHandle, id, 0, &handle) : 0;
+  if (status == 0 && handle != 0) HTAPI.HTDocumentClose(handle, 0);
+  if (status != 0) Check(status, "cannot open document " + unid + " in '" + path + "'");
+  throw Failure("no document " + unid + " in '" + path + "'");
 }
 
 // The database and one of its documents, opened for one command.

@@ -4,6 +4,9 @@
 //
 // --data and --user are handed to the engine (QUIRE_DATA, QUIRE_USER) before it is loaded.
 // Exit codes: 0 success, 1 a failed operation, 2 a usage error.
+#include <dlfcn.h>
+
+#include <algorithm>
 #include <cstdlib>
 #include <iostream>
 #include <string>
@@ -35,6 +38,27 @@ void ApplyGlobalOptions(Arguments& arguments) {
   if (!user.empty()) setenv("QUIRE_USER", user.c_str(), 1);
 }
 
+// What the engine could not read in quire.ini (it keeps those lines and goes on): said on
+// stderr, so a damaged file does not go unnoticed. The call is an engine extension, found in
+// the library that supplies the entry-point table.
+void WarnAboutConfiguration() {
+  Dl_info info{};
+  if (!dladdr(reinterpret_cast<void*>(HTAPI.HTGetProperty), &info) || !info.dli_fname) return;
+  void* engine = dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD);
+  if (!engine) return;
+  auto warnings = reinterpret_cast<HT_HTQuireConfigWarnings_fn>(dlsym(engine, "HTQuireConfigWarnings"));
+  std::string text(4096, '\0');
+  if (warnings && warnings(static_cast<HTUINT>(text.size()), text.data()) > 0) {
+    text.resize(text.find('\0'));
+    for (size_t start = 0; start < text.size();) {
+      const size_t end = std::min(text.find('\n', start), text.size());
+      std::cerr << "quire: warning: " << text.substr(start, end - start) << "\n";
+      start = end + 1;
+    }
+  }
+  dlclose(engine);
+}
+
 int RunGroup(const CommandGroup& group, Arguments& arguments) {
   Initialize();
   if (!HTInitOK) {
@@ -43,6 +67,7 @@ int RunGroup(const CommandGroup& group, Arguments& arguments) {
     std::cerr << "\n";
     return kExitFailure;
   }
+  WarnAboutConfiguration();
   TQuireSession session;
   Context context{session, std::cout};
   return group.run(context, arguments);
