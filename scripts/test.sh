@@ -6,10 +6,15 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh
 jobs=$(nproc)
 fuzz_seconds=${QUIRE_FUZZ_SECONDS:-60}
+# A compiler cache, when the machine has one, makes a rebuild of unchanged sources nearly free.
+launcher=()
+if command -v ccache >/dev/null; then
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
 
 run_suite() {  # build-dir, extra cmake args...
   local dir=$1; shift
-  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUIRE_BUILD_BENCH=OFF "$@" >/dev/null
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUIRE_BUILD_BENCH=OFF "${launcher[@]}" "$@" >/dev/null
   cmake --build "$dir" -j "$jobs"
   (cd "$dir" && ctest --output-on-failure -j "$jobs" --timeout 600)
 }
@@ -25,7 +30,7 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 if [ "$fuzz_seconds" -gt 0 ] && [ -f tests/fuzz/CMakeLists.txt ]; then
   echo "== fuzzing (${fuzz_seconds}s per target)"
   CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug \
-    -DQUIRE_FUZZ=ON -DQUIRE_BUILD_BENCH=OFF >/dev/null
+    -DQUIRE_FUZZ=ON -DQUIRE_BUILD_BENCH=OFF "${launcher[@]}" >/dev/null
   targets=$(cmake --build build-fuzz --target help | sed -n 's/^\([a-z_]*_fuzz\):.*/\1/p')
   for t in $targets; do
     cmake --build build-fuzz --target "$t" -j "$jobs"
