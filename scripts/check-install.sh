@@ -21,8 +21,12 @@ export PKG_CONFIG_PATH=${pcfile%/*}
 
 echo "-- installed headers compile on their own"
 includedir=$(pkg-config --variable=includedir quire)
+# The widget library's headers need Qt's flags (and Qt insists on position-independent code).
+package=quire
+if pkg-config --exists quirewidgets; then package=quirewidgets; fi
+flags="-std=c++20 -fPIC -Werror $(pkg-config --cflags $package)"
 (cd "$includedir" && find . -name '*.h' | sed 's|^\./||') |
-  xargs -P "$jobs" -I{} sh -c 'echo "#include <{}>" | c++ -std=c++20 -fsyntax-only -Werror -I"$1" -x c++ - || { echo "not self-contained: {}"; exit 1; }' _ "$includedir"
+  xargs -P "$jobs" -I{} sh -c 'echo "#include <{}>" | c++ $1 -fsyntax-only -x c++ - || { echo "not self-contained: {}"; exit 1; }' _ "$flags"
 
 examples=$(sed -n 's/^foreach(example \(.*\))$/\1/p' examples/CMakeLists.txt)
 run_examples() {  # label, directory holding the programs
