@@ -1,5 +1,5 @@
-// Loading the real engine through the normal library search (the test's RUNPATH names the
-// directory libquire.so finds it in) and translating non-ASCII text to LMBCS and back through it.
+// Loading the real engine through the normal library search (libquire's RUNPATH $ORIGIN)
+// and translating non-ASCII text to LMBCS and back through it.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
