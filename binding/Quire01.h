@@ -30,39 +30,40 @@
 struct THTAPITable {
 #define HT_ENTRY(slot, exportName, ret, params, args) HT_##slot##_fn slot;
 #include "hitest/HTEntryPoints.def"
+#include "rtl/Export.h"
 #undef HT_ENTRY
   HT_NSFNoteSign_fn NSFNoteSign;
   HT_OSLoadString_fn OSLoadString;
 };
 
-extern THTAPITable HTAPI;
+extern QUIRE_API THTAPITable HTAPI;
 
 // Process-wide state.
-extern bool DLLLoaded;       // libnthtapi.so was loaded
-extern bool HTInitOK;        // _HTInit returned 0
-extern bool TranslateOn;     // native/LMBCS translation switch; false after loading
-extern uint32_t HTGlobalErr; // the result of _HTInit
-extern int32_t HTDateFormat; // date order (HTDATEORDER) of the international settings
+extern QUIRE_API bool DLLLoaded;       // libnthtapi.so was loaded
+extern QUIRE_API bool HTInitOK;        // _HTInit returned 0
+extern QUIRE_API bool TranslateOn;     // native/LMBCS translation switch; false after loading
+extern QUIRE_API uint32_t HTGlobalErr; // the result of _HTInit
+extern QUIRE_API int32_t HTDateFormat; // date order (HTDATEORDER) of the international settings
 // HTVERSION_LIBRARY (0x00045000) comes from hitest.h.
 
 // True when `slot` of HTAPI still holds its fallback (the export was missing or the
 // library was not loaded). Slot names are those of HTEntryPoints.def, plus "NSFNoteSign"
 // and "OSLoadString"; an unknown name (or nullptr) counts as empty.
-bool HTSlotIsEmpty(const char* slot);
+QUIRE_API bool HTSlotIsEmpty(const char* slot);
 
 // The library's own entry points for its host. The first Initialize of the process runs the
 // loading; later calls, before or after a Finalize, only count. Finalize takes one count
 // back and neither terminates the API nor frees a library: that is the exit handler's job
 // (registered by the loading with atexit, run once, HTTerm(8) only when HTInitOK).
 extern "C" {
-void Initialize();
-void Finalize();
+QUIRE_API void Initialize();
+QUIRE_API void Finalize();
 }
 
 // Where the loader looks for its libraries; tests point these at doubles. Defaults are
 // "libnthtapi.so" and "libnnotes.so", found by the dynamic loader's normal search (libquire's
 // RUNPATH $ORIGIN first). Only a call before the first Initialize has an effect.
-void SetAPILibraryNames(const std::string& nthtapi, const std::string& nnotes);
+QUIRE_API void SetAPILibraryNames(const std::string& nthtapi, const std::string& nnotes);
 
 // Native <-> LMBCS translation through HTTranslate, only while TranslateOn is set; off, and
 // for an empty source, `dest` is a copy of `source` and the API is not called (a null
@@ -71,8 +72,8 @@ void SetAPILibraryNames(const std::string& nthtapi, const std::string& nnotes);
 // out-length, the text is translated once more into a buffer of that size. The result
 // never reaches past the buffer. When HTTranslate fails otherwise (or its slot is empty),
 // `dest` is the untranslated source. `source` may point into `dest`.
-void Translate_To_Native(const char* source, std::string& dest);
-void Translate_From_Native(const char* source, std::string& dest);
+QUIRE_API void Translate_To_Native(const char* source, std::string& dest);
+QUIRE_API void Translate_From_Native(const char* source, std::string& dest);
 
 // Universal IDs in their 32-character text form (W1 W0 W3 W2, upper-case hexadecimal).
 // StrToUNID first trims every character of code 32 or less from both ends. A trimmed text
@@ -80,9 +81,9 @@ void Translate_From_Native(const char* source, std::string& dest);
 // the API's look-up reports its own failure); otherwise a character other than 0-9 and A-F
 // (lower-case included) throws rtl::EConvertError "'<group>' is not a valid integer value",
 // naming the 8-character group that holds it.
-UNID StrToUNID(const std::string& text);
-std::string UNIDToStr(const UNID& unid);
+QUIRE_API UNID StrToUNID(const std::string& text);
+QUIRE_API std::string UNIDToStr(const UNID& unid);
 
 // The shared rule of every GetNotesErrorString: the API's message for `code` (256-byte
 // buffer), or the empty text when the API has none.
-std::string GetNotesErrorText(uint32_t code);
+QUIRE_API std::string GetNotesErrorText(uint32_t code);

@@ -21,9 +21,10 @@
 
 #include "hitest/hitest.h"
 #include "objects/QRAclEnt.h"
+#include "rtl/Export.h"
 #include "rtl/StringList.h"
 
-class TQuireACL {
+class QUIRE_API TQuireACL {
  public:
   // Reads every entry of the database's list. A listing the API refuses leaves the list
   // empty and the reason in LastError.

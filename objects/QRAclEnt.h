@@ -22,6 +22,7 @@
 #include <string>
 
 #include "hitest/hitest.h"
+#include "rtl/Export.h"
 #include "rtl/StringList.h"
 
 class TQuireACL;
@@ -37,7 +38,7 @@ enum TQRAccessLevel : int32_t {
 };
 static_assert(sizeof(TQRAccessLevel) == 4);
 
-class TQuireACLEntry {
+class QUIRE_API TQuireACLEntry {
  public:
   // `isNew` marks an entry that is not yet stored: its first Save adds it instead of
   // updating it.

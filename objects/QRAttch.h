@@ -11,8 +11,9 @@
 #include <string>
 
 #include "hitest/hitest.h"
+#include "rtl/Export.h"
 
-class TQuireAttachment {
+class QUIRE_API TQuireAttachment {
  public:
   // ListValue1..3 are the three leading values of the API's attachment record, kept
   // unchanged. Created and Modified are accepted and not kept.

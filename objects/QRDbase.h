@@ -25,6 +25,7 @@
 #include "binding/Quire02.h"
 #include "hitest/hitest.h"
 #include "objects/QRSessn.h"
+#include "rtl/Export.h"
 
 class TQuireACL;
 class TQuireDocCollection;
@@ -32,7 +33,7 @@ class TQuireDocument;
 class TQuireFolder;
 class TQuireView;
 
-class TQuireDatabase {
+class QUIRE_API TQuireDatabase {
  public:
   // Opens filePath (backslash form, e.g. "mail\abc.nsf") on server ("" or "Local": this
   // machine). Never throws; test Opened.

@@ -24,8 +24,9 @@
 
 #include "hitest/hitest.h"
 #include "objects/Quiredoc.h"
+#include "rtl/Export.h"
 
-class TQuireDocCollection {
+class QUIRE_API TQuireDocCollection {
  public:
   static constexpr size_t kQueryLimit = 500;    // characters kept of the construction query
   static constexpr size_t kFTQueryLimit = 255;  // characters kept by FTSearch and FTRefine

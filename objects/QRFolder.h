@@ -22,8 +22,9 @@
 #include <string>
 
 #include "objects/QRViewBase.h"
+#include "rtl/Export.h"
 
-class TQuireFolder : public TQuireViewBase {
+class QUIRE_API TQuireFolder : public TQuireViewBase {
  public:
   static constexpr size_t kFTSearchLimit = 255;  // characters FTSearch keeps of a query
   // CreateFromView flag the database passes for a private folder.

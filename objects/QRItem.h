@@ -26,6 +26,7 @@
 #include "binding/Quire02.h"
 #include "hitest/hitest.h"
 #include "rtl/DateTime.h"
+#include "rtl/Export.h"
 
 // The longest text (in bytes, without the terminator) that the object model passes to the
 // API for a name, a file name, a format name or a mail recipient. Longer texts are refused
@@ -47,7 +48,7 @@ inline constexpr rtl::TDateTime kQuireDateFallback = 2.5;
 // 1 January 1996 00:00:00.
 inline constexpr rtl::TDateTime kQuireNewDateDefault = 35065.0;
 
-class TQuireItem {
+class QUIRE_API TQuireItem {
  public:
   // IsNewItem false: the item must exist in the document; only its information and flags
   // are read (ItemType comes from the document). IsNewItem true: the item is written from

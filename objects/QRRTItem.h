@@ -16,8 +16,9 @@
 #include <string>
 
 #include "objects/QRItem.h"
+#include "rtl/Export.h"
 
-class TQuireRTItem : public TQuireItem {
+class QUIRE_API TQuireRTItem : public TQuireItem {
  public:
   // IsNewItem false opens the existing rich-text item; IsNewItem true first writes a new
   // rich-text item made from Text, then opens it.

@@ -23,6 +23,7 @@
 
 #include "binding/Quire02.h"
 #include "hitest/hitest.h"
+#include "rtl/Export.h"
 
 class TQuireDatabase;
 
@@ -44,7 +45,7 @@ enum TQRDBList : int32_t {
 };
 static_assert(sizeof(TQRDBList) == 4);
 
-class TQuireSession {
+class QUIRE_API TQuireSession {
  public:
   // Replication flags that ask for no database list (replicate everything the server has).
   static constexpr uint32_t kReplAllDatabases = 0x4;

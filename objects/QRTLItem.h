@@ -19,9 +19,10 @@
 #include <string>
 
 #include "objects/QRItem.h"
+#include "rtl/Export.h"
 #include "rtl/StringList.h"
 
-class TQuireTextListItem : public TQuireItem {
+class QUIRE_API TQuireTextListItem : public TQuireItem {
  public:
   // IsNewItem false reads the existing item's entries (entries the API cannot fetch, such
   // as empty ones, are skipped). IsNewItem true writes a new list whose single entry is

@@ -21,11 +21,13 @@
 #include <memory>
 #include <string>
 
+#include "rtl/Export.h"
+
 namespace rtl {
 class SharedMemory;
 }
 
-class TSharedMem {
+class QUIRE_API TSharedMem {
  private:
   std::unique_ptr<rtl::SharedMemory> block_;  // first: the public fields are read from it
 
@@ -47,4 +49,4 @@ class TSharedMem {
 // password longer than 254 characters is cut to 254, so the text always stays terminated
 // within the block; the rest of the block is zeroed, so no tail of an earlier, longer
 // password survives. Throws rtl::ESharedMemoryError when the block cannot be had.
-void QRSetPassword(const std::string& password);
+QUIRE_API void QRSetPassword(const std::string& password);

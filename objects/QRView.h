@@ -21,8 +21,9 @@
 #include <string>
 
 #include "objects/QRViewBase.h"
+#include "rtl/Export.h"
 
-class TQuireView : public TQuireViewBase {
+class QUIRE_API TQuireView : public TQuireViewBase {
  public:
   static constexpr size_t kFTSearchLimit = 500;  // characters FTSearch keeps of a query
 

@@ -29,9 +29,10 @@
 #include "hitest/hitest.h"
 #include "objects/QuireCol.h"
 #include "objects/Quiredoc.h"
+#include "rtl/Export.h"
 #include "rtl/StringList.h"
 
-class TQuireViewBase {
+class QUIRE_API TQuireViewBase {
  public:
   static constexpr int kMaxKeys = HT_MAX_KEYS;
   static constexpr size_t kKeyValueCapacity = 101;  // 100 characters and the terminator

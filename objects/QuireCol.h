@@ -12,6 +12,7 @@
 #include <string>
 
 #include "hitest/hitest.h"
+#include "rtl/Export.h"
 
 // Column justification. The order differs from the API's HTCOLUMNJUSTIFY (where 1 is right
 // and 2 centre); the column maps one onto the other.
@@ -23,7 +24,7 @@ enum TQuireColJustify : int32_t {
 static_assert(sizeof(TQuireColJustify) == 4);
 
 // The font of a column, without any GUI type: components turn it into their toolkit's font.
-struct TQuireFont {
+struct QUIRE_API TQuireFont {
   std::string Name;
   int Size = 0;          // points
   uint32_t Color = 0;    // 0x00BBGGRR
@@ -33,7 +34,7 @@ struct TQuireFont {
   bool StrikeOut = false;
 };
 
-class TQuireViewColumn {
+class QUIRE_API TQuireViewColumn {
  public:
   // Decodes `record`, which is copied: the caller's buffer may be reused at once.
   TQuireViewColumn(HTDBHANDLE databaseHandle, HTID viewID, uint32_t columnNumber, const HTCOLUMNREC& record);

@@ -32,9 +32,10 @@
 #include "objects/QRRTItem.h"
 #include "objects/QRTLItem.h"
 #include "rtl/DateTime.h"
+#include "rtl/Export.h"
 #include "rtl/StringList.h"
 
-class TQuireDocument {
+class QUIRE_API TQuireDocument {
  public:
   // Opens the existing document DocID of the database DbHandle.
   TQuireDocument(HTDBHANDLE DbHandle, HTID DocID);

@@ -12,6 +12,8 @@
 // false. All functions are pure except Now(), and safe from any thread.
 #pragma once
 
+#include "rtl/Export.h"
+
 namespace rtl {
 
 using TDateTime = double;
@@ -24,27 +26,27 @@ inline constexpr int kMSecsPerDay = kSecsPerDay * 1000;
 inline constexpr int kMinDateDay = -693593;
 inline constexpr int kMaxDateDay = 2958465;
 
-bool IsLeapYear(int year);
+QUIRE_API bool IsLeapYear(int year);
 // 28..31; 0 for a month outside 1..12.
-int DaysInMonth(int year, int month);
+QUIRE_API int DaysInMonth(int year, int month);
 
-bool TryEncodeDate(int year, int month, int day, TDateTime& result);
-TDateTime EncodeDate(int year, int month, int day);
-bool TryEncodeTime(int hour, int minute, int second, int millisecond, TDateTime& result);
-TDateTime EncodeTime(int hour, int minute, int second, int millisecond = 0);
-bool TryEncodeDateTime(int year, int month, int day, int hour, int minute, int second, int millisecond,
+QUIRE_API bool TryEncodeDate(int year, int month, int day, TDateTime& result);
+QUIRE_API TDateTime EncodeDate(int year, int month, int day);
+QUIRE_API bool TryEncodeTime(int hour, int minute, int second, int millisecond, TDateTime& result);
+QUIRE_API TDateTime EncodeTime(int hour, int minute, int second, int millisecond = 0);
+QUIRE_API bool TryEncodeDateTime(int year, int month, int day, int hour, int minute, int second, int millisecond,
                        TDateTime& result);
-TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int second, int millisecond = 0);
+QUIRE_API TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int second, int millisecond = 0);
 
-bool DecodeDate(TDateTime value, int& year, int& month, int& day);
-bool DecodeTime(TDateTime value, int& hour, int& minute, int& second, int& millisecond);
-bool DecodeDateTime(TDateTime value, int& year, int& month, int& day, int& hour, int& minute, int& second,
+QUIRE_API bool DecodeDate(TDateTime value, int& year, int& month, int& day);
+QUIRE_API bool DecodeTime(TDateTime value, int& hour, int& minute, int& second, int& millisecond);
+QUIRE_API bool DecodeDateTime(TDateTime value, int& year, int& month, int& day, int& hour, int& minute, int& second,
                     int& millisecond);
 
 // 1 = Sunday .. 7 = Saturday; 0 for a value outside the valid range.
-int DayOfWeek(TDateTime value);
+QUIRE_API int DayOfWeek(TDateTime value);
 
 // The current local date and time, to the millisecond.
-TDateTime Now();
+QUIRE_API TDateTime Now();
 
 }  // namespace rtl

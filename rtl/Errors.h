@@ -11,10 +11,12 @@
 #include <string>
 #include <string_view>
 
+#include "rtl/Export.h"
+
 namespace rtl {
 
 // Text that does not denote a value of the wanted type.
-class EConvertError : public std::runtime_error {
+class QUIRE_API EConvertError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 
@@ -26,7 +28,7 @@ class EConvertError : public std::runtime_error {
 
 // A named shared-memory block could not be created, opened or mapped.
 // Code() is the errno value that the message also shows.
-class ESharedMemoryError : public std::runtime_error {
+class QUIRE_API ESharedMemoryError : public std::runtime_error {
  public:
   ESharedMemoryError(const std::string& message, int code)
       : std::runtime_error(message), code_(code) {}
@@ -37,7 +39,7 @@ class ESharedMemoryError : public std::runtime_error {
 };
 
 // An index outside 0..Count()-1 was given to a TStringList.
-class EListError : public std::out_of_range {
+class QUIRE_API EListError : public std::out_of_range {
  public:
   using std::out_of_range::out_of_range;
 };

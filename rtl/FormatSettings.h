@@ -26,12 +26,13 @@
 #include <string_view>
 
 #include "rtl/DateTime.h"
+#include "rtl/Export.h"
 
 namespace rtl {
 
 enum class DateOrder { MDY, DMY, YMD };
 
-struct FormatSettings {
+struct QUIRE_API FormatSettings {
   std::string DateSeparator = "/";
   std::string TimeSeparator = ":";
   std::string ShortDateFormat = "m/d/yyyy";
@@ -56,23 +57,23 @@ struct FormatSettings {
                                          std::string_view pm = "PM");
 };
 
-const FormatSettings& DefaultFormatSettings();
-void SetDefaultFormatSettings(const FormatSettings& settings);
+QUIRE_API const FormatSettings& DefaultFormatSettings();
+QUIRE_API void SetDefaultFormatSettings(const FormatSettings& settings);
 
-std::string FormatDateTime(std::string_view format, TDateTime value,
+QUIRE_API std::string FormatDateTime(std::string_view format, TDateTime value,
                            const FormatSettings& settings = DefaultFormatSettings());
-std::string DateToStr(TDateTime value, const FormatSettings& settings = DefaultFormatSettings());
-std::string TimeToStr(TDateTime value, const FormatSettings& settings = DefaultFormatSettings());
+QUIRE_API std::string DateToStr(TDateTime value, const FormatSettings& settings = DefaultFormatSettings());
+QUIRE_API std::string TimeToStr(TDateTime value, const FormatSettings& settings = DefaultFormatSettings());
 // The short date, then a space and the long time unless the time is midnight.
-std::string DateTimeToStr(TDateTime value, const FormatSettings& settings = DefaultFormatSettings());
+QUIRE_API std::string DateTimeToStr(TDateTime value, const FormatSettings& settings = DefaultFormatSettings());
 
-bool TryStrToDate(std::string_view text, TDateTime& result, const FormatSettings& settings = DefaultFormatSettings());
-bool TryStrToTime(std::string_view text, TDateTime& result, const FormatSettings& settings = DefaultFormatSettings());
+QUIRE_API bool TryStrToDate(std::string_view text, TDateTime& result, const FormatSettings& settings = DefaultFormatSettings());
+QUIRE_API bool TryStrToTime(std::string_view text, TDateTime& result, const FormatSettings& settings = DefaultFormatSettings());
 // A date with an optional time.
-bool TryStrToDateTime(std::string_view text, TDateTime& result,
+QUIRE_API bool TryStrToDateTime(std::string_view text, TDateTime& result,
                       const FormatSettings& settings = DefaultFormatSettings());
-TDateTime StrToDate(std::string_view text, const FormatSettings& settings = DefaultFormatSettings());
-TDateTime StrToTime(std::string_view text, const FormatSettings& settings = DefaultFormatSettings());
-TDateTime StrToDateTime(std::string_view text, const FormatSettings& settings = DefaultFormatSettings());
+QUIRE_API TDateTime StrToDate(std::string_view text, const FormatSettings& settings = DefaultFormatSettings());
+QUIRE_API TDateTime StrToTime(std::string_view text, const FormatSettings& settings = DefaultFormatSettings());
+QUIRE_API TDateTime StrToDateTime(std::string_view text, const FormatSettings& settings = DefaultFormatSettings());
 
 }  // namespace rtl

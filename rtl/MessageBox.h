@@ -10,6 +10,8 @@
 #include <utility>
 #include <string>
 
+#include "rtl/Export.h"
+
 namespace rtl {
 
 // Button set flags (only OK exists so far) and the answer for the OK button.
@@ -20,9 +22,9 @@ using MessageBoxHandler = std::function<int(const std::string& text, const std::
 
 // Installs `handler` (an empty one restores the default) and returns the one
 // it replaces, so a caller can put it back.
-MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler);
+QUIRE_API MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler);
 // Shows the message through the current handler; its answer is the result.
-int ShowMessageBox(const std::string& text, const std::string& caption, unsigned flags = kMbOk);
+QUIRE_API int ShowMessageBox(const std::string& text, const std::string& caption, unsigned flags = kMbOk);
 
 // Installs a handler for its lifetime, then puts the previous one back.
 class ScopedMessageBoxHandler {

@@ -18,9 +18,11 @@
 #include <string_view>
 #include <vector>
 
+#include "rtl/Export.h"
+
 namespace rtl {
 
-class TStringList {
+class QUIRE_API TStringList {
  public:
   using ObjectDeleter = void (*)(void*);
 

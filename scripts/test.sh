@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds Quire twice (normal, and with AddressSanitizer + UndefinedBehaviorSanitizer), runs
-# the whole test suite in both, then runs each fuzz target for a bounded time.
+# the whole test suite in both, checks the normal build as an installed package (examples,
+# API reference), then runs each fuzz target for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -23,6 +24,8 @@ echo "== normal build"
 run_suite build-test
 echo "== screenshots, for a person to look at"
 ls build-test/artefacts/*.png
+echo "== installed package: headers, examples (find_package, pkg-config), API reference"
+scripts/check-install.sh build-test --docs
 echo "== sanitizer build"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite build-test-san -DQUIRE_SANITIZE=ON
