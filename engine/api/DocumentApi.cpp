@@ -273,8 +273,10 @@ bool sealedWith(store::Connection& conn, const std::string& keyId) {
   auto st = conn.prepare("SELECT items FROM notes WHERE (item_flags & ?1) != 0 AND deleted = 0");
   st->bind(1, int64_t(doc::kItemEncrypted));
   while (st->step()) {
+    // The record must outlive `seal`, which points into it.
+    const auto record = st->blob(0);
     store::ItemRef seal;
-    if (!store::findItem(st->blob(0), doc::kSealItem, seal)) continue;
+    if (!store::findItem(record, doc::kSealItem, seal)) continue;
     if (std::string_view(reinterpret_cast<const char*>(seal.value), seal.size) == keyId) return true;
   }
   return false;

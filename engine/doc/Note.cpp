@@ -101,8 +101,10 @@ void sealOldAttachments(store::Connection& conn) {
         "note_id IN (SELECT note_id FROM attachments)");
     st->bind(1, int64_t(kItemEncrypted));
     while (st->step()) {
+      // The record must outlive `seal`, which points into it.
+      const auto record = st->blob(1);
       store::ItemRef seal;
-      if (!store::findItem(st->blob(1), kSealItem, seal)) continue;
+      if (!store::findItem(record, kSealItem, seal)) continue;
       encrypted.emplace_back(HTID(st->int64(0)), std::string(reinterpret_cast<const char*>(seal.value), seal.size));
     }
   }
