@@ -13,6 +13,7 @@
 #include "engine/index/SummaryCache.h"
 #include "engine/store/ItemCodec.h"
 #include "engine/store/Items.h"
+#include "engine/store/NoteStore.h"
 #include "engine/store/Properties.h"
 #include "engine/store/Schema.h"
 #include "engine/store/Transaction.h"
@@ -186,7 +187,7 @@ void forEachDocumentText(store::Connection& conn, Visit visit) {
     const HTID id = HTID(st->int64(0));
     const store::Blob record = st->blob(2);
     if (!store::decodeItems(record, items))
-      raise(HTFAIL_STORAGE_ERROR, "The items of note " + std::to_string(id) + " in " + conn.name() + " are damaged");
+      raise(HTFAIL_STORAGE_ERROR, store::damagedItemsMessage(conn, id));
     std::vector<ItemText> texts;
     itemTexts(items, texts);
     if (withFiles.count(id)) attachmentTexts(conn, id, texts);

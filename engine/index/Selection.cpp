@@ -62,8 +62,7 @@ void forEachDocument(store::Connection& conn, const ReadAccess& reader, const st
     if (preloading) {
       const store::Blob record = st->blob(7);
       if (!store::decodeItems(record, items))
-        raise(HTFAIL_STORAGE_ERROR,
-              "The items of note " + std::to_string(header.id) + " in " + conn.name() + " are damaged");
+        raise(HTFAIL_STORAGE_ERROR, store::damagedItemsMessage(conn, header.id));
       context.bind(header, items);
     } else {
       context.bindStored(conn, header);
@@ -151,7 +150,7 @@ HTSTATUS select(const std::shared_ptr<db::Database>& database, const ReadAccess&
   }
   for (HTID id : cache->damaged())
     if (!unreadable.count(id))
-      return fail(HTFAIL_STORAGE_ERROR, "The items of note " + std::to_string(id) + " in " + conn.name() + " are damaged");
+      return fail(HTFAIL_STORAGE_ERROR, store::damagedItemsMessage(conn, id));
   for (size_t row = 0; row < docs.size(); ++row) {
     if (!unreadable.empty() && unreadable.count(docs[row].id)) continue;
     ++ran;

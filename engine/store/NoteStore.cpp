@@ -189,8 +189,12 @@ std::vector<StoredItem> readItems(Connection& conn, HTID id) {
   if (!st->step()) return out;
   const Blob record = st->blob(0);
   if (!decodeItems(record, out))
-    raise(HTFAIL_STORAGE_ERROR, "The items of note " + std::to_string(id) + " in " + conn.name() + " are damaged");
+    raise(HTFAIL_STORAGE_ERROR, damagedItemsMessage(conn, id));
   return out;
+}
+
+std::string damagedItemsMessage(Connection& conn, HTID id) {
+  return "The items of note " + std::to_string(id) + " in " + conn.name() + " are damaged" + damageFindings(conn);
 }
 
 void writeItems(Connection& conn, HTID id, const std::vector<StoredItem>& items) {

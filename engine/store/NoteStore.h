@@ -101,6 +101,9 @@ std::vector<HTID> changedSince(Connection& conn, int64_t changeSeq);
 // The note's items in order (store/Items.h keeps them as one record per note); a damaged
 // record fails with HTFAIL_STORAGE_ERROR rather than handing out part of the note.
 std::vector<StoredItem> readItems(Connection& conn, HTID id);
+// The message for a note whose item record does not decode, with what the backend's
+// structural check finds (store/Storage.h damageFindings).
+std::string damagedItemsMessage(Connection& conn, HTID id);
 // Replaces every item of the note by `items`, in order.
 void writeItems(Connection& conn, HTID id, const std::vector<StoredItem>& items);
 

@@ -92,7 +92,7 @@ class SqliteConnection final : public Connection {
     sqlite3_close_v2(db_);
   }
 
-  int interfaceVersion() const override { return 3; }
+  int interfaceVersion() const override { return 4; }
   Dialect dialect() const override { return Dialect::Sqlite; }
   std::string name() const override { return file_; }
 
@@ -117,6 +117,7 @@ class SqliteConnection final : public Connection {
     if (rc != SQLITE_OK) {
       std::string msg = err ? err : sqlite3_errstr(rc);
       sqlite3_free(err);
+      if ((rc & 0xFF) == SQLITE_CORRUPT) msg += damageFindings(*this);
       raise(rc == SQLITE_NOTADB ? HTFAIL_NOT_A_DATABASE : HTFAIL_STORAGE_ERROR, "Database " + file_ + ": " + msg);
     }
   }
@@ -134,6 +135,7 @@ class SqliteConnection final : public Connection {
     if (gated) gate_->leave();
   }
   bool writersWaiting() override { return gate_ && gate_->othersWaiting(); }
+  std::string checkStructure() override;
   void commit() override { control("COMMIT"); }
   void rollback() override {
     if (!sqlite3_get_autocommit(db_)) control("ROLLBACK");
@@ -158,7 +160,16 @@ class SqliteConnection final : public Connection {
     return st->step() ? st->int64(0) : 0;
   }
 
-  [[noreturn]] void fail(int rc, std::string_view what) { storageError(db_, rc, what, file_); }
+  [[noreturn]] void fail(int rc, std::string_view what) {
+    std::string detail(what);
+    if ((rc & 0xFF) == SQLITE_CORRUPT) {
+      // The check reads the database and replaces the connection's error text: keep it first.
+      const std::string message = sqlite3_errmsg(db_);
+      const std::string findings = damageFindings(*this);
+      raise(HTFAIL_STORAGE_ERROR, "Database " + file_ + ": " + detail + ": " + message + findings);
+    }
+    storageError(db_, rc, what, file_);
+  }
 
   void giveBack(std::string sql, sqlite3_stmt* stmt) {
     sqlite3_reset(stmt);
@@ -203,6 +214,8 @@ class SqliteConnection final : public Connection {
     }
     const std::string message = sqlite3_errmsg(db_);
     sqlite3_reset(stmt);
+    if ((rc & 0xFF) == SQLITE_CORRUPT)
+      raise(HTFAIL_STORAGE_ERROR, "Database " + file_ + ": " + sql + " failed: " + message + damageFindings(*this));
     raise(rc == SQLITE_NOTADB ? HTFAIL_NOT_A_DATABASE : rc == SQLITE_NOMEM ? HTFAIL_NO_MEMORY : HTFAIL_STORAGE_ERROR,
           "Database " + file_ + ": " + sql + " failed: " + message);
   }
@@ -213,7 +226,36 @@ class SqliteConnection final : public Connection {
   std::map<std::string, sqlite3_stmt*> control_;
   std::unique_ptr<WriterGate> gate_;
   Clock::time_point busySince_;
+  std::string structure_;  // what checkStructure found, once it ran
 };
+
+std::string SqliteConnection::checkStructure() {
+  if (!structure_.empty()) return structure_;
+  // A few findings are enough to tell the kind of damage; the full list is for the
+  // administrator's own tools.
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(db_, "PRAGMA quick_check(3)", -1, &stmt, nullptr) != SQLITE_OK) {
+    structure_ = std::string("cannot run: ") + sqlite3_errmsg(db_);
+    return structure_;
+  }
+  std::string found;
+  int rc;
+  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    const unsigned char* line = sqlite3_column_text(stmt, 0);
+    if (!found.empty()) found += "; ";
+    std::string text = line ? reinterpret_cast<const char*>(line) : "";
+    for (char& c : text)
+      if (c == '\n') c = ' ';  // one line per message
+    found += text;
+  }
+  if (rc != SQLITE_DONE) {
+    if (!found.empty()) found += "; ";
+    found += std::string("stopped: ") + sqlite3_errmsg(db_);
+  }
+  sqlite3_finalize(stmt);
+  structure_ = found.empty() ? "no result" : found;
+  return structure_;
+}
 
 SqliteStatement::~SqliteStatement() { conn_.giveBack(std::move(sql_), stmt_); }
 

@@ -80,7 +80,7 @@ class Statement {
 
 class Connection {
  public:
-  static constexpr int kInterfaceVersion = 3;
+  static constexpr int kInterfaceVersion = 4;
 
   virtual ~Connection() = default;
   virtual int interfaceVersion() const { return 1; }
@@ -107,6 +107,12 @@ class Connection {
   // write lock, so that one holding it across calls gives way. The default knows of none.
   virtual bool writersWaiting() { return false; }
 
+  // Interface version 4: after an error that suggests the database is damaged, what the
+  // backend's own structural check finds ("ok" when it finds nothing), so a message can tell
+  // a damaged file from a record damaged on its own. Empty when the backend has no such
+  // check. Never throws; may read the whole database, so backends run it once per connection.
+  virtual std::string checkStructure() { return {}; }
+
   // The schema version of the core tables (store/Schema.h).
   virtual int schemaVersion() = 0;
   virtual void setSchemaVersion(int version) = 0;
@@ -125,6 +131,13 @@ class Connection {
   uint64_t transactionSerial = 0;  // bumped at every outermost begin()
   std::shared_ptr<void> propertyCache;
 };
+
+// "; quick check: ..." with what checkStructure finds, or "" when the backend has no check:
+// appended to the message of an error raised for damaged data.
+inline std::string damageFindings(Connection& conn) {
+  const std::string found = conn.checkStructure();
+  return found.empty() ? std::string() : "; quick check: " + found;
+}
 
 struct OpenOptions {
   bool create = false;    // create a new, empty file (fails when it exists)

@@ -18,6 +18,7 @@
 #include "engine/index/ReadAccess.h"
 #include "engine/store/ItemCodec.h"
 #include "engine/store/Items.h"
+#include "engine/store/NoteStore.h"
 #include "engine/store/Properties.h"
 #include "engine/store/Schema.h"
 #include "engine/store/Transaction.h"
@@ -577,7 +578,7 @@ class RecordContext : public index::NoteContext {
     return nullptr;
   }
 
-  const std::vector<store::StoredItem> noItems_;
+  const std::vector<store::StoredItem> noItems_{};
   std::string_view record_;  // the statement's bytes, valid while bound
   bool bound_ = false;
   bool asciiNames_ = false;
@@ -589,7 +590,7 @@ struct RecordTraits {
   bool asciiNames = true;
 };
 
-RecordTraits traitsOf(std::string_view record, HTID id, const std::string& file) {
+RecordTraits traitsOf(std::string_view record, HTID id, store::Connection& conn) {
   RecordTraits t;
   uint32_t flags = 0;
   bool sealed = false;
@@ -600,7 +601,7 @@ RecordTraits traitsOf(std::string_view record, HTID id, const std::string& file)
     if (!sealed && item.name.size() == 5 && store::sameItemName(item.name, "$Seal")) sealed = true;
     return true;
   });
-  if (!ok) raise(HTFAIL_STORAGE_ERROR, "The items of note " + std::to_string(id) + " in " + file + " are damaged");
+  if (!ok) raise(HTFAIL_STORAGE_ERROR, store::damagedItemsMessage(conn, id));
   if (flags & (index::kItemReaders | index::kItemAuthors)) t.plain = false;
   if (sealed && (flags & index::kItemEncrypted)) t.plain = false;
   return t;
@@ -618,7 +619,6 @@ void forEachDocument(store::Connection& conn, Visit&& visit) {
   notes->bind(1, int64_t(nc::kDocument));
   store::NoteHeader header;
   std::vector<store::StoredItem> noteItems;
-  const std::string file = conn.name();
   while (notes->step()) {
     header.id = HTID(notes->int64(0));
     header.unid = store::unidFromBytes(notes->blobView(1));
@@ -630,13 +630,13 @@ void forEachDocument(store::Connection& conn, Visit&& visit) {
     header.sequence = notes->int64(6);
     // Read in place: the record stays valid until the next step.
     const std::string_view record = notes->blobView(7);
-    const RecordTraits traits = traitsOf(record, header.id, file);
+    const RecordTraits traits = traitsOf(record, header.id, conn);
     if (traits.plain) {
       visit(header, record, traits.asciiNames, static_cast<const std::vector<store::StoredItem>*>(nullptr));
       continue;
     }
     if (!store::decodeItems(record.data(), record.size(), noteItems))
-      raise(HTFAIL_STORAGE_ERROR, "The items of note " + std::to_string(header.id) + " in " + file + " are damaged");
+      raise(HTFAIL_STORAGE_ERROR, store::damagedItemsMessage(conn, header.id));
     dropSealed(noteItems);
     visit(header, record, false, static_cast<const std::vector<store::StoredItem>*>(&noteItems));
   }
@@ -828,7 +828,8 @@ uint32_t getU32(const uint8_t* p) {
 void decodeBase(store::Connection& conn, HTID viewId, const store::Blob& record, const std::unordered_set<HTID>& overridden,
                 std::vector<StoredEntry>& out, std::vector<store::Blob>& readers) {
   auto damaged = [&] {
-    raise(HTFAIL_STORAGE_ERROR, "The stored index of view " + std::to_string(viewId) + " in " + conn.name() + " is damaged");
+    raise(HTFAIL_STORAGE_ERROR, "The stored index of view " + std::to_string(viewId) + " in " + conn.name() +
+                                    " is damaged" + store::damageFindings(conn));
   };
   const uint8_t* p = record.data();
   const size_t size = record.size();
