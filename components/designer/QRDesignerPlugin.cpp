@@ -8,6 +8,7 @@
 #include "components/QRNav.h"
 #include "components/QRReg.h"
 #include "components/QRServls.h"
+#include "components/designer/QRReferenceSheet.h"
 #include "framework/QRComponent.h"
 #include "framework/QRFormLoader.h"
 #include "framework/QRPalette.h"
@@ -53,7 +54,11 @@ QWidget* QRDesignerWidget::createWidget(QWidget* parent) {
   return widget;
 }
 
-void QRDesignerWidget::initialize(QDesignerFormEditorInterface*) { initialized_ = true; }
+// Designer initializes every widget with its editor; the first one puts the reference sheets in.
+void QRDesignerWidget::initialize(QDesignerFormEditorInterface* core) {
+  QRInstallReferenceSheets(core);
+  initialized_ = true;
+}
 
 // The default object name is the class name without its leading T, as Designer numbers it.
 QString QRDesignerWidget::domXml() const {

@@ -7,9 +7,11 @@
 // component in the designing state, so it looks as it does on a form being designed and
 // raises no run-time events.
 //
-// Component references (NotesDataCtrl, MasterCtrl) are pointers, which Designer's property
-// editor does not offer; a form stores them as <string>name</string>, which the framework's
-// form loader resolves.
+// Component references (NotesDataCtrl, MasterCtrl) are pointers, which Designer's own
+// property sheet neither shows nor saves. The first widget Designer initializes puts a
+// reference sheet (QRReferenceSheet.h) in front of it, so the property editor shows each
+// reference as a name and the form stores it as one, for the framework's form loader to
+// resolve.
 //
 // Ownership: the collection owns its widget interfaces; Designer owns the widgets it makes.
 // Threads: Designer's GUI thread.
