@@ -71,7 +71,7 @@ class QRComponent {
   void FinishLoading();
 
  protected:
-  virtual void Notification(QObject* component, TOperation operation) {}
+  virtual void Notification(QObject* /*component*/, TOperation /*operation*/) {}
   virtual void Loaded() {}
   virtual void DesigningChanged() {}
 

@@ -39,7 +39,7 @@ run_examples() {  # label, directory holding the programs
 
 echo "-- examples with find_package(Quire)"
 cmake -S examples -B "$work/cmake" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=Debug \
-  -DCMAKE_CXX_FLAGS="-Wall -Wextra -Werror -Wno-unused-parameter" >/dev/null
+  -DCMAKE_CXX_FLAGS="-Wall -Wextra -Wpedantic -Werror" >/dev/null
 cmake --build "$work/cmake" -j "$jobs" >/dev/null
 run_examples find_package "$work/cmake"
 
@@ -47,7 +47,7 @@ echo "-- examples with pkg-config"
 mkdir -p "$work/pkgconfig"
 for example in $examples; do
   # shellcheck disable=SC2046  # pkg-config's output is a list of words
-  c++ -std=c++20 -Wall -Wextra -Werror -Wno-unused-parameter $(pkg-config --cflags quire) "examples/$example.cpp" -o "$work/pkgconfig/$example" \
+  c++ -std=c++20 -Wall -Wextra -Wpedantic -Werror $(pkg-config --cflags quire) "examples/$example.cpp" -o "$work/pkgconfig/$example" \
     $(pkg-config --libs quire) -Wl,-rpath,"$(pkg-config --variable=libdir quire)"
 done
 run_examples pkg-config "$work/pkgconfig"
@@ -55,7 +55,7 @@ run_examples pkg-config "$work/pkgconfig"
 if pkg-config --exists quirewidgets; then
   echo "-- widgets example: find_package, then pkg-config"
   # shellcheck disable=SC2046
-  c++ -std=c++20 -fPIC -Wall -Wextra -Werror -Wno-unused-parameter $(pkg-config --cflags quirewidgets) examples/form_navigator.cpp \
+  c++ -std=c++20 -fPIC -Wall -Wextra -Wpedantic -Werror $(pkg-config --cflags quirewidgets) examples/form_navigator.cpp \
     -o "$work/pkgconfig/form_navigator" $(pkg-config --libs quirewidgets) \
     -Wl,-rpath,"$(pkg-config --variable=libdir quire)"
   for dir in "$work/cmake" "$work/pkgconfig"; do
