@@ -24,7 +24,7 @@ includedir=$(pkg-config --variable=includedir quire)
 # The widget library's headers need Qt's flags (and Qt insists on position-independent code).
 package=quire
 if pkg-config --exists quirewidgets; then package=quirewidgets; fi
-flags="-std=c++20 -fPIC -Werror $(pkg-config --cflags $package)"
+flags="-std=c++20 -fPIC -Wall -Wextra -Wpedantic -Werror $(pkg-config --cflags $package)"
 (cd "$includedir" && find . -name '*.h' | sed 's|^\./||') |
   xargs -P "$jobs" -I{} sh -c 'echo "#include <{}>" | c++ $1 -fsyntax-only -x c++ - || { echo "not self-contained: {}"; exit 1; }' _ "$flags"
 
