@@ -1,10 +1,10 @@
-// The sample documents, views and folder of `quire demo`, and how the demo shows them.
+// The sample documents, views, folder and access control list, and how the demo shows them.
 //
 // The data are made once, when the sample database has no documents: a few hundred orders
 // with comments answering some of them, a categorised view with totals, a hierarchical
 // view, a folder and the full-text index. Showing walks the categorised view as a person
 // reads it, then runs a key search and a full-text search.
-#include "tools/quire/DemoSample.h"
+#include "tools/sample/SampleData.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -14,21 +14,19 @@
 #include <vector>
 
 #include "binding/Quire01.h"
+#include "objects/QRAcl.h"
 #include "objects/QRDbase.h"
 #include "objects/QRDoccol.h"
 #include "objects/QRFolder.h"
 #include "objects/QRItem.h"
 #include "objects/QRView.h"
+#include "objects/QRSessn.h"
 #include "objects/Quiredoc.h"
-#include "tools/quire/Cli.h"
 
-namespace quirecli {
+namespace quiresample {
 namespace {
 
 constexpr int kOrderCount = 300;
-constexpr char kByCustomer[] = "By Customer";
-constexpr char kThreads[] = "Threads";
-constexpr char kFollowUp[] = "Follow Up";
 
 const char* const kCustomers[] = {"Acme Corp", "Birch & Sons", "Cobalt Labs", "Delta Freight",
                                   "Elm Street Bakery", "Fjord Shipping"};
@@ -39,7 +37,50 @@ const char* const kNotes[] = {"routine reorder", "urgent delivery requested", "s
 void Check(bool ok, uint32_t status, const std::string& what) {
   if (ok) return;
   std::string message = GetNotesErrorText(status);
-  throw Failure(what + (message.empty() ? std::string() : ": " + message));
+  throw SampleFailure(what + (message.empty() ? std::string() : ": " + message));
+}
+
+struct SampleEntry {
+  const char* name;
+  TQRAccessLevel level;
+  std::vector<const char*> roles;
+};
+
+const char* const kSampleRoles[] = {"[Admin]", "[Editors]", "[Reviewers]"};
+
+const SampleEntry kSampleEntries[] = {
+    {"Ann Reader", alReader, {}},
+    {"Bob Editor", alEditor, {"[Editors]"}},
+    {"Sales Team", alAuthor, {"[Reviewers]"}},
+};
+
+// Adds each sample role the database does not have yet.
+void EnsureRoles(TQuireACL& acl) {
+  std::vector<std::string> present;
+  const int count = acl.GetRoleCount();
+  for (int index = 0; index < count; ++index) {
+    std::string name;
+    acl.GetRoleName(index, name);
+    present.push_back(name);
+  }
+  for (const char* role : kSampleRoles) {
+    if (std::find(present.begin(), present.end(), role) != present.end()) continue;
+    if (acl.AddRole(role)) continue;
+    Check(acl.LastError == 0, acl.LastError, "cannot add role " + std::string(role));
+    throw SampleFailure("cannot add role " + std::string(role) + ": no free role slot");
+  }
+}
+
+void EnableRole(TQuireACLEntry& entry, const char* role) {
+  if (entry.IsRoleEnabled(role)) return;
+  if (entry.EnableRole(role)) return;
+  Check(entry.LastError == 0, entry.LastError, "cannot enable " + std::string(role));
+  throw SampleFailure("no role " + std::string(role) + " in the sample database");
+}
+
+void SaveEntry(TQuireACLEntry& entry) {
+  if (!entry.Save() && entry.LastError != 0)
+    Check(false, entry.LastError, "cannot save entry '" + entry.GetName() + "'");
 }
 
 // A deterministic spread of amounts, so every run of the demo shows the same totals.
@@ -160,6 +201,43 @@ void PrintThreads(TQuireDatabase& database, std::ostream& out) {
 
 }  // namespace
 
+std::unique_ptr<TQuireDatabase> OpenSampleDatabase(TQuireSession& session, bool& created) {
+  const HTSTATUS status = HTAPI.HTDatabaseCreate("", kSamplePath, kSampleTitle, "", HTDBCLASS_DATABASE);
+  Check(status == 0 || status == HTFAIL_DB_EXISTS, status, "cannot create the sample database");
+  created = status == 0;
+  auto database = session.GetDatabase("", kSamplePath);
+  if (!database) {
+    Check(false, session.LastError, "cannot open the sample database '" + std::string(kSamplePath) + "'");
+  }
+  return database;
+}
+
+void EnsureSampleACL(TQuireDatabase& database, const std::string& user) {
+  auto acl = database.GetACL();
+  Check(acl && acl->LastError == 0, acl ? acl->LastError : database.LastError,
+        "cannot read the access control list of the sample database");
+  EnsureRoles(*acl);
+  for (const auto& sample : kSampleEntries) {
+    if (acl->GetEntry(sample.name)) continue;
+    TQuireACLEntry* entry = acl->CreateACLEntry(sample.name);
+    entry->SetLevel(sample.level);
+    for (const char* role : sample.roles) EnableRole(*entry, role);
+    SaveEntry(*entry);
+  }
+  if (TQuireACLEntry* self = acl->GetEntry(user)) {
+    EnableRole(*self, "[Admin]");
+    SaveEntry(*self);
+  }
+}
+
+std::unique_ptr<TQuireDatabase> EnsureSampleDatabase(TQuireSession& session, std::ostream& out) {
+  bool created = false;
+  auto database = OpenSampleDatabase(session, created);
+  EnsureSampleACL(*database, session.GetUserName());
+  EnsureSampleData(*database, out);
+  return database;
+}
+
 void EnsureSampleData(TQuireDatabase& database, std::ostream& out) {
   if (HasDocuments(database)) return;
   std::vector<std::string> orders;
@@ -232,4 +310,4 @@ void ShowSampleData(TQuireDatabase& database, std::ostream& out) {
   }
 }
 
-}  // namespace quirecli
+}  // namespace quiresample
