@@ -12,6 +12,7 @@
 #include "objects/QRFolder.h"
 #include "objects/QRItem.h"
 #include "objects/QRRTItem.h"
+#include "objects/QRTLItem.h"
 #include "objects/QRUtil.h"
 #include "objects/QRView.h"
 #include "objects/Quiredoc.h"
@@ -680,6 +681,8 @@ HTDOCHANDLE TQuireDataCtrl::GetDocHandle() { return FDocument ? FDocument->DocHa
 
 bool TQuireDataCtrl::GetDocIsNew() { return FDocument ? FDocument->IsNew : false; }
 
+uint32_t TQuireDataCtrl::GetDocLastError() { return FDocument ? FDocument->LastError : 0; }
+
 int TQuireDataCtrl::GetDocItemCount() {
   if (!HasDocument()) return 0;
   BusyScope busy(*this);
@@ -781,6 +784,26 @@ void TQuireDataCtrl::SetItemAsDateTime(const QString& name, rtl::TDateTime value
   if (!HasDocument()) return;
   BusyScope busy(*this);
   if (TQuireItem* item = ItemByName(name)) item->SetAsDate(value);
+}
+
+QStringList TQuireDataCtrl::GetItemAsTextList(const QString& name) {
+  if (!HasDocument()) return {};
+  BusyScope busy(*this);
+  QStringList entries;
+  if (auto* list = dynamic_cast<TQuireTextListItem*>(ItemByName(name))) {
+    for (int i = 0; i < list->GetCount(); ++i) entries.push_back(QStr(list->GetEntry(i)));
+  }
+  return entries;
+}
+
+void TQuireDataCtrl::SetItemAsTextList(const QString& name, const QStringList& entries) {
+  if (!HasDocument()) return;
+  BusyScope busy(*this);
+  auto* list = dynamic_cast<TQuireTextListItem*>(ItemByName(name));
+  if (!list) return;
+  rtl::TStringList strings;
+  for (const QString& entry : entries) strings.Add(Std(entry));
+  list->ReplaceEntries(strings);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -34,6 +34,7 @@
 
 #include <QtCore/QObject>
 #include <QtCore/QString>
+#include <QtCore/QStringList>
 #include <QtWidgets/QWidget>
 #include <cstdint>
 #include <functional>
@@ -261,6 +262,10 @@ class TQuireDataCtrl : public TQuireCtrl {
   bool DocSend(bool StoreForm, bool Switch8, bool Switch2, const QString& recipients);
   HTDOCHANDLE GetDocHandle();
   bool GetDocIsNew();
+  // The result code of the current document's last call (its Save, Send, attach or
+  // delete), 0 without a document: SaveDoc and its kind report nothing themselves, so an
+  // application that must know whether a save took reads it here.
+  uint32_t GetDocLastError();
   int GetDocItemCount();
   int GetDocAttachCount();
   QString GetDocAttachName(int index);
@@ -277,6 +282,10 @@ class TQuireDataCtrl : public TQuireCtrl {
   void SetItemAsNumber(const QString& name, double value);
   rtl::TDateTime GetItemAsDateTime(const QString& name);  // 2.5 when there is none
   void SetItemAsDateTime(const QString& name, rtl::TDateTime value);
+  // The entries of a text-list item, and their replacement (written to the document, saved
+  // with SaveDoc). Empty, and nothing written, when the item is not a text list.
+  QStringList GetItemAsTextList(const QString& name);
+  void SetItemAsTextList(const QString& name, const QStringList& entries);
 
   // ---- Adding items, attachments, rich text, mail.
   void DocAddRichTextItem(const QString& name, const QString& text);

@@ -200,6 +200,35 @@ class DataDocumentsTest : public QObject {
     QCOMPARE(o.control.GetItemName(-1), QString());
   }
 
+  void textListsAreReadAndReplacedWholeThroughTheControl() {
+    Opened o({"A"});
+    o.control.DocAddTextListItem("Tags", "red");
+    o.control.SetItemAsTextList("Tags", {"red", "green", "blue"});
+    QCOMPARE(o.control.GetItemAsTextList("Tags"), QStringList({"red", "green", "blue"}));
+    o.control.SetItemAsTextList("Subject", {"not a list"});  // a text item is left alone
+    QCOMPARE(o.control.GetItemAsString("Subject"), QString("A"));
+    QVERIFY(o.control.GetItemAsTextList("Subject").isEmpty());
+    o.control.SaveDoc();
+    QCOMPARE(o.control.GetDocLastError(), 0u);
+    o.control.MoveFirst();  // read back from the database
+    QCOMPARE(o.control.GetItemAsTextList("Tags"), QStringList({"red", "green", "blue"}));
+    o.control.SetItemAsTextList("Tags", {});
+    QVERIFY(o.control.GetItemAsTextList("Tags").isEmpty());
+  }
+
+  // SaveDoc reports nothing itself; the document's result code says whether it took.
+  void aRefusedSaveShowsInTheDocumentsResult() {
+    Opened o({"A", "B"});
+    QCOMPARE(o.control.GetDocLastError(), 0u);
+    o.control.DeleteDoc(Q(o.unids[0]));  // the current document's object stays
+    o.control.SetItemAsString("Subject", "A2");
+    o.control.SaveDoc();
+    QVERIFY(o.control.GetDocLastError() != 0);
+    TQuireDataCtrl none;
+    QCOMPARE(none.GetDocLastError(), 0u);
+    QVERIFY(none.GetItemAsTextList("Tags").isEmpty());
+  }
+
   // With nothing to act on every operation answers its neutral value; only GetDocItemType
   // still raises its pair.
   void neutralValuesWithoutADocument() {
