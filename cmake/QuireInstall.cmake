@@ -66,6 +66,11 @@ if(TARGET quire_cli)
   set_target_properties(quire_cli PROPERTIES INSTALL_RPATH "\$ORIGIN/${tool_to_lib}")
   install(TARGETS quire_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
 endif()
+if(TARGET quire_explorer_app)
+  file(RELATIVE_PATH tool_to_lib ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
+  set_target_properties(quire_explorer_app PROPERTIES INSTALL_RPATH "\$ORIGIN/${tool_to_lib}")
+  install(TARGETS quire_explorer_app RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+endif()
 
 install(EXPORT QuireTargets NAMESPACE Quire:: DESTINATION ${QUIRE_CMAKE_DESTINATION} COMPONENT development)
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/QuireConfig.cmake.in

@@ -23,6 +23,7 @@ run_suite() {  # build-dir, extra cmake args...
 echo "== normal build"
 run_suite build-test
 echo "== screenshots, for a person to look at"
+scripts/explorer-screenshots.sh build-test
 ls build-test/artefacts/*.png
 echo "== installed package: headers, examples (find_package, pkg-config), API reference"
 scripts/check-install.sh build-test --docs
