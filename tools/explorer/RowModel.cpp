@@ -201,14 +201,22 @@ bool RowModel::canFetchMore(const QModelIndex& parent) const {
   return node == root_.get() || node->mayHaveChildren;
 }
 
-void RowModel::fetchMore(const QModelIndex& parent) { FetchChildren(NodeOf(parent), kBatch); }
+void RowModel::fetchMore(const QModelIndex& parent) {
+  // Every insertion makes the tree lay out all the rows it has, so a long list is read in
+  // batches that grow with it: the work of scrolling to the end stays in proportion to the
+  // rows, and no single batch is long enough to be seen.
+  Node* node = NodeOf(parent);
+  FetchChildren(node, std::clamp(int(node->children.size()) / 8, kBatch, kMaxBatch));
+}
 
 std::unique_ptr<RowModel::Node> RowModel::ReadRow(Node* parent) {
   auto node = std::make_unique<Node>();
   node->parent = parent;
   node->position = index_->GetPosition();
-  if (view_ && view_->IsCategory) node->kind = Kind::Category;
-  else if (view_ && view_->IsTotal) node->kind = Kind::Total;
+  // A folder's object does not classify its rows; the entry's note ID tells the same.
+  const HTID note = index_->NoteID;
+  if (view_ ? view_->IsCategory : note == HTNOTEID_CATEGORY) node->kind = Kind::Category;
+  else if (view_ ? view_->IsTotal : note == HTNOTEID_TOTAL) node->kind = Kind::Total;
   for (const Column& column : columns_) {
     // A document row leaves its category to the category row above it.
     std::string text;

@@ -3,8 +3,8 @@
 // The model holds its own view or folder object (opened on a database the caller keeps open
 // for as long as the model holds it) and walks it with the object model's navigation: the
 // first child of a row, then its next siblings. Nothing is read up front: a row's children
-// are read kBatch at a time when the tree asks (canFetchMore/fetchMore), so opening a view
-// of any size reads one batch, and scrolling reads what scrolls into sight.
+// are read a batch at a time when the tree asks (canFetchMore/fetchMore), so opening a view
+// of any size reads what fills the window, and scrolling reads what scrolls into sight.
 //
 // Rows are shown as the view defines them: the visible columns with their titles, widths,
 // alignment, fonts and colours; category rows carry their subtotals and can be collapsed;
@@ -32,7 +32,10 @@ class RowModel : public QAbstractItemModel {
   Q_OBJECT
 
  public:
+  // Rows read per fetch: kBatch at first, then an eighth of those already read, up to
+  // kMaxBatch.
   static constexpr int kBatch = 100;
+  static constexpr int kMaxBatch = 2000;
 
   enum class Kind { Document, Category, Total };
   // Item data roles beyond Qt's own.

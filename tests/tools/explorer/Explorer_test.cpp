@@ -234,6 +234,39 @@ class ExplorerTest : public QObject {
     QCOMPARE(Parent(), QString("Acme Corp"));
   }
 
+  void showsResponsesUnderTheirOrdersAndFoldersFlat() {
+    QVERIFY(explorer_->ShowView("Threads"));
+    RowModel& model = *explorer_->Model();
+    // Three hundred orders at the top: read a batch at a time as the tree asks.
+    const int shown = model.rowCount();
+    QVERIFY(shown >= RowModel::kBatch && shown < kOrders && shown % RowModel::kBatch == 0);
+    QVERIFY(model.canFetchMore(QModelIndex()));
+    model.fetchMore(QModelIndex());
+    QCOMPARE(model.rowCount(), shown + RowModel::kBatch);
+    int answered = -1;
+    for (int row = 0; row < model.rowCount() && answered < 0; ++row)
+      if (model.hasChildren(model.index(row, 0))) answered = row;
+    QVERIFY(answered >= 0);
+    const QModelIndex order = model.index(answered, 0);
+    explorer_->Tree()->expand(order);  // read when the tree lays the row out
+    QTRY_COMPARE(model.rowCount(order), 1);
+    const QString comment = model.index(0, 0, order).data().toString();
+    QVERIFY2(comment == "Confirmed by phone" || comment.startsWith("Waiting"), qPrintable(comment));
+
+    // The folder, made from the categorised view, keeps its categories, but in one flat list.
+    QVERIFY(explorer_->ShowView("Follow Up"));
+    int documents = 0;
+    for (int row = 0; row < model.rowCount(); ++row) {
+      QVERIFY(!model.hasChildren(model.index(row, 0)));
+      documents += RowModel::Kind(model.index(row, 0).data(RowModel::KindRole).toInt()) == RowModel::Kind::Document;
+    }
+    QCOMPARE(documents, (kOrders + 36) / 37);
+    QCOMPARE(RowModel::Kind(model.index(0, 0).data(RowModel::KindRole).toInt()), RowModel::Kind::Category);
+    QCOMPARE(explorer_->DataCtrl()->RecordsetType(), dFolder);
+    QVERIFY(explorer_->ShowView("By Customer"));
+    QCOMPARE(explorer_->DataCtrl()->RecordsetType(), dView);
+  }
+
   void editsAndPostsItems() {
     QTableWidget& items = *explorer_->Items();
     Click(qrbNext);
