@@ -20,7 +20,6 @@
 #include <QtWidgets/QMessageBox>
 #include <QtWidgets/QPlainTextEdit>
 #include <QtWidgets/QPushButton>
-#include <QtWidgets/QScrollBar>
 #include <QtWidgets/QSplitter>
 #include <QtWidgets/QTableWidget>
 #include <QtWidgets/QTreeView>
@@ -118,6 +117,20 @@ Explorer::Explorer() {
 }
 
 Explorer::~Explorer() {
+  // The components outlive this body for a moment (they go with the window): they must not
+  // call back into an explorer being taken apart.
+  if (dataCtrl_) {
+    dataCtrl_->OnError = nullptr;
+    dataCtrl_->OnMove = nullptr;
+    dataCtrl_->OnDelete = nullptr;
+    dataCtrl_->OnAdd = nullptr;
+  }
+  if (navigator_) navigator_->OnClick = nullptr;
+  if (sendMail_) {
+    sendMail_->OnError = nullptr;
+    sendMail_->OnSuccess = nullptr;
+  }
+  window_.reset();
   // The tree's view object borrows the tree's database handle: it goes first.
   if (model_) model_->SetIndex(nullptr);
   treeDatabase_.reset();
