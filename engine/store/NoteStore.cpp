@@ -1,5 +1,9 @@
 #include "engine/store/NoteStore.h"
 
+#include <unistd.h>
+
+#include <chrono>
+#include <mutex>
 #include <random>
 
 #include "engine/core/DateTime.h"
@@ -79,10 +83,48 @@ bool nameMatches(const DesignEntry& e, const std::string& folded) {
 }  // namespace
 
 UNID newUnid() {
+  // The stored bytes lead with the creation time, so a new note's UNID sorts after those
+  // before it and lands at the end of the UNID index instead of dirtying a random page of
+  // it: with random UNIDs every commit of a large database rewrote pages all over the index.
+  // A counter orders the UNIDs one process makes within a millisecond (and carries into the
+  // time when it runs over, or when the clock steps back); the random tail keeps UNIDs of
+  // other processes and machines apart.
+  struct Clock {
+    std::mutex mutex;
+    uint64_t millis = 0;
+    uint32_t counter = 0;
+  };
+  static Clock* clock = new Clock;  // never destroyed: exit handlers may still save
+  uint64_t millis;
+  uint32_t counter;
+  {
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    const auto nowMillis = uint64_t(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+    std::lock_guard lock(clock->mutex);
+    if (nowMillis > clock->millis) {
+      clock->millis = nowMillis;
+      clock->counter = 0;
+    } else if (++clock->counter > 0xFFFF) {
+      ++clock->millis;
+      clock->counter = 0;
+    }
+    millis = clock->millis;
+    counter = clock->counter;
+  }
+  // Reseeded after a fork, so parent and child do not draw the same tails.
   static thread_local std::mt19937_64 rng{std::random_device{}()};
-  UNID u;
-  for (auto& w : u.words) w = uint32_t(rng());
-  return u;
+  static thread_local pid_t seededFor = ::getpid();
+  if (seededFor != ::getpid()) {
+    seededFor = ::getpid();
+    rng.seed(std::random_device{}());
+  }
+  const uint64_t tail = rng();
+  std::string bytes(16, '\0');
+  for (int i = 0; i < 6; ++i) bytes[size_t(i)] = char(millis >> (8 * (5 - i)));
+  bytes[6] = char(counter >> 8);
+  bytes[7] = char(counter);
+  for (int i = 0; i < 8; ++i) bytes[size_t(8 + i)] = char(tail >> (8 * i));
+  return unidFromBytes(bytes);
 }
 
 Blob unidBlob(const UNID& unid) {
@@ -138,6 +180,17 @@ std::optional<NoteHeader> readNote(Connection& conn, HTID id) {
   st->bind(1, int64_t(id));
   if (!st->step()) return std::nullopt;
   return readHeader(*st);
+}
+
+std::optional<NoteRecord> readNoteRecord(Connection& conn, HTID id) {
+  auto st = conn.prepare(std::string("SELECT ") + kNoteColumns +
+                         ", items, EXISTS(SELECT 1 FROM attachments WHERE note_id = ?1) FROM notes WHERE note_id = ?1");
+  st->bind(1, int64_t(id));
+  if (!st->step()) return std::nullopt;
+  NoteRecord out{readHeader(*st), {}, st->int64(17) != 0};
+  if (!st->isNull(16) && !decodeItems(st->blob(16), out.items))
+    raise(HTFAIL_STORAGE_ERROR, "The items of note " + std::to_string(id) + " in " + conn.name() + " are damaged");
+  return out;
 }
 
 std::optional<HTID> findByUnid(Connection& conn, const UNID& unid) {

@@ -73,7 +73,8 @@ struct StoredItem {
   Blob value;
 };
 
-// A random UNID (version-4 style random bits).
+// A new UNID: creation time (milliseconds, then a per-process counter) in its leading stored
+// bytes, so UNIDs made later sort after earlier ones, and 64 random bits.
 UNID newUnid();
 Blob unidBlob(const UNID& unid);
 UNID unidFromBlob(const Blob& blob);
@@ -87,6 +88,14 @@ int64_t nextChange(Connection& conn);
 // instead of an insert and a writeItems). Returns the note ID.
 HTID insertNote(Connection& conn, NoteHeader& note, const std::vector<StoredItem>* items = nullptr);
 std::optional<NoteHeader> readNote(Connection& conn, HTID id);
+// The header and the items of a note in one read (opening a document needs both), and
+// whether it has attachments (not read here). Throws Error when its items are damaged.
+struct NoteRecord {
+  NoteHeader header;
+  std::vector<StoredItem> items;
+  bool hasAttachments = false;
+};
+std::optional<NoteRecord> readNoteRecord(Connection& conn, HTID id);
 std::optional<HTID> findByUnid(Connection& conn, const UNID& unid);
 // Writes every header column of `note` as given (no bookkeeping).
 void updateNote(Connection& conn, const NoteHeader& note);

@@ -1,14 +1,20 @@
 // Internal building blocks that the C API reaches only indirectly: handles, the ini file,
-// list cursors, path resolution, item value forms and nested transactions.
+// list cursors, path resolution, item value forms, nested transactions and new UNIDs.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <set>
 
 #include "engine/core/Handles.h"
 #include "engine/core/Ini.h"
 #include "engine/core/ListCursor.h"
 #include "engine/core/Paths.h"
 #include "engine/store/ItemCodec.h"
+#include "engine/store/NoteStore.h"
 #include "engine/store/Schema.h"
 #include "engine/store/Transaction.h"
 
@@ -108,6 +114,52 @@ TEST(EngineStore, NestedTransactionsRollBackOnlyTheirPart) {
     EXPECT_EQ(st->text(0), "a");
   }
   std::filesystem::remove_all(dir);
+}
+
+// New UNIDs sort by creation in their stored bytes (so they append to the UNID index), lead
+// with the time, and stay distinct in a forked process that starts from the same state.
+TEST(EngineUnid, NewOnesSortByCreationAndDifferAcrossProcesses) {
+  std::vector<store::Blob> made;
+  for (int i = 0; i < 20000; ++i) made.push_back(store::unidBlob(store::newUnid()));
+  EXPECT_TRUE(std::adjacent_find(made.begin(), made.end(), std::greater_equal<>()) == made.end())
+      << "UNIDs made later must sort after earlier ones";
+  uint64_t millis = 0;
+  for (int i = 0; i < 6; ++i) millis = millis << 8 | made.back()[size_t(i)];
+  const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                       std::chrono::system_clock::now().time_since_epoch()).count();
+  EXPECT_LE(millis, uint64_t(now) + 1000);
+  EXPECT_GE(millis, uint64_t(now) - 60000);
+  // The text form and the stored size are those of any UNID.
+  EXPECT_EQ(made.back().size(), 16u);
+  EXPECT_EQ(store::unidBlob(store::unidFromBlob(made.back())), made.back());
+
+  int pipeFds[2];
+  ASSERT_EQ(pipe(pipeFds), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  constexpr int kEach = 2000;
+  if (child == 0) {
+    close(pipeFds[0]);
+    for (int i = 0; i < kEach; ++i) {
+      const store::Blob b = store::unidBlob(store::newUnid());
+      if (write(pipeFds[1], b.data(), b.size()) != ssize_t(b.size())) _exit(1);
+    }
+    _exit(0);
+  }
+  close(pipeFds[1]);
+  std::set<store::Blob> mine;
+  for (int i = 0; i < kEach; ++i) mine.insert(store::unidBlob(store::newUnid()));
+  int clashes = 0, received = 0;
+  store::Blob b(16);
+  while (read(pipeFds[0], b.data(), b.size()) == ssize_t(b.size())) {
+    ++received;
+    clashes += int(mine.count(b));
+  }
+  close(pipeFds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_EQ(received, kEach);
+  EXPECT_EQ(clashes, 0);
 }
 
 TEST(EnginePaths, ResolvesInsideAndRefusesEscapes) {
