@@ -9,8 +9,9 @@ namespace {
 
 // Properties are read on every save and access check (uniform access, the change counter,
 // the full-text flag) but change rarely, so reads are answered from memory while the file is
-// known unchanged: inside the write transaction in which the cache was last checked (no
-// other connection can write then), or while the file's data version stays the same. Writes
+// known unchanged: while this connection holds the write lock it held when the cache was
+// last checked (a transaction or a batch of grouped writes: no other connection can write
+// then), or while the file's data version stays the same. Writes
 // go through to the cache; a rollback forgets it (forgetCached), since the cache cannot tell
 // which of its values the rollback undid.
 struct Value {
@@ -36,7 +37,7 @@ Cache& cacheOf(Connection& conn) {
 // The cache, emptied first when the file may have changed since it was filled.
 Cache& validCache(Connection& conn) {
   Cache& cache = cacheOf(conn);
-  const bool writing = inTransaction(conn);
+  const bool writing = holdsWriteLock(conn);
   if (writing && cache.checkedIn == conn.transactionSerial) return cache;
   const int64_t version = conn.dataVersion();
   if (version != cache.dataVersion) {

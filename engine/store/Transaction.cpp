@@ -184,6 +184,12 @@ bool batchOpen(const Connection& conn) {
   return s && s->open;
 }
 
+bool holdsWriteLock(const Connection& conn) {
+  std::lock_guard lock(mapMutex());
+  const BatchState* s = find(conn);
+  return s && (s->depth > 0 || (s->open && s->owner == ::getpid()));
+}
+
 bool batchIdle(const Connection& conn, std::chrono::milliseconds idle) {
   std::lock_guard lock(mapMutex());
   const BatchState* s = find(conn);

@@ -86,6 +86,9 @@ bool inTransaction(const Connection& conn);
 
 // Whether `conn` has an uncommitted batch.
 bool batchOpen(const Connection& conn);
+// Whether `conn` holds the write lock: a Transaction is open on it, or this process's batch.
+// No other connection can commit meanwhile, so what `conn` read stays current.
+bool holdsWriteLock(const Connection& conn);
 // Whether `conn` has a batch whose last write is at least `idle` old.
 bool batchIdle(const Connection& conn, std::chrono::milliseconds idle);
 // Whether `conn` has a batch and another connection waits for the write lock it holds.

@@ -101,6 +101,10 @@ struct StateEntry {
   bool listKnown = false;
   bool designsUnsettled = false;
   int64_t listDataVersion = 0;
+  // The transaction (Connection::transactionSerial) in which the list was last found current
+  // while holding the write lock, 0 for none: within it no other process can change the
+  // designs, so the data version need not be asked again on every save.
+  uint64_t listCheckedIn = 0;
 };
 
 std::mutex gStatesMutex;
@@ -669,11 +673,15 @@ const std::string& collationVersion() {
 
 std::vector<std::shared_ptr<const CompiledDesign>> designs(db::Database& database, store::Connection& conn) {
   StateEntry& state = entryOf(database);
-  const int64_t version = conn.dataVersion();
-  if (state.designsUnsettled && !store::inTransaction(conn) && !store::batchOpen(conn)) {
+  const bool locked = store::holdsWriteLock(conn);
+  if (state.designsUnsettled && !locked) {
     state.designsUnsettled = false;
     state.listKnown = false;
   }
+  if (locked && state.listKnown && !state.designsUnsettled && state.listCheckedIn == conn.transactionSerial)
+    return state.list;
+  const int64_t version = conn.dataVersion();
+  state.listCheckedIn = locked ? conn.transactionSerial : 0;
   if (state.listKnown && !state.designsUnsettled && state.listDataVersion == version) return state.list;
   auto st = conn.prepare("SELECT note_id, sequence FROM notes WHERE note_class IN (?1, ?2) AND deleted = 0 ORDER BY note_id");
   st->bind(1, int64_t(nc::kView)).bind(2, int64_t(nc::kFolder));

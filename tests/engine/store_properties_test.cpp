@@ -92,5 +92,28 @@ TEST_F(PropertyCache, LaterValuesAreReadAtOnceAndWrittenWithTheCommit) {
   EXPECT_EQ(prop::getInt(*b, "counter", 0), 5);
 }
 
+// Between the writes of a grouped batch the connection keeps the write lock, so its cache
+// is served without asking the file; once the batch is committed, others' writes count again.
+TEST_F(PropertyCache, ValuesStayCurrentAcrossAGroupedBatch) {
+  const BatchLimits before = batchLimits();
+  setBatchLimits({1000, std::chrono::seconds(60)});
+  auto a = open(), b = open();
+  prop::set(*b, "x", int64_t(1));
+  for (int64_t n = 2; n <= 4; ++n) {
+    Transaction tx(*a, Commit::Grouped);
+    EXPECT_EQ(prop::getInt(*a, "x", 0), n - 1);
+    prop::set(*a, "x", n);
+    tx.commit();
+    ASSERT_TRUE(batchOpen(*a));
+    EXPECT_EQ(prop::getInt(*a, "x", 0), n);
+  }
+  EXPECT_EQ(prop::getInt(*b, "x", 0), 1);  // not committed yet
+  flushBatch(*a);
+  EXPECT_EQ(prop::getInt(*b, "x", 0), 4);
+  prop::set(*b, "x", int64_t(9));
+  EXPECT_EQ(prop::getInt(*a, "x", 0), 9);
+  setBatchLimits(before);
+}
+
 }  // namespace
 }  // namespace quire::engine::store
