@@ -109,8 +109,9 @@ bool canRead(db::DbHandle& handle, const std::vector<store::StoredItem>& items) 
 }
 
 HTSTATUS requireRead(db::DbHandle& handle, const Note& note) {
-  if (HTSTATUS s = db::requireAccess(handle, HTACLLEVEL_READER, "read documents")) return s;
-  if (!canRead(handle, note.items))
+  const db::Access access = db::effectiveAccess(handle);
+  if (HTSTATUS s = db::requireAccess(handle, access, HTACLLEVEL_READER, "read documents")) return s;
+  if (access.enforced && !index::ReadAccess::forHandle(handle, access).canRead(note.items))
     return denied(handle, "is not named in the Readers items of " + describe(handle, note.header));
   return HTSUCCESS;
 }

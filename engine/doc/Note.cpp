@@ -219,19 +219,23 @@ void saveAttachments(store::Connection& conn, Note& note) {
   }
 }
 
-// Item names are nearly always ASCII: compare those without building folded copies.
+// Item names are nearly always ASCII: compare those without building folded copies, and
+// without a pass over both names when their lengths differ.
+inline unsigned char asciiLower(unsigned char c) { return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 32) : c; }
+
 bool sameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) {
-    const bool ascii = std::all_of(a.begin(), a.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }) &&
-                       std::all_of(b.begin(), b.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    return ascii ? false : equalsNoCase(a, b);
-  }
-  for (size_t i = 0; i < a.size(); ++i) {
+  const size_t common = std::min(a.size(), b.size());
+  for (size_t i = 0; i < common; ++i) {
     const auto x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-    if (x >= 0x80 || y >= 0x80) return equalsNoCase(a, b);
-    if (x != y && std::tolower(x) != std::tolower(y)) return false;
+    if ((x | y) >= 0x80) return equalsNoCase(a, b);
+    if (asciiLower(x) != asciiLower(y)) return false;
   }
-  return true;
+  // One name is an ASCII prefix of the other. Only folding that is not ASCII could still make
+  // them equal; leave that to the full comparison.
+  if (a.size() == b.size()) return true;
+  const std::string_view rest = a.size() > b.size() ? a.substr(common) : b.substr(common);
+  const bool ascii = std::all_of(rest.begin(), rest.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  return ascii ? false : equalsNoCase(a, b);
 }
 
 }  // namespace
@@ -354,20 +358,10 @@ Attachment* Note::findAttachment(std::string_view name) {
 
 // ---- load, save, delete ---------------------------------------------------------------
 
-Note newNote(uint32_t noteClass) {
-  Note n;
-  n.header.noteClass = noteClass;
-  n.header.sequence = 0;
-  return n;
-}
+namespace {
 
-std::optional<Note> loadNote(db::Database& database, store::Connection& conn, HTID id, bool withBytes) {
-  auto header = store::readNote(conn, id);
-  if (!header) return std::nullopt;
-  Note note;
-  note.header = std::move(*header);
-  if (note.header.deleted) return note;
-  note.items = store::readItems(conn, id);
+void readAttachments(store::Connection& conn, Note& note, bool withBytes) {
+  const HTID id = note.header.id;
   auto st = conn.prepare(std::string("SELECT attachment_id, name, size, host, created, modified, sealed") +
                          (withBytes ? ", bytes" : "") + " FROM attachments WHERE note_id = ?1 ORDER BY attachment_id");
   st->bind(1, int64_t(id));
@@ -383,6 +377,25 @@ std::optional<Note> loadNote(db::Database& database, store::Connection& conn, HT
     if (withBytes) a.bytes = std::make_shared<const store::Blob>(st->blob(7));
     note.attachments.push_back(std::move(a));
   }
+}
+
+}  // namespace
+
+Note newNote(uint32_t noteClass) {
+  Note n;
+  n.header.noteClass = noteClass;
+  n.header.sequence = 0;
+  return n;
+}
+
+std::optional<Note> loadNote(db::Database& database, store::Connection& conn, HTID id, bool withBytes) {
+  auto record = store::readNoteRecord(conn, id);
+  if (!record) return std::nullopt;
+  Note note;
+  note.header = std::move(record->header);
+  if (note.header.deleted) return note;
+  note.items = std::move(record->items);
+  if (record->hasAttachments) readAttachments(conn, note, withBytes);
   unsealItems(note);
   for (Attachment& a : note.attachments) {
     if (!a.bytes || !a.sealedBytes) continue;
