@@ -116,6 +116,31 @@ bool readValue(Reader& r, formula::Value& out, bool keep) {
   }
 }
 
+// Steps over one value without building it: finding a cell passes the cells before it.
+bool skipValue(Reader& r) {
+  uint8_t type = 0;
+  uint64_t count = 0;
+  if (!r.byte(type) || !r.varint(count) || count > (uint64_t(1) << 32)) return false;
+  std::string_view ignored;
+  for (uint64_t i = 0; i < count; ++i) {
+    uint64_t len = 0;
+    switch (type) {
+      case 0:
+        if (!r.varint(len) || !r.bytes(size_t(len), ignored)) return false;
+        break;
+      case 1:
+        if (!r.bytes(8, ignored)) return false;
+        break;
+      case 2:
+        if (!r.bytes(8, ignored)) return false;
+        break;
+      default:
+        return false;
+    }
+  }
+  return type <= 2;
+}
+
 std::string twoDigits(int value) {
   std::string s = std::to_string(value);
   return s.size() < 2 ? "0" + s : s;
@@ -269,15 +294,14 @@ formula::Value decodeCell(std::string_view cells, size_t column) {
 
 bool findCell(std::string_view cells, size_t column, CellRef& out) {
   Reader r(cells);
-  formula::Value skipped;
   for (size_t i = 0; i < column; ++i)
-    if (!readValue(r, skipped, false)) return false;
+    if (!skipValue(r)) return false;
   const size_t start = r.position();
   uint8_t type = 0;
   uint64_t count = 0;
   if (!r.byte(type) || !r.varint(count)) return false;
   const size_t bodyStart = r.position();
-  if (!readValue(r.rewound(start), skipped, false)) return false;
+  if (!skipValue(r.rewound(start))) return false;
   out.type = type;
   out.count = size_t(count);
   out.body = cells.substr(bodyStart, r.position() - bodyStart);
