@@ -14,9 +14,10 @@
 // shared commits; closing the databases, which commits the last group, is inside the timed
 // region. With --sync delayed commit stays off and every save is its own durable commit, so on
 // a disk most of the wall time is spent waiting for it. The program prints documents per
-// second for each (wall time and CPU time), the ratio of their times (object model / raw)
-// against the 1.3 target and
-// the object model's rate against 50,000 documents per second. The data directory is made
+// second for each (wall time and CPU time), the ratio of their times (object model / raw),
+// the object model's rate in each tenth of the run (a rate that falls as the database grows
+// shows growth worse than linear), and its rate in processor time against the target:
+// 100,000 documents per second up to 100,000 documents, 70,000 sustained beyond. The data directory is made
 // under $TMPDIR (default /tmp); TMPDIR=/dev/shm measures without the disk. Afterwards it
 // checks that each database holds COUNT documents whose first and last carry the five items,
 // so a run that silently wrote nothing cannot pass for a fast one. Exit status: 0 when both runs worked (targets met or not), 1 otherwise.
@@ -40,8 +41,9 @@
 
 namespace {
 
-constexpr double kRatioTarget = 1.3;
-constexpr double kRateTarget = 50000.0;
+constexpr double kRateTarget = 100000.0;       // up to kSmallCount documents
+constexpr double kLargeRateTarget = 70000.0;   // sustained beyond
+constexpr long kSmallCount = 100000;
 constexpr long kBlock = 1000;  // documents per turn of each way
 
 struct Options {
@@ -328,13 +330,21 @@ int Run(const Options& options, const std::string& dataDirectory) {
   // same disk and the same load from other programs.
   Times rawTimes;
   Times objectTimes;
+  std::vector<Times> tenths(10);  // the object model's time in each tenth of the documents
   for (long from = 0, block = 0; from < options.count; from += kBlock, ++block) {
     const long to = std::min(options.count, from + kBlock);
     const auto runRaw = [&] {
       if (raw) Timed(rawTimes, [&] { raw->Write(from, to); });
     };
     const auto runObjects = [&] {
-      if (objects) Timed(objectTimes, [&] { objects->Write(from, to); });
+      if (!objects) return;
+      Times part;
+      Timed(part, [&] { objects->Write(from, to); });
+      objectTimes.cpu += part.cpu;
+      objectTimes.wall += part.wall;
+      Times& tenth = tenths[size_t(std::min(9L, from * 10 / options.count))];
+      tenth.cpu += part.cpu;
+      tenth.wall += part.wall;
     };
     if (block % 2 == 0) {
       runRaw();
@@ -358,12 +368,19 @@ int Run(const Options& options, const std::string& dataDirectory) {
   if (options.raw) Verify("raw.nsf", options.count);
   if (options.objects) Verify("objects.nsf", options.count);
   if (options.raw && options.objects) {
-    const double ratio = objectTimes.wall / rawTimes.wall;
-    const double rate = static_cast<double>(options.count) / objectTimes.wall;
-    std::printf("ratio (object model time / raw time): %.3f  (target <= %.1f: %s); in CPU time %.3f\n", ratio,
-                kRatioTarget, ratio <= kRatioTarget ? "met" : "MISSED", objectTimes.cpu / rawTimes.cpu);
-    std::printf("object model rate: %.0f documents/s  (target >= %.0f: %s)\n", rate, kRateTarget,
-                rate >= kRateTarget ? "met" : "MISSED");
+    std::printf("ratio (object model time / raw time): %.3f in CPU time, %.3f in wall time\n",
+                objectTimes.cpu / rawTimes.cpu, objectTimes.wall / rawTimes.wall);
+  }
+  if (options.objects && options.count >= 10 * kBlock) {
+    std::printf("object model documents per CPU second by tenth of the run:");
+    for (const Times& tenth : tenths) std::printf(" %.0f", static_cast<double>(options.count) / 10.0 / tenth.cpu);
+    std::printf("\n  rate of the last tenth / rate of the first: %.2f (1.00: time grows linearly)\n", tenths.front().cpu / tenths.back().cpu);
+  }
+  if (options.objects) {
+    const double rate = static_cast<double>(options.count) / objectTimes.cpu;
+    const double target = options.count <= kSmallCount ? kRateTarget : kLargeRateTarget;
+    std::printf("object model rate: %.0f documents per CPU second, %.0f per wall second  (target >= %.0f: %s)\n",
+                rate, static_cast<double>(options.count) / objectTimes.wall, target, rate >= target ? "met" : "MISSED");
   }
   return 0;
 }

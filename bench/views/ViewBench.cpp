@@ -16,14 +16,18 @@
 //            made), against SELECT ... ORDER BY region, customer, amount DESC stepping
 //            through every row and reading its three columns; median of three runs
 //   key      HTIndexKeySearch with Region and Customer, median of 1000 different keys;
-//            the same through TQuireView::KeySearch; SQLite's equivalent point query
+//            the same through TQuireView::KeySearch, the two taking turns at going first
+//            so neither gets the other's warm cache; SQLite's equivalent point query
 //   memory   peak resident size (getrusage)
-// It prints milliseconds, ratios to the SQLite figures and the targets (walking within 2x of
-// the SQLite scan, building within 3x of SQLite building its index, key search median under
-// 50 microseconds, peak memory under 300 MB). Exit status 0 when every step ran and the
-// counts agreed.
+// Every step is timed in processor time and in wall-clock time; ratios and targets are judged
+// on processor time, which other programs on the machine disturb least. The targets: the
+// build within 2x of SQLite's CREATE INDEX, the walk reading three cells within 1.5x of the
+// SQLite scan reading three columns, TQuireView::GetNextDocument at 100,000 documents per
+// second or more, the view opened in under 100 ms, peak memory under 100 MB up to 100,000
+// documents and under 300 MB beyond. Exit status 0 when every step ran and the counts agreed.
 #include <sqlite3.h>
 #include <sys/resource.h>
+#include <time.h>
 
 #include <algorithm>
 #include <chrono>
@@ -32,6 +36,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -42,10 +47,13 @@
 
 namespace {
 
-constexpr double kWalkTarget = 2.0;
-constexpr double kBuildTarget = 3.0;
-constexpr double kKeyTargetMicros = 50.0;
+constexpr double kWalkTarget = 1.5;
+constexpr double kBuildTarget = 2.0;
+constexpr double kDocumentRateTarget = 100000.0;
+constexpr double kOpenTargetMs = 100.0;
+constexpr double kMemoryTargetSmallMb = 100.0;  // up to kSmallCount documents
 constexpr double kMemoryTargetMb = 300.0;
+constexpr long kSmallCount = 100000;
 constexpr int kRegions = 50;
 constexpr int kCustomers = 20000;
 constexpr int kKeySearches = 1000;
@@ -60,6 +68,25 @@ using Clock = std::chrono::steady_clock;
 
 double Millis(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+double CpuMs() {
+  timespec now{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return double(now.tv_sec) * 1000.0 + double(now.tv_nsec) / 1e6;
+}
+
+// Processor and wall-clock milliseconds of one piece of work.
+struct Span {
+  double cpu = 0;
+  double wall = 0;
+};
+
+Span Time(const std::function<void()>& work) {
+  const auto start = Clock::now();
+  const double cpuStart = CpuMs();
+  work();
+  return {CpuMs() - cpuStart, Millis(start)};
 }
 
 std::string RegionOf(long i) { return "Region " + std::to_string((i * 7919) % kRegions); }
@@ -173,23 +200,28 @@ long SqlScan(sqlite3* db) {
 }
 
 struct Walk {
-  double first = 0;
-  double median = 0;
+  double cpu = 0;  // medians
+  double wall = 0;
+  double cpuLow = 0;  // range of the processor times
+  double cpuHigh = 0;
   long rows = 0;
 };
 
 // Three runs of `body`, which returns the rows it met.
 Walk Measure(const std::function<long()>& body) {
-  std::vector<double> ms;
+  std::vector<double> cpu, wall;
   Walk w;
   for (int k = 0; k < 3; ++k) {
-    const auto start = Clock::now();
-    w.rows = body();
-    ms.push_back(Millis(start));
+    const Span span = Time([&] { w.rows = body(); });
+    cpu.push_back(span.cpu);
+    wall.push_back(span.wall);
   }
-  w.first = ms.front();
-  std::sort(ms.begin(), ms.end());
-  w.median = ms[1];
+  std::sort(cpu.begin(), cpu.end());
+  std::sort(wall.begin(), wall.end());
+  w.cpu = cpu[1];
+  w.wall = wall[1];
+  w.cpuLow = cpu.front();
+  w.cpuHigh = cpu.back();
   return w;
 }
 
@@ -198,22 +230,28 @@ double Median(std::vector<double> v) {
   return v[v.size() / 2];
 }
 
-void Line(const char* label, double ms, long count = -1, double baseline = 0) {
-  std::printf("  %-44s %10.2f ms", label, ms);
+void Line(const char* label, const Span& t, long count = -1, double baseline = 0) {
+  std::printf("  %-44s %10.2f cpu ms %10.2f wall ms", label, t.cpu, t.wall);
   if (count >= 0) std::printf("  %8ld rows", count);
-  if (baseline > 0) std::printf("  %6.2fx SQLite", ms / baseline);
+  if (baseline > 0) std::printf("  %6.2fx SQLite", t.cpu / baseline);
   std::printf("\n");
 }
 
 void Line(const char* label, const Walk& w, double baseline = 0) {
-  std::printf("  %-44s %10.2f ms [%8.2f]  %8ld rows", label, w.median, w.first, w.rows);
-  if (baseline > 0) std::printf("  %6.2fx SQLite", w.median / baseline);
+  std::printf("  %-44s %10.2f cpu ms [%.2f-%.2f] %10.2f wall ms  %8ld rows", label, w.cpu, w.cpuLow, w.cpuHigh,
+              w.wall, w.rows);
+  if (baseline > 0) std::printf("  %6.2fx SQLite", w.cpu / baseline);
   std::printf("\n");
 }
 
 void Target(const char* what, double value, double target, const char* unit) {
   std::printf("  %-44s %10.2f%s (target <= %.1f%s: %s)\n", what, value, unit, target, unit,
               value <= target ? "met" : "MISSED");
+}
+
+void TargetAtLeast(const char* what, double value, double target, const char* unit) {
+  std::printf("  %-44s %10.0f%s (target >= %.0f%s: %s)\n", what, value, unit, target, unit,
+              value >= target ? "met" : "MISSED");
 }
 
 int Run(long count, const std::string& dir) {
@@ -233,33 +271,29 @@ int Run(long count, const std::string& dir) {
   std::printf("  written in %.1f s\n\n", Millis(start) / 1000);
 
   std::printf("build from nothing\n");
-  start = Clock::now();
-  Sql(baseline, "CREATE INDEX docs_order ON docs(region COLLATE NOCASE, customer COLLATE NOCASE, amount DESC)");
-  const double sqlBuild = Millis(start);
+  const Span sqlBuild = Time(
+      [&] { Sql(baseline, "CREATE INDEX docs_order ON docs(region COLLATE NOCASE, customer COLLATE NOCASE, amount DESC)"); });
   Sql(baseline, "ANALYZE");
-  start = Clock::now();
-  const HTID view = CreateView(database);
-  const double build = Millis(start);
+  HTID view = 0;
+  const Span build = Time([&] { view = CreateView(database); });
   Line("SQLite CREATE INDEX", sqlBuild);
-  Line("HTViewCreate (index built)", build, -1, sqlBuild);
+  Line("HTViewCreate (index built)", build, -1, sqlBuild.cpu);
 
   std::printf("open (index already built, nothing cached)\n");
-  start = Clock::now();
-  HTINDEXHANDLE index = OpenIndex(database, view);
-  const double openRaw = Millis(start);
+  HTINDEXHANDLE index = 0;
+  const Span openRaw = Time([&] { index = OpenIndex(database, view); });
   const long total = long(HTAPI.HTIndexGetCount(index));
   HTAPI.HTIndexClose(index);
-  start = Clock::now();
-  double openObjects = 0;
+  Span openObjects;
   {
-    TQuireView objectView("By region", database);
-    openObjects = Millis(start);
-    if (!objectView.Opened) Fail("TQuireView", objectView.LastError);
+    std::unique_ptr<TQuireView> opened;
+    openObjects = Time([&] { opened = std::make_unique<TQuireView>("By region", database); });
+    if (!opened->Opened) Fail("TQuireView", opened->LastError);
   }
   Line("raw C API: open, bind, first move", openRaw, total);
   Line("TQuireView constructor", openObjects);
 
-  std::printf("walk every row (median of 3 runs, the first run in brackets)\n");
+  std::printf("walk every row (median of 3 runs, processor-time range in brackets)\n");
   index = OpenIndex(database, view);
   TQuireView objectView("By region", database);
   if (!objectView.Opened) Fail("TQuireView", objectView.LastError);
@@ -280,11 +314,11 @@ int Run(long count, const std::string& dir) {
     return made;
   });
   Line("SQLite ordered scan (3 columns read)", sqlWalk);
-  Line("raw C API: every row", rawWalk, sqlWalk.median);
-  Line("raw C API: documents only (flags 12)", rawDocWalk, sqlWalk.median);
-  Line("raw C API: every row, 3 cells read", cellWalk, sqlWalk.median);
-  Line("TQuireView::MoveNext", objectWalk, sqlWalk.median);
-  Line("TQuireView::GetNextDocument (made)", documentWalk, sqlWalk.median);
+  Line("raw C API: every row", rawWalk, sqlWalk.cpu);
+  Line("raw C API: documents only (flags 12)", rawDocWalk, sqlWalk.cpu);
+  Line("raw C API: every row, 3 cells read", cellWalk, sqlWalk.cpu);
+  Line("TQuireView::MoveNext", objectWalk, sqlWalk.cpu);
+  Line("TQuireView::GetNextDocument (made)", documentWalk, sqlWalk.cpu);
   if (rawDocWalk.rows != count || sqlWalk.rows != count || documentWalk.rows != count || rawWalk.rows != total ||
       objectWalk.rows != total)
     Fail("the walks disagree on the number of rows");
@@ -303,18 +337,30 @@ int Run(long count, const std::string& dir) {
     keys[0].type = keys[1].type = HTTYPE_TEXT;
     keys[0].value = region.c_str();
     keys[1].value = customer.c_str();
-    HTUINT matched = 0;
-    start = Clock::now();
-    const HTSTATUS s = HTAPI.HTIndexKeySearch(index, 2, keys, HTKEYSEARCH_EXACT, &matched);
-    raw.push_back(Millis(start) * 1000);
-    if (s) Fail("HTIndexKeySearch of " + region + "/" + customer, s);
-    objectView.SetKeyValue(1, region);
-    objectView.SetKeyValue(2, customer);
-    start = Clock::now();
-    const bool found = objectView.KeySearch(2, true);
-    objects.push_back(Millis(start) * 1000);
-    if (!found) Fail("TQuireView::KeySearch", objectView.LastError);
-    start = Clock::now();
+    const auto searchRaw = [&] {
+      HTUINT matched = 0;
+      const auto begun = Clock::now();
+      const HTSTATUS s = HTAPI.HTIndexKeySearch(index, 2, keys, HTKEYSEARCH_EXACT, &matched);
+      raw.push_back(Millis(begun) * 1000);
+      if (s) Fail("HTIndexKeySearch of " + region + "/" + customer, s);
+    };
+    const auto searchObjects = [&] {
+      objectView.SetKeyValue(1, region);
+      objectView.SetKeyValue(2, customer);
+      const auto begun = Clock::now();
+      const bool found = objectView.KeySearch(2, true);
+      objects.push_back(Millis(begun) * 1000);
+      if (!found) Fail("TQuireView::KeySearch", objectView.LastError);
+    };
+    // Whichever goes second finds the pages the first one read: take turns.
+    if (k % 2 == 0) {
+      searchRaw();
+      searchObjects();
+    } else {
+      searchObjects();
+      searchRaw();
+    }
+    const auto start = Clock::now();
     sqlite3_reset(point);
     sqlite3_bind_text(point, 1, region.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_text(point, 2, customer.c_str(), -1, SQLITE_TRANSIENT);
@@ -332,13 +378,14 @@ int Run(long count, const std::string& dir) {
   getrusage(RUSAGE_SELF, &usage);
   const double peakMb = double(usage.ru_maxrss) / 1024.0;
 
-  std::printf("\ntargets\n");
-  Target("walk, raw C API / SQLite scan", rawWalk.median / sqlWalk.median, kWalkTarget, "x");
-  Target("walk, raw C API with cells / SQLite scan", cellWalk.median / sqlWalk.median, kWalkTarget, "x");
-  Target("walk, TQuireView / SQLite scan", objectWalk.median / sqlWalk.median, kWalkTarget, "x");
-  Target("build / SQLite CREATE INDEX", build / sqlBuild, kBuildTarget, "x");
-  Target("key search median", Median(raw), kKeyTargetMicros, " us");
-  Target("peak memory", peakMb, kMemoryTargetMb, " MB");
+  std::printf("\ntargets (processor time)\n");
+  Target("build / SQLite CREATE INDEX", build.cpu / sqlBuild.cpu, kBuildTarget, "x");
+  Target("walk reading 3 cells / SQLite scan of 3 columns", cellWalk.cpu / sqlWalk.cpu, kWalkTarget, "x");
+  TargetAtLeast("TQuireView::GetNextDocument, documents/s", double(documentWalk.rows) * 1000.0 / documentWalk.cpu,
+                kDocumentRateTarget, "");
+  Target("view open, raw C API", openRaw.cpu, kOpenTargetMs, " ms");
+  Target("view open, TQuireView constructor", openObjects.cpu, kOpenTargetMs, " ms");
+  Target("peak memory", peakMb, count <= kSmallCount ? kMemoryTargetSmallMb : kMemoryTargetMb, " MB");
   sqlite3_close(baseline);
   HTAPI.HTDatabaseClose(database, 0);
   return 0;
