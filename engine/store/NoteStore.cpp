@@ -189,7 +189,7 @@ std::optional<NoteRecord> readNoteRecord(Connection& conn, HTID id) {
   if (!st->step()) return std::nullopt;
   NoteRecord out{readHeader(*st), {}, st->int64(17) != 0};
   if (!st->isNull(16) && !decodeItems(st->blob(16), out.items))
-    raise(HTFAIL_STORAGE_ERROR, "The items of note " + std::to_string(id) + " in " + conn.name() + " are damaged");
+    raise(HTFAIL_STORAGE_ERROR, damagedItemsMessage(conn, id));
   return out;
 }
 
