@@ -11,6 +11,7 @@
 #include "engine/core/Text.h"
 #include "engine/doc/Composite.h"
 #include "engine/store/ItemCodec.h"
+#include "engine/formula/NumberText.h"
 
 namespace quire::engine::doc {
 namespace codec = store::codec;
@@ -270,10 +271,7 @@ const char* typeName(HTINT type) {
 std::string formatNumber(double value, const HTINTERNATIONAL& intl) {
   if (std::isnan(value)) return "NaN";
   if (std::isinf(value)) return value < 0 ? "-Infinity" : "Infinity";
-  if (value == 0) value = 0;  // no "-0"
-  char buf[64];
-  auto res = std::to_chars(buf, buf + sizeof buf, value);
-  std::string s(buf, res.ptr);
+  std::string s = formula::numberText(value);
   const char dec = decimalChar(intl);
   for (char& c : s)
     if (c == '.') c = dec;

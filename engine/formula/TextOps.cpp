@@ -1,5 +1,7 @@
 #include "engine/formula/TextOps.h"
 
+#include "engine/formula/NumberText.h"
+
 #include <unicode/ustring.h>
 
 #include <charconv>
@@ -122,15 +124,14 @@ std::string trimSpaces(std::string_view s) {
     return out;
 }
 
-std::string formatNumber(double n) {
+std::string formatNumber(double n) { return numberText(n); }
+
+std::string numberText(double n) {
     if (n == 0) return "0";  // also -0
+    if (std::isnan(n)) return "NaN";
+    if (std::isinf(n)) return n < 0 ? "-Infinity" : "Infinity";
     char buf[64];
-    // %.15g hides binary noise (0.1 + 0.2 shows as 0.3); fall back to 17
-    // digits only when 15 do not read back.
     std::snprintf(buf, sizeof buf, "%.15G", n);
-    double back = 0;
-    std::from_chars(buf, buf + std::char_traits<char>::length(buf), back);
-    if (back != n && std::fabs(back - n) > std::fabs(n) * 1e-15) std::snprintf(buf, sizeof buf, "%.17G", n);
     std::string out(buf);
     // "1E+21" as written; "1E-05" loses its padding zero.
     if (auto e = out.find("E-0"); e != std::string::npos) out.erase(e + 2, 1);

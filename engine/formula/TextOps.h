@@ -23,7 +23,7 @@ std::string mapCase(std::string_view s, CaseMapping mapping);
 // Drops leading and trailing spaces and collapses runs of spaces to one.
 std::string trimSpaces(std::string_view s);
 
-// Shortest text that reads back as the same double: "1.5", "3", "1E+21".
+// numberText (NumberText.h): "1.5", "3", "1E+21".
 std::string formatNumber(double n);
 // Fixed decimals, optionally with ',' thousands separators.
 std::string formatFixed(double n, int decimals, bool thousands);

@@ -10,6 +10,7 @@
 #include "engine/index/ReadAccess.h"
 #include "engine/doc/Composite.h"
 #include "engine/store/ItemCodec.h"
+#include "engine/formula/NumberText.h"
 
 namespace quire::engine::index {
 namespace {
@@ -322,17 +323,7 @@ std::string unidText(const UNID& unid) {
   return out;
 }
 
-std::string numberText(double n) {
-  char buf[64];
-  auto r = std::to_chars(buf, buf + sizeof buf, n);
-  std::string s(buf, r.ptr);
-  // Exponents in the formula language's form: 1E+21.
-  if (size_t e = s.find('e'); e != std::string::npos) {
-    s[e] = 'E';
-    if (e + 1 < s.size() && s[e + 1] != '-' && s[e + 1] != '+') s.insert(e + 1, "+");
-  }
-  return s;
-}
+std::string numberText(double n) { return formula::numberText(n); }
 
 std::string renderValue(const Value& value, formula::EvalContext& context, std::string_view separator) {
   std::string out;

@@ -6,6 +6,7 @@
 
 #include "engine/core/Engine.h"
 #include "engine/formula/Collation.h"
+#include "engine/formula/NumberText.h"
 
 namespace quire::engine::view {
 namespace {
@@ -375,15 +376,7 @@ double cellNumberSum(std::string_view cells, size_t column) {
   return sum;
 }
 
-std::string renderNumber(double number) {
-  char buffer[64];
-  auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, number);
-  if (ec != std::errc()) return "0";
-  std::string text(buffer, end);
-  for (char& c : text)
-    if (c == 'e') c = 'E';
-  return text;
-}
+std::string renderNumber(double number) { return formula::numberText(number); }
 
 std::string renderDateTime(const formula::DateTime& dt) {
   HTINTERNATIONAL intl{};
