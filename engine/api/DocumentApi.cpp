@@ -124,6 +124,21 @@ HTSTATUS setProperty(Document& d, HTINT property, const void* value) {
       d.changed();
       return HTSUCCESS;
     }
+    case HTDOCUMENT_UNID: {
+      // An engine addition: a new document may take the UNID it had elsewhere, so an export
+      // imported again keeps its identities and the responses their parents.
+      if (!d.isNew) return fail(HTFAIL_UNKNOWN_PROPERTY, "The UNID of a saved document cannot change");
+      UNID u;
+      std::memcpy(&u, value, sizeof u);
+      if (isZero(u)) return fail(HTFAIL_INVALID_ARGUMENT, "A UNID cannot be all zero");
+      auto& database = d.database();
+      auto lock = database.lock();
+      if (store::findByUnid(database.conn(), u))
+        return fail(HTFAIL_INVALID_ARGUMENT, "A note with that UNID exists in " + d.dbHandle().apiPath());
+      d.note.header.unid = u;
+      d.changed();
+      return HTSUCCESS;
+    }
     case HTDOCUMENT_FORM: {
       std::string_view form = textArg(static_cast<const char*>(value));
       if (form.empty()) d.note.remove(doc::kFormItem);

@@ -27,6 +27,11 @@
 //   "add server NAME DIRECTORY"  (local server only) configure a named server; a relative
 //                                directory lies below the data directory; it is created
 //                                when missing; quote words that hold blanks
+//   "remove server NAME"         (local server only) forget a named server; its directory
+//                                stays
+//   "resolve NAME"               how mail to NAME would be routed: "person NAME MAILFILE",
+//                                "group NAME", "unknown NAME" or "ambiguous NAME"
+//   "directory"                  the server's data directory
 //   "help"                       the list of commands
 // The reply is cut to `capacity` bytes; a null reply needs capacity 0.
 #include <cstring>
@@ -43,6 +48,7 @@
 #include "engine/db/Directory.h"
 #include "engine/db/Session.h"
 #include "engine/doc/Document.h"
+#include "engine/mail/MailDirectory.h"
 #include "engine/mail/Message.h"
 #include "engine/mail/Router.h"
 #include "engine/store/Transaction.h"
@@ -81,7 +87,7 @@ std::vector<std::string> words(std::string_view command) {
 }
 
 constexpr const char* kConsoleHelp =
-    "Commands: route | add server NAME DIRECTORY | help";
+    "Commands: route | add server NAME DIRECTORY | remove server NAME | resolve NAME | directory | help";
 
 HTSTATUS addServer(const db::ServerRef& where, const std::vector<std::string>& w, std::string& reply) {
   if (where.named) return fail(HTFAIL_INVALID_ARGUMENT, "Servers are added on the local server only");
@@ -100,6 +106,33 @@ HTSTATUS addServer(const db::ServerRef& where, const std::vector<std::string>& w
   files::ensureDirectory(absolute);
   config().setServer(name, directory);
   reply = "Server " + name + " added: " + absolute.string();
+  return HTSUCCESS;
+}
+
+HTSTATUS removeServer(const db::ServerRef& where, const std::vector<std::string>& w, std::string& reply) {
+  if (where.named) return fail(HTFAIL_INVALID_ARGUMENT, "Servers are removed on the local server only");
+  if (w.size() != 3) return fail(HTFAIL_INVALID_ARGUMENT, "Usage: remove server NAME");
+  const std::string name(trim(w[2]));
+  if (!config().removeServer(name)) return fail(HTFAIL_SERVER_NOT_FOUND, "No server " + name + " is configured");
+  reply = "Server " + name + " removed; its directory was left in place";
+  return HTSUCCESS;
+}
+
+// How mail to NAME would be routed: "person NAME MAILFILE", "group NAME", "unknown NAME" or
+// "ambiguous NAME", so a sender can tell which recipients cannot receive mail.
+HTSTATUS resolveRecipient(const db::ServerRef& where, const std::vector<std::string>& w, std::string& reply) {
+  if (w.size() != 2) return fail(HTFAIL_INVALID_ARGUMENT, "Usage: resolve NAME (quote a name with blanks)");
+  const mail::MailDirectory directory(where.root);
+  if (!directory.available()) return fail(HTFAIL_MAIL_NO_DIRECTORY, "Server has no directory database (names.nsf)");
+  const auto match = directory.find(w[1]);
+  switch (match.kind) {
+    case mail::MailDirectory::Kind::Person:
+      reply = "person " + match.person->name + " " + match.person->mailFile;
+      break;
+    case mail::MailDirectory::Kind::Group: reply = "group " + match.group->name; break;
+    case mail::MailDirectory::Kind::Ambiguous: reply = "ambiguous " + w[1]; break;
+    case mail::MailDirectory::Kind::Unknown: reply = "unknown " + w[1]; break;
+  }
   return HTSUCCESS;
 }
 
@@ -183,6 +216,12 @@ HT_EXPORT HTSTATUS HTServerExecute(const char* server, const char* command, HTUI
       if (r.errors) status = fail(r.firstStatus, r.firstError);
     } else if (w.size() >= 2 && equalsNoCase(w[0], "add") && equalsNoCase(w[1], "server")) {
       status = addServer(ref, w, text);
+    } else if (w.size() >= 2 && equalsNoCase(w[0], "remove") && equalsNoCase(w[1], "server")) {
+      status = removeServer(ref, w, text);
+    } else if (w.size() == 1 && equalsNoCase(w[0], "directory")) {
+      text = ref.root.string();
+    } else if (equalsNoCase(w[0], "resolve")) {
+      status = resolveRecipient(ref, w, text);
     } else if (equalsNoCase(w[0], "help")) {
       text = kConsoleHelp;
     } else {

@@ -214,4 +214,13 @@ void Config::setServer(const std::string& name, const fs::path& directory) {
   update([&](IniFile& ini) { ini.set(kServers, name, directory.string()); });
 }
 
+bool Config::removeServer(std::string_view name) {
+  bool removed = false;
+  update([&](IniFile& ini) {
+    for (const auto& [key, value] : ini.entries(kServers))
+      if (equalsNoCase(key, name)) removed = ini.remove(kServers, key) || removed;
+  });
+  return removed;
+}
+
 }  // namespace quire::engine

@@ -59,6 +59,8 @@ class Config {
   std::vector<Server> servers();
   std::optional<Server> findServer(std::string_view name);
   void setServer(const std::string& name, const std::filesystem::path& directory);
+  // Forgets the named server (any letter case); false when there was none. Its directory stays.
+  bool removeServer(std::string_view name);
 
   // What could not be read in quire.ini as it is now ("quire.ini line 3: ..."); the lines
   // stay in the file as they are (core/Ini.h).

@@ -1,3 +1,4 @@
+#include "engine/core/Progress.h"
 #include "engine/index/FullText.h"
 
 #include <algorithm>
@@ -254,7 +255,15 @@ HTSTATUS create(db::Database& database, bool rebuild, HTFTSTATS* stats) {
   conn.exec(ftquery::ftsCreateTableSql(kTable));
   HTFTSTATS s{};
   uint64_t bytes = 0;
+  uint64_t documents = 0;
+  if (progress::wanted()) {
+    auto count = conn.prepare("SELECT count(*) FROM notes WHERE note_class = ?1 AND deleted = 0");
+    count->bind(1, int64_t(store::note_class::kDocument));
+    if (count->step()) documents = uint64_t(count->int64(0));
+  }
+  progress::Task task("full-text index", documents);
   forEachDocumentText(conn, [&](HTID note, int64_t, const std::vector<ItemText>& texts) {
+    task.advance();
     writeRow(conn, note, texts);
     ++s.documentsIndexed;
     bytes += textBytes(texts);

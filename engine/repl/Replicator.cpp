@@ -1,3 +1,4 @@
+#include "engine/core/Progress.h"
 #include "engine/repl/Replicator.h"
 
 #include <unistd.h>
@@ -397,7 +398,11 @@ void replicatePair(const Replica& local, const Replica& remote, const Options& o
   if (options.push) add(unidsChangedSince(l.conn, pushMark));
 
   PairRun run(l, r, options, outcome, remoteId);
-  for (const UNID& unid : candidates) run.note(unid);
+  progress::Task task("replicate " + local.apiPath, candidates.size());
+  for (const UNID& unid : candidates) {
+    run.note(unid);
+    task.advance();
+  }
 
   if (options.pull && !run.pullRefused()) {
     setHistory(l.conn, replica, peerInLocal, remote.apiPath, kPull, remoteCounter);

@@ -20,6 +20,7 @@
 #include "engine/store/Items.h"
 #include "engine/store/NoteStore.h"
 #include "engine/store/Properties.h"
+#include "engine/core/Progress.h"
 #include "engine/store/Schema.h"
 #include "engine/store/Transaction.h"
 #include "engine/view/EntryCodec.h"
@@ -914,7 +915,16 @@ void rebuild(db::Database& database, store::Connection& conn, const CompiledDesi
   RecordContext recordCtx;
   EntryScratch scratch;
   KeyCache keys;
+  uint64_t candidates = 0;
+  if (progress::wanted()) {
+    auto count = d.folder ? conn.prepare("SELECT count(*) FROM folder_members WHERE folder_id = ?1")
+                          : conn.prepare("SELECT count(*) FROM notes WHERE note_class = ?1 AND deleted = 0");
+    count->bind(1, d.folder ? int64_t(d.id) : int64_t(nc::kDocument));
+    if (count->step()) candidates = uint64_t(count->int64(0));
+  }
+  progress::Task task((d.folder ? "folder index " : "view index ") + d.design.name, candidates);
   auto addWith = [&](index::NoteContext& context, const store::NoteHeader& header, int32_t readers) {
+    task.advance();
     if (!d.folder && !selected(d, context)) return;
     const int64_t parent = d.hierarchical() ? parentIdOf(conn, header) : 0;
     forEachEntry(d, context, scratch, &keys, [&](std::string_view key, std::string_view cells) {

@@ -21,7 +21,8 @@ const std::set<std::string>& contractNames() {
 }
 
 // Documented engine extensions (hitest.h, "Engine extensions").
-const std::set<std::string> kExtensions = {"HTQuireEvaluate", "HTQuireSignNote", "HTQuireConfigWarnings"};
+const std::set<std::string> kExtensions = {"HTQuireEvaluate",    "HTQuireSignNote", "HTQuireConfigWarnings",
+                                           "HTQuireSetProgress", "HTQuireBackup",   "HTQuireRestore"};
 
 TEST(EngineExports, EveryContractNameResolvesFromTheSharedLibrary) {
   EXPECT_EQ(contractNames().size(), size_t(HT_ENTRY_POINT_COUNT));

@@ -3,6 +3,9 @@
 #include <functional>
 #include <iomanip>
 #include <ostream>
+#include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "binding/Quire01.h"
 #include "objects/QRAcl.h"
@@ -15,7 +18,8 @@ namespace quirecli {
 namespace {
 
 constexpr char kUsage[] =
-    "  quire acl show PATH\n"
+    "  quire acl show PATH [--json]\n"
+    "      flags are shown as they take effect for the entry's level\n"
     "  quire acl add PATH NAME LEVEL\n"
     "  quire acl set PATH NAME PROPERTY VALUE\n"
     "      PROPERTY: level, name, create-documents, delete-documents, personal-agents,\n"
@@ -56,18 +60,38 @@ void SaveEntry(TQuireACLEntry& entry, const std::string& what) {
   if (!entry.Save() && entry.LastError != 0) Check(entry.LastError, what);
 }
 
+// The rights an entry has, as the engine grants them: a flag counts only at the levels where
+// it takes effect (a Reader never creates documents, whatever its create flag says; a
+// Designer keeps personal agents and folders without the flags).
+std::vector<std::string> Rights(const TQuireACLEntry& entry) {
+  const int32_t level = entry.GetLevel();
+  std::vector<std::string> rights;
+  if (level >= alAuthor && entry.GetCanCreateDocuments()) rights.push_back("create-documents");
+  if (level >= alAuthor && entry.GetCanDeleteDocuments()) rights.push_back("delete-documents");
+  if (level >= alDesigner || (level >= alReader && entry.GetCanCreatePersonalAgent())) {
+    rights.push_back("personal-agents");
+  }
+  if (level >= alDesigner || (level >= alReader && entry.GetCanCreatePersonalFolder())) {
+    rights.push_back("personal-folders");
+  }
+  return rights;
+}
+
 std::string Permissions(const TQuireACLEntry& entry) {
   std::string text;
-  const auto add = [&text](bool granted, const char* name) {
-    if (!granted) return;
-    if (!text.empty()) text += ' ';
-    text += name;
-  };
-  add(entry.GetCanCreateDocuments(), "create-documents");
-  add(entry.GetCanDeleteDocuments(), "delete-documents");
-  add(entry.GetCanCreatePersonalAgent(), "personal-agents");
-  add(entry.GetCanCreatePersonalFolder(), "personal-folders");
+  for (const std::string& right : Rights(entry)) text += (text.empty() ? "" : " ") + right;
   return text.empty() ? "-" : text;
+}
+
+std::vector<std::string> EntryRoleList(TQuireACLEntry& entry) {
+  std::vector<std::string> roles;
+  const int count = entry.GetRoleCount();
+  for (int index = 0; index < count; ++index) {
+    std::string name;
+    entry.GetRole(index, name);
+    roles.push_back(name);
+  }
+  return roles;
 }
 
 std::string EntryRoles(TQuireACLEntry& entry) {
@@ -82,12 +106,37 @@ std::string EntryRoles(TQuireACLEntry& entry) {
   return text;
 }
 
+nlohmann::ordered_json AclJson(TQuireACL& acl) {
+  using Json = nlohmann::ordered_json;
+  const bool uniform = acl.GetUniformAccess();
+  Json result{{"uniformAccess", acl.LastError == 0 ? Json(uniform) : Json()}, {"entries", Json::array()}};
+  for (auto* entry = acl.GetFirstEntry(); entry; entry = acl.GetNextEntry(entry)) {
+    result["entries"].push_back(Json{{"name", entry->GetName()},
+                                     {"level", LevelName(entry->GetLevel())},
+                                     {"rights", Rights(*entry)},
+                                     {"roles", EntryRoleList(*entry)}});
+  }
+  Json roles = Json::array();
+  for (int index = 0; index < acl.GetRoleCount(); ++index) {
+    std::string name;
+    acl.GetRoleName(index, name);
+    roles.push_back(name);
+  }
+  result["roles"] = roles;
+  return result;
+}
+
 int Show(Context& context, Arguments& arguments) {
   const std::string server = arguments.TakeOption("--server");
+  const bool json = TakeJson(arguments);
   const std::string path = arguments.Next("PATH");
   arguments.ExpectEnd();
   OpenACL open = Open(context, server, path);
-  PrintACL(context, *open.acl);
+  if (json) {
+    context.out << AclJson(*open.acl).dump(2) << "\n";
+  } else {
+    PrintACL(context, *open.acl);
+  }
   return kExitOk;
 }
 
@@ -279,6 +328,6 @@ void PrintACL(Context& context, TQuireACL& acl) {
   }
 }
 
-QUIRE_COMMAND_GROUP(acl, "acl", kUsage, Run);
+QUIRE_COMMAND_GROUP(acl, "acl", "show and change a database's access control list and roles", kUsage, Run);
 
 }  // namespace quirecli

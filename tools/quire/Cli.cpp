@@ -1,11 +1,19 @@
 #include "tools/quire/Cli.h"
 
-#include <algorithm>
-#include <cstdio>
+#include <dlfcn.h>
 #include <strings.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <sstream>
 
 #include "binding/Quire01.h"
 #include "objects/QRDbase.h"
+#include "rtl/DateTime.h"
+#include "rtl/DynamicLibrary.h"
+#include "rtl/FormatSettings.h"
 
 namespace quirecli {
 
@@ -88,9 +96,78 @@ void Arguments::ExpectEnd() const {
 int Dispatch(Context& context, Arguments& arguments, std::initializer_list<Subcommand> commands) {
   const std::string name = arguments.Next("command");
   for (const auto& command : commands) {
-    if (name == command.name) return command.run(context, arguments);
+    if (name == command.name) {
+      CommandPath().push_back(name);
+      return command.run(context, arguments);
+    }
   }
   throw UsageError("unknown command '" + name + "'");
+}
+
+std::vector<std::string>& CommandPath() {
+  static std::vector<std::string> path;
+  return path;
+}
+
+namespace {
+
+std::vector<std::string> Words(const std::string& line) {
+  std::vector<std::string> words;
+  size_t at = 0;
+  while ((at = line.find_first_not_of(' ', at)) != std::string::npos) {
+    const size_t end = line.find(' ', at);
+    words.push_back(line.substr(at, end == std::string::npos ? std::string::npos : end - at));
+    at = end;
+  }
+  return words;
+}
+
+// "enable|disable" answers to either word; capitals and options stand for values.
+bool WordMatches(const std::string& pattern, const std::string& word) {
+  size_t at = 0;
+  while (at <= pattern.size()) {
+    const size_t bar = pattern.find('|', at);
+    if (pattern.compare(at, bar == std::string::npos ? std::string::npos : bar - at, word) == 0) return true;
+    if (bar == std::string::npos) break;
+    at = bar + 1;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string UsageOf(const CommandGroup& group, const std::vector<std::string>& words) {
+  if (words.size() <= 1) return group.usage;
+  std::string result;
+  bool inMatch = false;
+  std::istringstream lines(group.usage);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("  quire ", 0) == 0) {
+      const std::vector<std::string> entry = Words(line);
+      inMatch = entry.size() > words.size();
+      for (size_t k = 0; inMatch && k < words.size(); ++k) inMatch = WordMatches(entry[k + 1], words[k]);
+    } else if (line.rfind("    ", 0) != 0) {
+      inMatch = false;  // a note on the whole group
+    }
+    if (inMatch) result += line + "\n";
+  }
+  return result.empty() ? std::string(group.usage) : result;
+}
+
+bool TakeJson(Arguments& arguments) { return arguments.TakeFlag("--json"); }
+
+std::string DateTimeText(const HTDATETIME& value) {
+  HTDATETIME copy = value;
+  HTINT parts[HTDATETIME_PART_COUNT] = {};
+  if (HTAPI.HTDatetimeFetch(&copy, parts) != 0) return "-";
+  rtl::TDateTime when = 0;
+  if (!rtl::TryEncodeDateTime(parts[HTDTUNIT_YEAR], parts[HTDTUNIT_MONTH], parts[HTDTUNIT_DAY],
+                              std::max(parts[HTDTUNIT_HOUR], 0), std::max(parts[HTDTUNIT_MINUTE], 0),
+                              std::max(parts[HTDTUNIT_SECOND], 0), 0, when)) {
+    return "-";
+  }
+  const rtl::FormatSettings& settings = rtl::DefaultFormatSettings();
+  return rtl::FormatDateTime(settings.ShortDateFormat + " " + settings.LongTimeFormat, when, settings);
 }
 
 std::string ApiPath(const std::string& path) {
@@ -160,6 +237,95 @@ const char* LevelName(int32_t level) {
     if (entry.level == level) return entry.name;
   }
   return "?";
+}
+
+}  // namespace quirecli
+
+namespace quirecli {
+
+void* EngineSymbol(const char* name) {
+  Dl_info info{};
+  if (!HTAPI.HTIndexOpen || !dladdr(reinterpret_cast<void*>(HTAPI.HTIndexOpen), &info) || !info.dli_fname) {
+    return nullptr;
+  }
+  static rtl::DynamicLibrary engine(info.dli_fname);
+  return engine.Symbol(name);
+}
+
+namespace {
+
+double Now() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+std::string Duration(double seconds) {
+  const long whole = long(seconds + 0.5);
+  char text[32];
+  if (whole >= 3600) std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", whole / 3600, whole / 60 % 60, whole % 60);
+  else std::snprintf(text, sizeof text, "%ld:%02ld", whole / 60, whole % 60);
+  return text;
+}
+
+void EngineReport(void* context, const char* phase, uint64_t done, uint64_t total) {
+  static_cast<ProgressLine*>(context)->Report(phase, done, total);
+}
+
+}  // namespace
+
+ProgressLine::ProgressLine() {
+  if (!isatty(STDERR_FILENO)) return;
+  auto set = EngineExtension<HT_HTQuireSetProgress_fn>("HTQuireSetProgress");
+  if (set && set(&EngineReport, this) == 0) registered_ = true;
+}
+
+ProgressLine::~ProgressLine() {
+  if (registered_) {
+    if (auto set = EngineExtension<HT_HTQuireSetProgress_fn>("HTQuireSetProgress")) set(nullptr, nullptr);
+  }
+  if (shown_) std::fputs("\r\033[K", stderr);
+}
+
+void ProgressLine::Report(const char* phase, uint64_t done, uint64_t total) {
+  if (!isatty(STDERR_FILENO)) return;
+  const double now = Now();
+  if (phase_ != phase) {
+    phase_ = phase;
+    started_ = now;
+    next_ = 0;
+  }
+  const bool finished = total != 0 && done >= total;
+  if (!finished && now < next_) return;
+  next_ = now + 0.1;
+  const double elapsed = now - started_;
+  std::string line = phase_ + ": ";
+  if (total != 0) {
+    line += std::to_string(done) + " / " + std::to_string(total) + " (" + std::to_string(done * 100 / total) + "%)";
+  } else {
+    line += "working";
+  }
+  if (total != 0 && elapsed > 0.2 && done > 0) {
+    char rate[48];
+    std::snprintf(rate, sizeof rate, ", %.0f/s", double(done) / elapsed);
+    line += rate;
+    if (!finished) line += ", " + Duration(elapsed * double(total - done) / double(done)) + " left";
+  } else {
+    line += ", " + Duration(elapsed);
+  }
+  // A finished piece of work leaves no line behind: what follows starts on a clean line.
+  std::fprintf(stderr, finished ? "\r\033[K" : "\r\033[K%s", line.c_str());
+  std::fflush(stderr);
+  shown_ = !finished;
+}
+
+std::string IsoDateTime(const HTDATETIME& value) {
+  HTDATETIME copy = value;
+  HTINT parts[HTDATETIME_PART_COUNT] = {};
+  if (HTAPI.HTDatetimeFetch(&copy, parts) != 0 || parts[HTDTUNIT_YEAR] <= 0) return {};
+  char text[48];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", parts[HTDTUNIT_YEAR], parts[HTDTUNIT_MONTH],
+                parts[HTDTUNIT_DAY], std::max(parts[HTDTUNIT_HOUR], 0), std::max(parts[HTDTUNIT_MINUTE], 0),
+                std::max(parts[HTDTUNIT_SECOND], 0));
+  return text;
 }
 
 }  // namespace quirecli

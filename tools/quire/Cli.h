@@ -3,13 +3,18 @@
 // Each command group ("db", "acl", "env", ...) lives in its own file and registers itself
 // with one line at namespace scope:
 //
-//   QUIRE_COMMAND_GROUP(db, "db", kDbUsage, RunDb);
+//   QUIRE_COMMAND_GROUP(db, "db", "create, list, show, copy, back up and delete databases", kDbUsage, RunDb);
 //
-// where RunDb(Context&, Arguments&) gets the arguments after the group name. A command
-// reports bad arguments by throwing UsageError (exit 2, usage of its group on stderr) and a
-// failed operation by throwing Failure (exit 1, "quire: <message>" on stderr); it returns
-// the exit code otherwise. main() loads the engine (Initialize) before any group runs, so a
-// group may use the object model and HTAPI directly.
+// where RunDb(Context&, Arguments&) gets the arguments after the group name. The usage text
+// is the one source of `quire --help`, `quire db --help`, the usage line of an error, the
+// man page and the shell completion: lines "  quire db create PATH ..." name a command,
+// deeper-indented lines explain the command above them.
+//
+// A command reports bad arguments by throwing UsageError (exit 2: the message, the usage
+// line of the command and a hint on stderr) and a failed operation by throwing Failure
+// (exit 1, "quire: <message>" on stderr); it returns the exit code otherwise. main() loads
+// the engine (Initialize) before any group runs, so a group may use the object model and
+// HTAPI directly.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "hitest/hitest.h"
 #include "objects/QRAclEnt.h"
 #include "objects/QRSessn.h"
 
@@ -75,7 +81,8 @@ using GroupFunction = int (*)(Context&, Arguments&);
 
 struct CommandGroup {
   const char* name;
-  const char* usage;  // lines "quire <name> ...", each ending in '\n'
+  const char* summary;  // one line for `quire --help`
+  const char* usage;    // lines "  quire <name> ...", each ending in '\n'
   GroupFunction run;
 };
 
@@ -87,8 +94,8 @@ struct GroupRegistration {
   explicit GroupRegistration(const CommandGroup& group);
 };
 
-#define QUIRE_COMMAND_GROUP(id, name, usage, run) \
-  static const ::quirecli::GroupRegistration quireGroup_##id(::quirecli::CommandGroup{name, usage, run})
+#define QUIRE_COMMAND_GROUP(id, name, summary, usage, run) \
+  static const ::quirecli::GroupRegistration quireGroup_##id(::quirecli::CommandGroup{name, summary, usage, run})
 
 // A group's commands by name: runs the one the next word names.
 struct Subcommand {
@@ -97,7 +104,17 @@ struct Subcommand {
 };
 int Dispatch(Context& context, Arguments& arguments, std::initializer_list<Subcommand> commands);
 
+// The words of the command being run ("acl", "role", "add"): what a usage error describes.
+std::vector<std::string>& CommandPath();
+
+// The usage lines of `group` for the command `words` names (its explanation lines too); the
+// whole usage when `words` names no command of it.
+std::string UsageOf(const CommandGroup& group, const std::vector<std::string>& words);
+
 // Shared helpers.
+
+// Whether the command was asked for JSON output (--json, taken out of the arguments).
+bool TakeJson(Arguments& arguments);
 
 // A database path as the API writes it: '/' becomes '\'.
 std::string ApiPath(const std::string& path);
@@ -111,6 +128,40 @@ void Check(uint32_t code, const std::string& what);
 bool ParseSwitch(const std::string& value);  // on/off, yes/no, true/false, 1/0; else UsageError
 TQRAccessLevel ParseLevel(const std::string& value);  // name or 0..6; else UsageError
 const char* LevelName(int32_t level);
+
+// A function the engine exports beside the entry-point table (hitest.h, "Engine
+// extensions"), found in the library that supplies the table; null when it has none.
+void* EngineSymbol(const char* name);
+template <typename F>
+F EngineExtension(const char* name) {
+  return reinterpret_cast<F>(EngineSymbol(name));
+}
+
+// Shows the engine's progress reports of long work as one line on standard error while it
+// is a terminal, and nothing otherwise. One per command; the line is cleared when it ends.
+class ProgressLine {
+ public:
+  ProgressLine();
+  ~ProgressLine();
+  ProgressLine(const ProgressLine&) = delete;
+  ProgressLine& operator=(const ProgressLine&) = delete;
+  // Work of the tool's own (import, export): the same line.
+  void Report(const char* phase, uint64_t done, uint64_t total);
+
+ private:
+  bool shown_ = false;
+  bool registered_ = false;
+  std::string phase_;
+  double started_ = 0;
+  double next_ = 0;
+};
+
+// ISO 8601 ("2026-12-09T01:07:08"), as JSON output writes date-times; "" when unreadable.
+std::string IsoDateTime(const HTDATETIME& value);
+
+// A date-time in the locale's short date and long time ("12/9/2026 1:07:08"); "-" when the
+// value cannot be read.
+std::string DateTimeText(const HTDATETIME& value);
 
 // The property and ACL listings shared by "db show", "acl show" and "demo".
 void PrintDatabase(Context& context, TQuireDatabase& database);

@@ -25,6 +25,7 @@
 #include "rtl/DateTime.h"
 #include "rtl/FormatSettings.h"
 #include "tools/quire/Cli.h"
+#include "tools/quire/DocTransfer.h"
 
 namespace quirecli {
 
@@ -32,19 +33,27 @@ namespace {
 
 constexpr char kUsage[] =
     "  quire doc create PATH [--form FORM] [NAME[:TYPE]=VALUE...]\n"
+    "      TYPE: text (the default), number, date (YYYY-MM-DD [HH:MM[:SS]]), list (a,b,c),\n"
+    "      rich, and the lists authors, readers, names\n"
     "  quire doc create PATH --json FILE\n"
-    "  quire doc show PATH UNID\n"
-    "  quire doc list PATH\n"
+    "      FILE holds {\"Form\": ..., \"items\": {NAME: value or {\"TYPE\": value}}}\n"
+    "  quire doc show PATH UNID [--json]\n"
+    "  quire doc list PATH [--json]\n"
     "  quire doc set PATH UNID [NAME[:TYPE]=VALUE...] [--remove NAME]...\n"
+    "      without a TYPE an existing item keeps its type\n"
     "  quire doc delete PATH UNID\n"
     "  quire doc attach PATH UNID FILE...\n"
     "  quire doc extract PATH UNID ATTACHMENT TARGET\n"
-    "  quire doc export PATH UNID ITEM FILE [--format FORMAT]\n"
+    "  quire doc export PATH [FILE]\n"
+    "      every document as JSON Lines (one per line; standard output without FILE), every\n"
+    "      item type and the attachments included; doc import reads it back exactly\n"
+    "  quire doc import PATH [FILE] [--new-unids]\n"
+    "      documents from JSON Lines (standard input without FILE); they keep their UNIDs\n"
+    "      unless --new-unids\n"
+    "  quire doc export-item PATH UNID ITEM FILE [--format FORMAT]\n"
     "  quire doc export-doc PATH UNID FILE [--format FORMAT]\n"
-    "      TYPE: text (the default), number, date (YYYY-MM-DD [HH:MM[:SS]]), list (a,b,c),\n"
-    "            rich, and the lists authors, readers, names; set keeps an existing item's\n"
-    "            type when none is given\n"
-    "      FORMAT: HTML or TEXT (default: from the file's extension)\n"
+    "      a rich-text item, or the whole document, as HTML or TEXT (default: from the\n"
+    "      file's extension)\n"
     "  (every doc command also takes --server SERVER)\n";
 
 // ---- values ------------------------------------------------------------------------------
@@ -196,8 +205,6 @@ std::vector<Assignment> ParseAssignments(Arguments& arguments) {
 }
 
 // ---- JSON documents ----------------------------------------------------------------------
-
-using Json = nlohmann::ordered_json;
 
 struct JsonDocument {
   std::string form;
@@ -601,16 +608,22 @@ int Create(Context& context, Arguments& arguments) {
 
 int Show(Context& context, Arguments& arguments) {
   const std::string server = arguments.TakeOption("--server");
+  const bool json = TakeJson(arguments);
   const std::string path = arguments.Next("PATH");
   const std::string unid = NextUnid(arguments);
   arguments.ExpectEnd();
   OpenDoc open = Open(context, server, path, unid);
-  PrintDocument(context, *open.document);
+  if (json) {
+    context.out << DocumentToJson(open.document->DocHandle, false).dump(2) << "\n";
+  } else {
+    PrintDocument(context, *open.document);
+  }
   return kExitOk;
 }
 
 int List(Context& context, Arguments& arguments) {
   const std::string server = arguments.TakeOption("--server");
+  const bool json = TakeJson(arguments);
   const std::string path = arguments.Next("PATH");
   arguments.ExpectEnd();
   auto database = OpenDatabase(context, server, path);
@@ -632,6 +645,12 @@ int List(Context& context, Arguments& arguments) {
     if (form.empty()) form = "-";
     formWidth = std::max(formWidth, form.size());
     rows.push_back({document->GetUniversalID(), form, TitleOf(*document)});
+  }
+  if (json) {
+    Json list = Json::array();
+    for (const Row& row : rows) list.push_back(Json{{"unid", row.unid}, {"form", row.form == "-" ? "" : row.form}, {"title", row.title}});
+    context.out << list.dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
+    return kExitOk;
   }
   for (const Row& row : rows) {
     context.out << row.unid << "  " << std::left << std::setw(static_cast<int>(formWidth)) << row.form << "  "
@@ -724,7 +743,7 @@ int Extract(Context& context, Arguments& arguments) {
   return kExitOk;
 }
 
-int Export(Context& context, Arguments& arguments) {
+int ExportItem(Context& context, Arguments& arguments) {
   const std::string server = arguments.TakeOption("--server");
   const std::string requested = arguments.TakeOption("--format");
   const std::string path = arguments.Next("PATH");
@@ -759,6 +778,17 @@ int ExportDocument(Context& context, Arguments& arguments) {
   return kExitOk;
 }
 
+// "doc export PATH [FILE]" exports every document; the older "doc export PATH UNID ITEM FILE"
+// (four words) still exports one rich-text item.
+int Export(Context& context, Arguments& arguments) {
+  size_t words = 0;
+  for (Arguments probe = arguments; !probe.Empty(); ++words) {
+    if (probe.Peek().rfind("--", 0) == 0) break;
+    probe.Next("word");
+  }
+  return words >= 4 ? ExportItem(context, arguments) : ExportDocuments(context, arguments);
+}
+
 int Run(Context& context, Arguments& arguments) {
   return Dispatch(context, arguments,
                   {{"create", Create},
@@ -769,11 +799,13 @@ int Run(Context& context, Arguments& arguments) {
                    {"attach", Attach},
                    {"extract", Extract},
                    {"export", Export},
+                   {"import", ImportDocuments},
+                   {"export-item", ExportItem},
                    {"export-doc", ExportDocument}});
 }
 
 }  // namespace
 
-QUIRE_COMMAND_GROUP(doc, "doc", kUsage, Run);
+QUIRE_COMMAND_GROUP(doc, "doc", "create, show, list, change, delete, import and export documents; attachments", kUsage, Run);
 
 }  // namespace quirecli

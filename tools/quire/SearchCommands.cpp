@@ -1,30 +1,30 @@
 // quire search, ftsearch, eval, agent and ftindex: selecting documents by formula and by
 // full-text query, evaluating a formula, agents and the full-text index.
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <cctype>
 #include <ostream>
+
+#include <nlohmann/json.hpp>
 
 #include "binding/Quire01.h"
 #include "objects/QRDbase.h"
 #include "objects/QRDoccol.h"
 #include "objects/QRItem.h"
 #include "objects/Quiredoc.h"
-#include "rtl/DynamicLibrary.h"
 #include "tools/quire/Cli.h"
 
 namespace quirecli {
 
 namespace {
 
-constexpr char kSearchUsage[] = "  quire search PATH FORMULA [--server SERVER]\n";
-constexpr char kFtSearchUsage[] = "  quire ftsearch PATH QUERY [--max N] [--server SERVER]\n";
+constexpr char kSearchUsage[] = "  quire search PATH FORMULA [--server SERVER] [--json]\n";
+constexpr char kFtSearchUsage[] = "  quire ftsearch PATH QUERY [--max N] [--server SERVER] [--json]\n";
 constexpr char kEvalUsage[] = "  quire eval PATH FORMULA [UNID] [--server SERVER]\n";
 constexpr char kAgentUsage[] =
     "  quire agent create PATH NAME FORMULA [--select FORMULA] [--server SERVER]\n"
     "  quire agent run PATH NAME [--server SERVER]\n"
-    "  quire agent list PATH [--server SERVER]\n";
+    "  quire agent list PATH [--server SERVER] [--json]\n"
+    "  quire agent delete PATH NAME [--server SERVER]\n";
 constexpr char kFtIndexUsage[] = "  quire ftindex create|delete PATH [--server SERVER]\n";
 
 // The object model keeps the reason a collection could not be made inside the discarded
@@ -40,21 +40,26 @@ uint32_t SearchFailure(HTDBHANDLE database, const std::string& text, bool fullTe
   return status;
 }
 
-// One line per document (its UNID and Form), then the count.
-int PrintCollection(Context& context, TQuireDocCollection& collection) {
+// One line per document (its UNID and Form), then the count; or a JSON list of them.
+int PrintCollection(Context& context, TQuireDocCollection& collection, bool json) {
   const int count = collection.GetCount();
+  nlohmann::ordered_json list = nlohmann::ordered_json::array();
   for (int n = 1; n <= count; ++n) {
     auto document = n == 1 ? collection.GetFirstDocument() : collection.GetNextDocument();
     if (!document) Check(collection.LastError ? collection.LastError : HTFAIL_INTERNAL, "cannot open a document");
     TQuireItem* form = document->GetItemByName("Form");
-    context.out << document->GetUniversalID() << "  " << (form ? form->GetText() : std::string()) << "\n";
+    const std::string formName = form ? form->GetText() : std::string();
+    if (json) list.push_back({{"unid", document->GetUniversalID()}, {"form", formName}});
+    else context.out << document->GetUniversalID() << "  " << formName << "\n";
   }
-  context.out << count << (count == 1 ? " document\n" : " documents\n");
+  if (json) context.out << list.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
+  else context.out << count << (count == 1 ? " document\n" : " documents\n");
   return kExitOk;
 }
 
 int RunSearch(Context& context, Arguments& arguments) {
   const std::string server = arguments.TakeOption("--server");
+  const bool json = TakeJson(arguments);
   const std::string path = arguments.Next("PATH");
   const std::string formula = arguments.Next("FORMULA");
   arguments.ExpectEnd();
@@ -62,11 +67,12 @@ int RunSearch(Context& context, Arguments& arguments) {
   auto collection = database->Search(formula);
   if (!collection) Check(SearchFailure(database->DbHandle, formula, false, 0), "search failed");
   if (!collection) throw Failure("search failed");
-  return PrintCollection(context, *collection);
+  return PrintCollection(context, *collection, json);
 }
 
 int RunFtSearch(Context& context, Arguments& arguments) {
   const std::string server = arguments.TakeOption("--server");
+  const bool json = TakeJson(arguments);
   const std::string max = arguments.TakeOption("--max", "0");
   const std::string path = arguments.Next("PATH");
   const std::string query = arguments.Next("QUERY");
@@ -83,16 +89,7 @@ int RunFtSearch(Context& context, Arguments& arguments) {
   auto collection = database->FTSearch(query, maxDocs);
   if (!collection) Check(SearchFailure(database->DbHandle, query, true, maxDocs), "full-text search failed");
   if (!collection) throw Failure("full-text search failed");
-  return PrintCollection(context, *collection);
-}
-
-// HTQuireEvaluate is an extension of the engine, outside the entry-point table: it is found
-// in the library that supplies the table.
-HT_HTQuireEvaluate_fn EvaluateFunction() {
-  Dl_info info{};
-  if (!dladdr(reinterpret_cast<void*>(HTAPI.HTIndexOpen), &info) || !info.dli_fname) return nullptr;
-  static rtl::DynamicLibrary engine(info.dli_fname);
-  return engine.SymbolAs<HT_HTQuireEvaluate_fn>("HTQuireEvaluate");
+  return PrintCollection(context, *collection, json);
 }
 
 int RunEval(Context& context, Arguments& arguments) {
@@ -114,7 +111,7 @@ int RunEval(Context& context, Arguments& arguments) {
     note = HTAPI.HTDocumentLocateByUnid(database->DbHandle, &unid);
     if (note == 0) throw Failure("no document " + unidText + " in '" + path + "'");
   }
-  HT_HTQuireEvaluate_fn evaluate = EvaluateFunction();
+  auto evaluate = EngineExtension<HT_HTQuireEvaluate_fn>("HTQuireEvaluate");
   if (!evaluate) throw Failure("the engine does not offer formula evaluation");
   std::string result(64 * 1024, '\0');
   Check(evaluate(database->DbHandle, note, formula.c_str(), static_cast<HTUINT>(result.size()), result.data()),
@@ -159,16 +156,34 @@ int AgentRun(Context& context, Arguments& arguments) {
 
 int AgentList(Context& context, Arguments& arguments) {
   const std::string server = arguments.TakeOption("--server");
+  const bool json = TakeJson(arguments);
   const std::string path = arguments.Next("PATH");
   arguments.ExpectEnd();
   auto database = OpenDatabase(context, server, path);
-  for (std::string name = database->AgentList(qrFirst); !name.empty(); name = database->AgentList(qrNext))
-    context.out << name << "\n";
+  nlohmann::ordered_json names = nlohmann::ordered_json::array();
+  for (std::string name = database->AgentList(qrFirst); !name.empty(); name = database->AgentList(qrNext)) {
+    if (json) names.push_back(name);
+    else context.out << name << "\n";
+  }
+  if (json) context.out << names.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
+  return kExitOk;
+}
+
+int AgentDelete(Context& context, Arguments& arguments) {
+  const std::string server = arguments.TakeOption("--server");
+  const std::string path = arguments.Next("PATH");
+  const std::string name = arguments.Next("NAME");
+  arguments.ExpectEnd();
+  auto database = OpenDatabase(context, server, path);
+  const HTID agent = HTAPI.HTAgentLocateByName(database->DbHandle, name.c_str());
+  if (agent == 0) throw Failure("no agent '" + name + "' in '" + path + "'");
+  Check(HTAPI.HTAgentDelete(database->DbHandle, agent), "cannot delete agent '" + name + "'");
+  context.out << "deleted agent " << name << "\n";
   return kExitOk;
 }
 
 int RunAgent(Context& context, Arguments& arguments) {
-  return Dispatch(context, arguments, {{"create", AgentCreate}, {"run", AgentRun}, {"list", AgentList}});
+  return Dispatch(context, arguments, {{"create", AgentCreate}, {"run", AgentRun}, {"list", AgentList}, {"delete", AgentDelete}});
 }
 
 int FtIndex(Context& context, Arguments& arguments, bool create) {
@@ -176,6 +191,7 @@ int FtIndex(Context& context, Arguments& arguments, bool create) {
   const std::string path = arguments.Next("PATH");
   arguments.ExpectEnd();
   auto database = OpenDatabase(context, server, path);
+  ProgressLine progress;
   const bool done = create ? database->CreateFTIndex(0) : database->DeleteFTIndex();
   if (!done) Check(database->LastError, create ? "cannot create the full-text index" : "cannot delete the full-text index");
   context.out << (create ? "full-text index created for " : "full-text index deleted for ") << path << "\n";
@@ -190,10 +206,10 @@ int RunFtIndex(Context& context, Arguments& arguments) {
 
 }  // namespace
 
-QUIRE_COMMAND_GROUP(search, "search", kSearchUsage, RunSearch);
-QUIRE_COMMAND_GROUP(ftsearch, "ftsearch", kFtSearchUsage, RunFtSearch);
-QUIRE_COMMAND_GROUP(eval, "eval", kEvalUsage, RunEval);
-QUIRE_COMMAND_GROUP(agent, "agent", kAgentUsage, RunAgent);
-QUIRE_COMMAND_GROUP(ftindex, "ftindex", kFtIndexUsage, RunFtIndex);
+QUIRE_COMMAND_GROUP(search, "search", "select documents by formula", kSearchUsage, RunSearch);
+QUIRE_COMMAND_GROUP(ftsearch, "ftsearch", "select documents by full-text query", kFtSearchUsage, RunFtSearch);
+QUIRE_COMMAND_GROUP(eval, "eval", "evaluate a formula, on its own or against a document", kEvalUsage, RunEval);
+QUIRE_COMMAND_GROUP(agent, "agent", "create, run, list and delete agents", kAgentUsage, RunAgent);
+QUIRE_COMMAND_GROUP(ftindex, "ftindex", "create or delete a database's full-text index", kFtIndexUsage, RunFtIndex);
 
 }  // namespace quirecli

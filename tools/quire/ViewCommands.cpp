@@ -39,19 +39,22 @@ namespace {
 
 constexpr char kViewUsage[] =
     "  quire view create PATH DESIGN.json\n"
-    "  quire view list PATH\n"
-    "  quire view show PATH NAME\n"
-    "  quire view key PATH NAME KEY... [--partial]\n"
+    "  quire view list PATH [--json]\n"
+    "  quire view show PATH NAME [--json]\n"
+    "  quire view key PATH NAME KEY... [--partial] [--json]\n"
+    "  quire view delete PATH NAME\n"
     "  (every view command also takes --server SERVER)\n";
 
 constexpr char kFolderUsage[] =
     "  quire folder create PATH FOLDER --from VIEW [--private]\n"
-    "  quire folder show PATH FOLDER\n"
+    "  quire folder show PATH FOLDER [--json]\n"
     "  quire folder add PATH FOLDER UNID...\n"
     "  quire folder remove PATH FOLDER UNID...\n"
+    "  quire folder delete PATH FOLDER\n"
     "  (every folder command also takes --server SERVER)\n";
 
 using Json = nlohmann::json;
+using OrderedJson = nlohmann::ordered_json;
 
 // ---- designs ------------------------------------------------------------------------------
 
@@ -229,6 +232,54 @@ void PrintRow(Context& context, TQuireViewBase& view, const Layout& layout) {
   context.out << line << "\n";
 }
 
+// The current row as JSON: position, kind, UNID of a document, and the shown cells.
+OrderedJson RowJson(TQuireViewBase& view, const Layout& layout) {
+  std::string position;
+  view.GetViewPosition(position);
+  const bool document = !(view.NoteID & 0x80000000u);
+  OrderedJson row{{"position", position},
+                  {"kind", document ? "document" : view.NoteID == HTNOTEID_TOTAL ? "total" : "category"}};
+  if (document) {
+    UNID unid{};
+    HTDOCHANDLE handle = 0;
+    if (HTAPI.HTDocumentOpen(view.DatabaseHandle, view.NoteID, 0, &handle) == 0) {
+      if (HTAPI.HTDocumentGetProperty(handle, HTDOCUMENT_UNID, &unid) == 0) row["unid"] = UNIDToStr(unid);
+      HTAPI.HTDocumentClose(handle, 0);
+    }
+  }
+  OrderedJson cells = OrderedJson::array();
+  for (size_t k = 0; k < layout.shown.size(); ++k) {
+    std::string cell;
+    if (!(document && layout.categories[k])) view.GetCellText(layout.shown[k] + 1, cell);
+    cells.push_back(cell);
+  }
+  row["cells"] = cells;
+  return row;
+}
+
+OrderedJson ColumnsJson(TQuireViewBase& view, const Layout& layout) {
+  OrderedJson titles = OrderedJson::array();
+  for (int column : layout.shown) {
+    std::string title;
+    view.GetColumnTitles(column, title);
+    titles.push_back(title);
+  }
+  return titles;
+}
+
+void PrintJson(Context& context, const OrderedJson& json) {
+  context.out << json.dump(2, ' ', false, OrderedJson::error_handler_t::replace) << "\n";
+}
+
+void PrintAllJson(Context& context, TQuireViewBase& view) {
+  const Layout layout = MakeLayout(view);
+  OrderedJson rows = OrderedJson::array();
+  view.MoveTo(0);
+  for (view.MoveNext(); view.LastError == 0; view.MoveNext()) rows.push_back(RowJson(view, layout));
+  if (view.LastError != HTFAIL_END_OF_LIST) Check(view.LastError, "cannot walk the rows");
+  PrintJson(context, OrderedJson{{"columns", ColumnsJson(view, layout)}, {"rows", rows}});
+}
+
 void PrintAll(Context& context, TQuireViewBase& view) {
   const Layout layout = MakeLayout(view);
   PrintHeader(context, view, layout);
@@ -272,34 +323,67 @@ int ViewCreate(Context& context, Arguments& arguments) {
 
 int ViewList(Context& context, Arguments& arguments) {
   const std::string server = arguments.TakeOption("--server");
+  const bool json = TakeJson(arguments);
   const std::string path = arguments.Next("PATH");
   arguments.ExpectEnd();
   auto database = OpenDatabase(context, server, path);
+  OrderedJson designs = OrderedJson::array();
   for (auto [kind, list] : {std::pair{"view  ", HTAPI.HTViewList}, std::pair{"folder", HTAPI.HTFolderList}}) {
     HTLISTREC record{};
     for (HTINT mode = HTLIST_FIRST; list(database->DbHandle, mode, &record) == 0; mode = HTLIST_NEXT) {
+      if (json) {
+        designs.push_back(OrderedJson{{"kind", kind[0] == 'v' ? "view" : "folder"},
+                                      {"name", record.name},
+                                      {"alias", record.secondName},
+                                      {"private", (record.flags & HTVIEWFLAG_PRIVATE) != 0}});
+        continue;
+      }
       context.out << kind << " " << record.name;
       if (record.secondName[0]) context.out << " (" << record.secondName << ")";
       if (record.flags & HTVIEWFLAG_PRIVATE) context.out << " [private]";
       context.out << "\n";
     }
   }
+  if (json) PrintJson(context, designs);
   return kExitOk;
 }
 
 int ViewShow(Context& context, Arguments& arguments) {
   const std::string server = arguments.TakeOption("--server");
+  const bool json = TakeJson(arguments);
   const std::string path = arguments.Next("PATH");
   const std::string name = arguments.Next("NAME");
   arguments.ExpectEnd();
   auto database = OpenDatabase(context, server, path);
+  ProgressLine progress;
   auto view = OpenView(*database, name);
-  PrintAll(context, *view);
+  if (json) PrintAllJson(context, *view);
+  else PrintAll(context, *view);
   return kExitOk;
+}
+
+// Deletes the design `name` of the kind `locate` finds; Failure naming `kind` when absent.
+int DeleteDesign(Context& context, Arguments& arguments, const char* kind, HT_HTViewLocateByName_fn locate,
+                 HT_HTViewDelete_fn remove) {
+  const std::string server = arguments.TakeOption("--server");
+  const std::string path = arguments.Next("PATH");
+  const std::string name = arguments.Next("NAME");
+  arguments.ExpectEnd();
+  auto database = OpenDatabase(context, server, path);
+  const HTID id = locate(database->DbHandle, name.c_str());
+  if (id == 0) throw Failure(std::string("no ") + kind + " '" + name + "' in '" + path + "'");
+  Check(remove(database->DbHandle, id), std::string("cannot delete ") + kind + " '" + name + "'");
+  context.out << "deleted " << kind << " " << name << "\n";
+  return kExitOk;
+}
+
+int ViewDelete(Context& context, Arguments& arguments) {
+  return DeleteDesign(context, arguments, "view", HTAPI.HTViewLocateByName, HTAPI.HTViewDelete);
 }
 
 int ViewKey(Context& context, Arguments& arguments) {
   const std::string server = arguments.TakeOption("--server");
+  const bool json = TakeJson(arguments);
   const bool partial = arguments.TakeFlag("--partial");
   const std::string path = arguments.Next("PATH");
   const std::string name = arguments.Next("NAME");
@@ -314,7 +398,8 @@ int ViewKey(Context& context, Arguments& arguments) {
   for (size_t k = 0; k < keys.size(); ++k) view->SetKeyValue(int(k) + 1, keys[k]);
   if (!view->KeySearch(int(keys.size()), !partial)) {
     if (view->LastError == HTFAIL_NOT_FOUND) {
-      context.out << "no match\n";
+      if (json) PrintJson(context, OrderedJson{{"matches", 0}, {"rows", OrderedJson::array()}});
+      else context.out << "no match\n";
       return kExitFailure;
     }
     Check(view->LastError, "cannot search view '" + name + "'");
@@ -324,14 +409,20 @@ int ViewKey(Context& context, Arguments& arguments) {
   HTUINT matched = 0;
   HTAPI.HTIndexKeySearch(view->IndexHandle, HTUINT(keys.size()), view->KeyDescriptors, partial ? 3 : 0, &matched);
   const Layout layout = MakeLayout(*view);
-  PrintHeader(context, *view, layout);
+  if (!json) PrintHeader(context, *view, layout);
   view->GetCurrentDocument();
+  OrderedJson rows = OrderedJson::array();
   for (HTUINT n = 0; n < std::max<HTUINT>(matched, 1); ++n) {
     if (n) {
       view->MoveNextMain();
       if (view->LastError) break;
     }
-    PrintRow(context, *view, layout);
+    if (json) rows.push_back(RowJson(*view, layout));
+    else PrintRow(context, *view, layout);
+  }
+  if (json) {
+    PrintJson(context, OrderedJson{{"matches", matched}, {"columns", ColumnsJson(*view, layout)}, {"rows", rows}});
+    return kExitOk;
   }
   context.out << "(" << matched << (matched == 1 ? " match" : " matches") << ")\n";
   return kExitOk;
@@ -339,7 +430,7 @@ int ViewKey(Context& context, Arguments& arguments) {
 
 int RunView(Context& context, Arguments& arguments) {
   return Dispatch(context, arguments,
-                  {{"create", ViewCreate}, {"list", ViewList}, {"show", ViewShow}, {"key", ViewKey}});
+                  {{"create", ViewCreate}, {"list", ViewList}, {"show", ViewShow}, {"key", ViewKey}, {"delete", ViewDelete}});
 }
 
 // ---- folder commands ---------------------------------------------------------------------------
@@ -361,13 +452,20 @@ int FolderCreate(Context& context, Arguments& arguments) {
 
 int FolderShow(Context& context, Arguments& arguments) {
   const std::string server = arguments.TakeOption("--server");
+  const bool json = TakeJson(arguments);
   const std::string path = arguments.Next("PATH");
   const std::string name = arguments.Next("FOLDER");
   arguments.ExpectEnd();
   auto database = OpenDatabase(context, server, path);
+  ProgressLine progress;
   auto folder = OpenFolder(*database, name);
-  PrintAll(context, *folder);
+  if (json) PrintAllJson(context, *folder);
+  else PrintAll(context, *folder);
   return kExitOk;
+}
+
+int FolderDelete(Context& context, Arguments& arguments) {
+  return DeleteDesign(context, arguments, "folder", HTAPI.HTFolderLocateByName, HTAPI.HTFolderDelete);
 }
 
 int ChangeMembers(Context& context, Arguments& arguments, bool add) {
@@ -400,12 +498,16 @@ int FolderRemove(Context& context, Arguments& arguments) { return ChangeMembers(
 
 int RunFolder(Context& context, Arguments& arguments) {
   return Dispatch(context, arguments,
-                  {{"create", FolderCreate}, {"show", FolderShow}, {"add", FolderAdd}, {"remove", FolderRemove}});
+                  {{"create", FolderCreate},
+                   {"show", FolderShow},
+                   {"add", FolderAdd},
+                   {"remove", FolderRemove},
+                   {"delete", FolderDelete}});
 }
 
 }  // namespace
 
-QUIRE_COMMAND_GROUP(view, "view", kViewUsage, RunView);
-QUIRE_COMMAND_GROUP(folder, "folder", kFolderUsage, RunFolder);
+QUIRE_COMMAND_GROUP(view, "view", "create, list, show, search and delete views", kViewUsage, RunView);
+QUIRE_COMMAND_GROUP(folder, "folder", "create, show, change and delete folders", kFolderUsage, RunFolder);
 
 }  // namespace quirecli

@@ -15,17 +15,11 @@
 #include "binding/Quire01.h"
 #include "objects/QRSessn.h"
 #include "tools/quire/Cli.h"
+#include "tools/quire/Help.h"
 
 namespace {
 
 using namespace quirecli;
-
-void PrintUsage(std::ostream& stream) {
-  stream << "usage: quire [--data DIR] [--user NAME] <group> <command> [arguments]\n\n";
-  for (const auto& group : Groups()) stream << group.usage;
-  stream << "\n  --data DIR   use DIR as the local data directory (default: the engine's own)\n"
-            "  --user NAME  act as NAME\n";
-}
 
 bool IsHelp(const std::string& word) { return word == "help" || word == "--help" || word == "-h"; }
 
@@ -73,33 +67,59 @@ int RunGroup(const CommandGroup& group, Arguments& arguments) {
   return group.run(context, arguments);
 }
 
+// The words before "--help" that name a command ("acl role add"), options left out.
+std::vector<std::string> HelpWords(const std::vector<std::string>& words) {
+  std::vector<std::string> named;
+  for (const std::string& word : words) {
+    if (IsHelp(word)) break;
+    if (word.rfind("-", 0) == 0) continue;
+    named.push_back(word);
+  }
+  return named;
+}
+
 int Run(std::vector<std::string> words) {
+  const std::vector<std::string> original = words;
   Arguments arguments(std::move(words));
   const CommandGroup* group = nullptr;
   try {
+    if (arguments.TakeFlag("--version")) {
+      std::cout << "quire " << kQuireVersion << "\n";
+      return kExitOk;
+    }
     ApplyGlobalOptions(arguments);
     if (arguments.Empty()) {
       PrintUsage(std::cerr);
       return kExitUsage;
     }
-    const std::string name = arguments.Next("command group");
-    if (IsHelp(name)) {
-      PrintUsage(std::cout);
-      return kExitOk;
+    if (IsHelp(arguments.Peek())) {
+      arguments.TakeFlag(arguments.Peek());
+      return RunHelp(arguments, std::cout);
     }
+    const std::string name = arguments.Next("command group");
     group = FindGroup(name);
     if (!group) throw UsageError("unknown command '" + name + "'");
-    if (IsHelp(arguments.Peek())) {
-      std::cout << "usage:\n" << group->usage;
+    CommandPath().push_back(name);
+    // "quire db help", or --help anywhere after the group: the usage of the command named
+    // before it.
+    const bool help = IsHelp(arguments.Peek()) || arguments.HasOption("--help") || arguments.HasOption("-h");
+    if (help) {
+      std::vector<std::string> named = HelpWords(original);
+      // The global options' values precede the group name.
+      named.erase(named.begin(), std::find(named.begin(), named.end(), name));
+      std::cout << "usage:\n" << UsageOf(*group, named);
       return kExitOk;
     }
     return RunGroup(*group, arguments);
   } catch (const UsageError& error) {
     std::cerr << "quire: " << error.what() << "\n";
-    if (group) {
-      std::cerr << "usage:\n" << group->usage;
+    if (group && (CommandPath().size() > 1 || CommandCount(*group) == 1)) {
+      std::cerr << "usage:\n" << UsageOf(*group, CommandPath());
+      std::cerr << "Try 'quire " << group->name << " --help' for more.\n";
+    } else if (group) {
+      std::cerr << "Try 'quire " << group->name << " --help' for its commands.\n";
     } else {
-      PrintUsage(std::cerr);
+      std::cerr << "Try 'quire --help' for the list of commands.\n";
     }
     return kExitUsage;
   } catch (const Failure& error) {

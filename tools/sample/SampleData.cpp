@@ -21,6 +21,7 @@
 #include "objects/QRItem.h"
 #include "objects/QRView.h"
 #include "objects/QRSessn.h"
+#include "objects/QuireCol.h"
 #include "objects/Quiredoc.h"
 
 namespace quiresample {
@@ -173,30 +174,110 @@ int Depth(TQuireViewBase& view) {
   return int(std::count(position.begin(), position.end(), '.'));
 }
 
+// A table as a reader sees it: one line per row, each column padded to its widest cell,
+// numbers right-aligned.
+struct Table {
+  std::vector<std::string> titles;
+  std::vector<bool> right;
+  struct Row {
+    std::string marker;  // "+ " category, "= " total, "  " document; after the indent
+    int depth = 0;
+    std::vector<std::string> cells;
+  };
+  std::vector<Row> rows;
+
+  void Print(std::ostream& out) const {
+    std::vector<size_t> widths(titles.size());
+    for (size_t c = 0; c < titles.size(); ++c) widths[c] = titles[c].size();
+    for (const Row& row : rows) {
+      for (size_t c = 0; c < row.cells.size(); ++c) {
+        const size_t lead = c == 0 ? size_t(2 * row.depth) + row.marker.size() : 0;
+        widths[c] = std::max(widths[c], row.cells[c].size() + lead);
+      }
+    }
+    const auto line = [&](const std::string& lead, const std::vector<std::string>& cells) {
+      std::string text = "    ";
+      for (size_t c = 0; c < cells.size(); ++c) {
+        std::string cell = (c == 0 ? lead : std::string()) + cells[c];
+        const std::string fill(widths[c] > cell.size() ? widths[c] - cell.size() : 0, ' ');
+        text += (c ? "  " : "") + (right[c] ? fill + cell : cell + fill);
+      }
+      while (!text.empty() && text.back() == ' ') text.pop_back();
+      out << text << "\n";
+    };
+    line("", titles);
+    size_t total = 0;
+    for (size_t width : widths) total += width + 2;
+    out << "    " << std::string(total > 2 ? total - 2 : 0, '-') << "\n";
+    for (const Row& row : rows) {
+      if (row.marker == "...") {
+        out << "    " << std::string(size_t(2 * row.depth), ' ') << "...\n";
+        continue;
+      }
+      line(std::string(size_t(2 * row.depth), ' ') + row.marker, row.cells);
+    }
+  }
+};
+
+Table TableOf(TQuireViewBase& view) {
+  Table table;
+  for (int i = 0; i < view.ColumnCount; ++i) {
+    std::string title;
+    view.GetColumnTitles(i, title);
+    table.titles.push_back(title);
+    TQuireViewColumn* column = view.GetColumn(i);
+    table.right.push_back(column && column->Justify == cjRight);
+  }
+  return table;
+}
+
 // Category rows show the category and its totals; document rows leave the category
 // column to the category row above them, as a reader sees a categorised view.
-void PrintRow(std::ostream& out, TQuireView& view, bool categorised) {
-  std::string cells;
+void AddRow(Table& table, TQuireViewBase& view, bool categorised) {
+  Table::Row row;
+  row.depth = Depth(view);
+  const bool category = view.NoteID == HTNOTEID_CATEGORY;
+  const bool total = view.NoteID == HTNOTEID_TOTAL;
+  row.marker = category ? "+ " : total ? "= " : "";
   for (int column = 1; column <= view.ColumnCount; ++column) {
-    if (categorised && column == 1 && !view.IsCategory) continue;
     std::string text;
-    view.GetCellText(column, text);
-    if (!cells.empty()) cells += " | ";
-    cells += text;
+    if (!(categorised && column == 1 && !category)) view.GetCellText(column, text);
+    if (total && column == 1 && text.empty()) text = "total";
+    row.cells.push_back(text);
   }
-  const std::string indent(size_t(2 * Depth(view)), ' ');
-  if (view.IsCategory) out << indent << "+ " << cells << "\n";
-  else if (view.IsTotal) out << indent << "= total: " << cells << "\n";
-  else out << indent << "    " << cells << "\n";
+  table.rows.push_back(row);
+}
+
+void Ellipsis(Table& table, int depth) {
+  Table::Row row;
+  row.marker = "...";
+  row.depth = depth;
+  table.rows.push_back(row);
 }
 
 void PrintThreads(TQuireDatabase& database, std::ostream& out) {
   auto view = database.GetView(kThreads);
   Check(view != nullptr, database.LastError, "cannot open the view '" + std::string(kThreads) + "'");
-  out << "\nView '" << kThreads << "' (" << view->GetCount() << " rows; responses under their orders):\n";
+  out << "\nView '" << kThreads << "' (" << view->GetCount() << " rows; comments indented under their orders):\n";
+  Table table = TableOf(*view);
   int shown = 0;
-  for (view->MoveFirst(); view->LastError == 0 && shown < 6; view->MoveNext(), ++shown) PrintRow(out, *view, false);
-  out << "    ...\n";
+  for (view->MoveFirst(); view->LastError == 0 && shown < 6; view->MoveNext(), ++shown) AddRow(table, *view, false);
+  Ellipsis(table, 0);
+  table.Print(out);
+}
+
+void PrintFolder(TQuireDatabase& database, std::ostream& out) {
+  auto folder = database.GetFolder(kFollowUp);
+  Check(folder != nullptr, database.LastError, "cannot open the folder '" + std::string(kFollowUp) + "'");
+  out << "\nFolder '" << kFollowUp << "' (" << folder->GetCount()
+      << " orders filed by hand, in the columns of '" << kByCustomer << "'):\n";
+  Table table = TableOf(*folder);
+  int shown = 0;
+  for (folder->MoveFirst(); folder->LastError == 0 && shown < 4; folder->MoveNext(), ++shown) {
+    AddRow(table, *folder, true);
+  }
+  if (folder->GetCount() > shown) Ellipsis(table, 0);
+  table.Print(out);
 }
 
 }  // namespace
@@ -247,20 +328,15 @@ void EnsureSampleData(TQuireDatabase& database, std::ostream& out) {
   MakeFolder(database, orders);
   Check(database.CreateFTIndex(0), database.LastError, "cannot create the full-text index");
   out << "Added " << kOrderCount << " orders with comments, the views '" << kByCustomer << "' and '" << kThreads
-      << "', the folder '" << kFollowUp << "' and a full-text index.\n\n";
+      << "', the folder '" << kFollowUp << "' and a full-text index.\n";
 }
 
 void ShowSampleData(TQuireDatabase& database, std::ostream& out) {
   auto view = database.GetView(kByCustomer);
   Check(view != nullptr, database.LastError, "cannot open the view '" + std::string(kByCustomer) + "'");
-  out << "View '" << kByCustomer << "' (" << view->GetCount() << " rows; the first customers):\n";
-  std::string header;
-  for (int i = 0; i < view->ColumnCount; ++i) {
-    std::string title;
-    view->GetColumnTitles(i, title);
-    header += (i ? " | " : "    ") + title;
-  }
-  out << header << "\n";
+  out << "View '" << kByCustomer << "' (" << view->GetCount()
+      << " rows: a category per customer with its total; the first customers):\n";
+  Table table = TableOf(*view);
   // The first three customers, each with its first few orders.
   constexpr int kRowsPerCategory = 4;
   int categories = 0;
@@ -271,16 +347,18 @@ void ShowSampleData(TQuireDatabase& database, std::ostream& out) {
       if (Depth(*view) == 0 && ++categories > 3) break;
       rowsInCategory = 0;
     }
-    if (view->IsCategory || ++rowsInCategory <= kRowsPerCategory) PrintRow(out, *view, true);
-    else if (rowsInCategory == kRowsPerCategory + 1) out << "      ...\n";
+    if (view->IsCategory || ++rowsInCategory <= kRowsPerCategory) AddRow(table, *view, true);
+    else if (rowsInCategory == kRowsPerCategory + 1) Ellipsis(table, 1);
     view->MoveNext();
   }
   view->MoveLast();
   if (view->LastError == 0 && view->IsTotal) {
-    out << "    ...\n";
-    PrintRow(out, *view, true);
+    Ellipsis(table, 0);
+    AddRow(table, *view, true);
   }
+  table.Print(out);
   PrintThreads(database, out);
+  PrintFolder(database, out);
 
   view->SetKeyValue(1, "Cobalt Labs");
   out << "\nKey search for 'Cobalt Labs' in '" << kByCustomer << "': ";
