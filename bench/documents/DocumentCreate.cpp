@@ -1,7 +1,7 @@
 // bench_documents: documents created per second through the object model and through the
 // raw C API, in one run.
 //
-//   bench_documents [COUNT] [--tags N] [--only objects|raw] [--sync] [--keep]
+//   bench_documents [COUNT] [--tags N] [--only objects|raw] [--sync] [--keep] [--no-import]
 //
 // In a fresh temporary data directory, COUNT documents (default 100000) of five items --
 // Form and Subject (text), Amount (number), Due (date-time), Tags (a text list of N entries,
@@ -21,8 +21,18 @@
 // under $TMPDIR (default /tmp); TMPDIR=/dev/shm measures without the disk. Afterwards it
 // checks that each database holds COUNT documents whose first and last carry the five items,
 // so a run that silently wrote nothing cannot pass for a fast one. Exit status: 0 when both runs worked (targets met or not), 1 otherwise.
+//
+// Beside them, unless --no-import: the same documents as JSON Lines, imported by the quire
+// tool (`quire doc import`, a process of its own, delayed commit), timed from its start to
+// its exit with the CPU time it used; written out beforehand, untimed.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
 #include <algorithm>
 #include <chrono>
+#include <fstream>
 #include <ctime>
 #include <cstdio>
 #include <cstdlib>
@@ -53,6 +63,7 @@ struct Options {
   bool raw = true;
   bool keep = false;
   bool sync = false;
+  bool import = true;
 };
 
 [[noreturn]] void Fail(const std::string& what, uint32_t code = 0) {
@@ -75,10 +86,12 @@ Options ParseOptions(int argc, char** argv) {
       options.keep = true;
     } else if (word == "--sync") {
       options.sync = true;
+    } else if (word == "--no-import") {
+      options.import = false;
     } else if (!word.empty() && word[0] != '-') {
       options.count = std::atol(word.c_str());
     } else {
-      throw std::invalid_argument("usage: bench_documents [COUNT] [--tags N] [--only objects|raw] [--sync] [--keep]");
+      throw std::invalid_argument("usage: bench_documents [COUNT] [--tags N] [--only objects|raw] [--sync] [--keep] [--no-import]");
     }
   }
   if (options.count < 1 || options.tags < 1 || (!options.objects && !options.raw)) {
@@ -296,6 +309,61 @@ void Verify(const std::string& path, long count) {
   CheckDocument(*last, path);
 }
 
+extern "C" char** environ;
+
+double ChildCpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_CHILDREN, &usage);
+  const auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// The documents of both ways as `quire doc export` writes them.
+void WriteJsonLines(const std::string& file, long count, int tags) {
+  std::ofstream out(file, std::ios::binary);
+  for (long i = 0; i < count; ++i) {
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, ms = 0;
+    rtl::DecodeDateTime(DueOf(i), year, month, day, hour, minute, second, ms);
+    char due[48];
+    std::snprintf(due, sizeof due, "%04d-%02d-%02dT%02d:%02d:%02d", year, month, day, hour, minute, second);
+    out << "{\"items\":[{\"name\":\"Form\",\"type\":\"text\",\"value\":\"Invoice\"},"
+        << "{\"name\":\"Subject\",\"type\":\"text\",\"value\":\"" << SubjectOf(i) << "\"},"
+        << "{\"name\":\"Amount\",\"type\":\"number\",\"value\":" << AmountOf(i) << "},"
+        << "{\"name\":\"Due\",\"type\":\"date\",\"value\":\"" << due << "\"},"
+        << "{\"name\":\"Tags\",\"type\":\"list\",\"value\":[";
+    const std::vector<std::string> entries = TagsOf(i, tags);
+    for (size_t t = 0; t < entries.size(); ++t) out << (t ? "," : "") << "\"" << entries[t] << "\"";
+    out << "]}]}\n";
+  }
+  if (!out) Fail("cannot write " + file);
+}
+
+// Runs `quire doc import` on the file as its own process; its wall and CPU time.
+Times RunImport(const std::string& dataDirectory, const std::string& file) {
+  const std::string binary = QUIRE_CLI_PATH;
+  std::vector<std::string> words = {binary, "--data", dataDirectory, "--user", "Bench User", "doc", "import",
+                                    "import.nsf", file};
+  std::vector<char*> argv;
+  for (auto& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  const double cpuStart = ChildCpuSeconds();
+  const auto start = std::chrono::steady_clock::now();
+  pid_t pid = 0;
+  const int spawned = posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) Fail("cannot start " + binary);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  Times times;
+  times.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  times.cpu = ChildCpuSeconds() - cpuStart;
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) Fail("quire doc import failed");
+  return times;
+}
+
 std::string MakeDataDirectory() {
   std::string pattern = (std::filesystem::temp_directory_path() / "quire-bench-documents-XXXXXX").string();
   if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a temporary directory");
@@ -367,6 +435,18 @@ int Run(const Options& options, const std::string& dataDirectory) {
   std::fflush(stdout);
   if (options.raw) Verify("raw.nsf", options.count);
   if (options.objects) Verify("objects.nsf", options.count);
+  if (options.import) {
+    const std::string file = dataDirectory + "/import.jsonl";
+    WriteJsonLines(file, options.count, options.tags);
+    CreateDatabase("import.nsf");
+    const Times importTimes = RunImport(dataDirectory, file);
+    PrintRate("doc import:", options.count, importTimes);
+    if (options.objects) {
+      std::printf("doc import / object model, in time: %.3f\n", importTimes.wall / objectTimes.wall);
+    }
+    std::fflush(stdout);
+    Verify("import.nsf", options.count);
+  }
   if (options.raw && options.objects) {
     std::printf("ratio (object model time / raw time): %.3f in CPU time, %.3f in wall time\n",
                 objectTimes.cpu / rawTimes.cpu, objectTimes.wall / rawTimes.wall);

@@ -272,8 +272,8 @@ void EngineReport(void* context, const char* phase, uint64_t done, uint64_t tota
 
 }  // namespace
 
-ProgressLine::ProgressLine() {
-  if (!isatty(STDERR_FILENO)) return;
+ProgressLine::ProgressLine() : terminal_(isatty(STDERR_FILENO) == 1) {
+  if (!terminal_) return;
   auto set = EngineExtension<HT_HTQuireSetProgress_fn>("HTQuireSetProgress");
   if (set && set(&EngineReport, this) == 0) registered_ = true;
 }
@@ -286,7 +286,7 @@ ProgressLine::~ProgressLine() {
 }
 
 void ProgressLine::Report(const char* phase, uint64_t done, uint64_t total) {
-  if (!isatty(STDERR_FILENO)) return;
+  if (!terminal_) return;
   const double now = Now();
   if (phase_ != phase) {
     phase_ = phase;

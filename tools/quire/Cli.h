@@ -149,6 +149,7 @@ class ProgressLine {
   void Report(const char* phase, uint64_t done, uint64_t total);
 
  private:
+  bool terminal_ = false;
   bool shown_ = false;
   bool registered_ = false;
   std::string phase_;
