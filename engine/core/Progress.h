@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <string>
 
-#include "hitest/hitest.h"
+#include "hitest/HTQuireExtensions.h"
 
 namespace quire::engine::progress {
 

@@ -15,6 +15,7 @@
 #include "engine/db/Database.h"
 #include "engine/store/Properties.h"
 #include "engine/store/Schema.h"
+#include "engine/store/SqliteFiles.h"
 #include "engine/store/Storage.h"
 #include "engine/store/Transaction.h"
 
@@ -141,7 +142,7 @@ HTSTATUS compact(std::string_view server, std::string_view path) {
   auto lock = database.lock();
   database.flush();
   progress::Task task("compact " + target.resolved.apiPath, 0);
-  database.conn().compact(reporter(task));
+  store::compactSqlite(database.conn(), reporter(task));
   return HTSUCCESS;
 }
 

@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <string_view>
 
-#include "hitest/hitest.h"
+#include "hitest/HTQuireExtensions.h"
 
 namespace quire::engine::db {
 

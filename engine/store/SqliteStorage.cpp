@@ -18,6 +18,7 @@
 
 #include "engine/core/Status.h"
 #include "engine/store/Schema.h"
+#include "engine/store/SqliteFiles.h"
 #include "engine/store/Storage.h"
 #include "engine/store/WriterGate.h"
 
@@ -158,9 +159,8 @@ class SqliteConnection final : public Connection {
   }
   int64_t dataVersion() override { return pragmaInt("PRAGMA data_version"); }
 
-  void compact(const Progress& progress) override {
-    // VACUUM says nothing of how far it is; the count of virtual-machine steps shows that it
-    // moves, with no total.
+  void compact(const Progress& progress) {
+    // The count of virtual-machine steps shows that VACUUM moves.
     struct Ticks {
       const Progress* progress;
       uint64_t count = 0;
@@ -366,6 +366,12 @@ void backupSqlite(const std::filesystem::path& source, const std::filesystem::pa
   if (rc != SQLITE_OK) storageError(to.db, rc, "cannot create the backup", name);
   copyPages(connection.handle(), to.db, name, progress);
   connection.exec("COMMIT");
+}
+
+void compactSqlite(Connection& conn, const Progress& progress) {
+  auto* sqlite = dynamic_cast<SqliteConnection*>(&conn);
+  if (!sqlite) raise(HTFAIL_NOT_IMPLEMENTED, "Compaction needs the SQLite storage backend");
+  sqlite->compact(progress);
 }
 
 void restoreSqlite(const std::filesystem::path& source, const std::filesystem::path& target, const Progress& progress) {

@@ -11,7 +11,7 @@
 // implements. Version 1 is everything below. A method added later gets a default
 // implementation here that falls back on version-1 methods, and its comment names the
 // version that introduced it. Version 2 added Statement::blobView, version 3
-// Connection::writersWaiting, version 4 Connection::compact.
+// Connection::writersWaiting.
 //
 // Errors: every method throws Error (core/Status.h) with HTFAIL_STORAGE_ERROR (or
 // HTFAIL_NOT_A_DATABASE / HTFAIL_SCHEMA_TOO_NEW when opening) and a message naming the file.
@@ -23,7 +23,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -79,9 +78,6 @@ class Statement {
   Blob viewScratch_;
 };
 
-// (done, total) units of a long operation; total 0 when it is not known.
-using Progress = std::function<void(uint64_t done, uint64_t total)>;
-
 class Connection {
  public:
   static constexpr int kInterfaceVersion = 4;
@@ -125,14 +121,6 @@ class Connection {
   virtual uint64_t spaceUsed() = 0;
   virtual uint64_t spaceFree() = 0;
 
-  // Interface version 3: rewrites the database without its free space, outside any
-  // transaction, reporting (done, total) units of work as it goes (total 0: not known). The
-  // default runs VACUUM and reports nothing in between.
-  virtual void compact(const Progress& progress) {
-    exec("VACUUM");
-    progress(1, 1);
-  }
-
   // A number that changes whenever another connection commits a change to this database,
   // so caches can tell that they are stale.
   virtual int64_t dataVersion() = 0;
@@ -159,16 +147,5 @@ struct OpenOptions {
 // Opens (or creates) the SQLite file at `path`. Checks that it is a database of this engine
 // (HTFAIL_NOT_A_DATABASE otherwise) but does not apply the schema: see store/Schema.h.
 std::unique_ptr<Connection> openSqlite(const std::filesystem::path& path, const OpenOptions& options);
-
-// Page copies between SQLite files with SQLite's online backup, reporting pages.
-//
-// backupSqlite writes one snapshot of the database `source` into the new file `target`
-// (which must not exist) while other connections and processes go on writing the source:
-// the copy runs inside one read transaction, so their commits neither restart nor enter it.
-// restoreSqlite replaces the whole content of the database `target` with that of `source`
-// under the target's write lock, held from the first page to the last, so readers see the
-// old or the new content and never a mixture.
-void backupSqlite(const std::filesystem::path& source, const std::filesystem::path& target, const Progress& progress);
-void restoreSqlite(const std::filesystem::path& source, const std::filesystem::path& target, const Progress& progress);
 
 }  // namespace quire::engine::store

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "hitest/HTQuireExtensions.h"
 #include "index_support.h"
 
 HT_EXPORT HTSTATUS HTQuireSetProgress(HTQuireProgressProc callback, void* context);

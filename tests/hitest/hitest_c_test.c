@@ -1,6 +1,7 @@
 /* The contract header must stay plain C: this file is compiled as C and checks the
  * layouts a C caller sees. */
 #include "hitest/hitest.h"
+#include "hitest/HTQuireExtensions.h"
 
 #include <stdio.h>
 

@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "hitest/hitest.h"
+#include "hitest/HTQuireExtensions.h"
 #include "objects/QRAclEnt.h"
 #include "objects/QRSessn.h"
 
