@@ -335,7 +335,7 @@ void copyPages(sqlite3* from, sqlite3* to, const std::string& toName, const Prog
     const auto total = uint64_t(sqlite3_backup_pagecount(backup));
     progress(total - uint64_t(sqlite3_backup_remaining(backup)), total);
     if (rc == SQLITE_OK) continue;
-    if ((rc == SQLITE_BUSY || rc == SQLITE_LOCKED) && waitedMs < kBusyTimeoutMs) {
+    if ((rc == SQLITE_BUSY || rc == SQLITE_LOCKED) && waitedMs < busyTimeout().count()) {
       sqlite3_sleep(20);
       waitedMs += 20;
       continue;
@@ -362,6 +362,8 @@ void backupSqlite(const std::filesystem::path& source, const std::filesystem::pa
   connection.pragmaInt("SELECT count(*) FROM sqlite_schema");
   RawFile to;
   const std::string name = target.string();
+  // A backup, a copy or a restored database holds what the source holds: owner-only like it.
+  createOwnerOnly(name);
   const int rc = sqlite3_open_v2(name.c_str(), &to.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
   if (rc != SQLITE_OK) storageError(to.db, rc, "cannot create the backup", name);
   copyPages(connection.handle(), to.db, name, progress);

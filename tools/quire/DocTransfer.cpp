@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iostream>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "binding/Quire01.h"
@@ -174,6 +175,9 @@ std::string Utf8Text(std::string text, const std::string& name, const std::strin
 
 Json ItemJson(HTDOCHANDLE document, const std::string& name, HTINT type, HTUINT flags, const std::string& where) {
   Json item{{"name", name}};
+  // An ordered object is a vector whose growth copies its members (their keys are const):
+  // room for all of them up front keeps a long list from being copied.
+  item.get_ref<Json::object_t&>().reserve(5);
   switch (type) {
     case HTTYPE_TEXT:
     case HTTYPE_FORMULA:
@@ -214,7 +218,7 @@ Json ItemJson(HTDOCHANDLE document, const std::string& name, HTINT type, HTUINT 
         in.at += size_t(length) + 1;
       }
       item["type"] = "list";
-      item["value"] = entries;
+      item["value"] = std::move(entries);
       break;
     }
     case HTTYPE_NUMBER_LIST: {
@@ -228,7 +232,7 @@ Json ItemJson(HTDOCHANDLE document, const std::string& name, HTINT type, HTUINT 
         values.push_back(number);
       }
       item["type"] = "numbers";
-      item["value"] = values;
+      item["value"] = std::move(values);
       break;
     }
     case HTTYPE_DATETIME_LIST: {
@@ -241,8 +245,8 @@ Json ItemJson(HTDOCHANDLE document, const std::string& name, HTINT type, HTUINT 
         raw.push_back(RawDate(value));
       }
       item["type"] = "dates";
-      item["value"] = values;
-      item["raw"] = raw;
+      item["value"] = std::move(values);
+      item["raw"] = std::move(raw);
       break;
     }
     case HTTYPE_COMPOSITE:
@@ -297,10 +301,17 @@ const Json& Member(const Json& object, const char* key, const std::string& where
   return object[key];
 }
 
+// Names and texts travel to the engine zero-terminated: a "\u0000" inside would cut them short
+// without a word, so the line is refused.
+const std::string& NoNul(const std::string& text, const std::string& where) {
+  if (text.find('\0') != std::string::npos) throw Failure(where + " holds a NUL character (\\u0000)");
+  return text;
+}
+
 std::string TextMember(const Json& object, const char* key, const std::string& where) {
   const Json& value = Member(object, key, where);
   if (!value.is_string()) throw Failure(where + ": \"" + key + "\" must be a text");
-  return value.get<std::string>();
+  return NoNul(value.get<std::string>(), where + ": \"" + key + "\"");
 }
 
 void Put(HTDOCHANDLE document, const std::string& name, HTINT type, const void* value, size_t length, HTUINT flags,
@@ -329,7 +340,7 @@ void PutItem(HTDOCHANDLE document, const Json& item, const std::string& where) {
   };
   if (type == "text" || type == "formula") {
     expect(value.is_string(), "a text");
-    const std::string text = value.get<std::string>();
+    const std::string& text = NoNul(value.get_ref<const std::string&>(), at);
     Put(document, name, type == "text" ? HTTYPE_TEXT : HTTYPE_FORMULA, text.c_str(), 0, flags, where);
   } else if (type == "number") {
     expect(value.is_number(), "a number");
@@ -384,7 +395,7 @@ void PutItem(HTDOCHANDLE document, const Json& item, const std::string& where) {
     } else {
       expect(value.is_string(), "a text");
       // Plain text becomes rich text of one paragraph per line.
-      const std::string text = value.get<std::string>();
+      const std::string& text = NoNul(value.get_ref<const std::string&>(), at);
       Check(HTAPI.HTItemPut(document, name.c_str(), HTTYPE_COMPOSITE, 0, HTTYPE_TEXT, text.c_str(), flags),
             where + ": cannot write item '" + name + "'");
     }
@@ -496,6 +507,7 @@ Json DocumentToJson(HTDOCHANDLE document, bool withAttachments) {
   const std::string unid = UnidOf(document, HTDOCUMENT_UNID);
   const std::string where = "document " + unid;
   Json json{{"unid", unid}};
+  json.get_ref<Json::object_t&>().reserve(6);  // as in ItemJson: no copies of the items as it grows
   HTUINT response = 0;
   if (HTAPI.HTDocumentGetProperty(document, HTDOCUMENT_IS_RESPONSE, &response) == 0 && response) {
     json["parent"] = UnidOf(document, HTDOCUMENT_PARENT_UNID);
@@ -519,7 +531,7 @@ Json DocumentToJson(HTDOCHANDLE document, bool withAttachments) {
     Check(HTAPI.HTItemGetInfo(document, name.c_str(), &type, &flags, &length), where + ": cannot read item '" + name + "'");
     items.push_back(ItemJson(document, name, type & 0xFF, flags, where));
   }
-  json["items"] = items;
+  json["items"] = std::move(items);
   Json attachments = Json::array();
   std::vector<std::pair<std::string, uint32_t>> files;
   HTATTACHREC attachment{};
@@ -536,9 +548,9 @@ Json DocumentToJson(HTDOCHANDLE document, bool withAttachments) {
       entry["data"] = Base64(ReadBytes(file));
       std::remove(file.c_str());
     }
-    attachments.push_back(entry);
+    attachments.push_back(std::move(entry));
   }
-  json["attachments"] = attachments;
+  json["attachments"] = std::move(attachments);
   return json;
 }
 
