@@ -171,10 +171,15 @@ TEST_F(QuireAdminCli, BackupWhileAnotherProcessWritesThenRestoreAndCompare) {
   ASSERT_OK(backup);
   ASSERT_OK(written);
   EXPECT_EQ(Run({"db", "backup", "live.nsf", dir_ + "/live.backup"}).exitCode, 1);  // never overwrites
+  // It holds what the database holds, so it is as private as the database file.
+  namespace fs = std::filesystem;
+  const auto ownerOnly = fs::perms::owner_read | fs::perms::owner_write;
+  EXPECT_EQ(fs::status(dir_ + "/live.backup").permissions() & fs::perms::all, ownerOnly);
 
   // The backup is one consistent snapshot: every document in it is whole and equal to the
   // document of the live database, and it holds at least what was there before.
   ASSERT_OK(Run({"db", "restore", dir_ + "/live.backup", "restored.nsf"}));
+  EXPECT_EQ(fs::status(data_ + "/restored.nsf").permissions() & fs::perms::all, ownerOnly);
   Result restoredShow = Run({"db", "show", "restored.nsf", "--json"});
   ASSERT_OK(restoredShow);
   EXPECT_EQ(Json::parse(restoredShow.out)["title"], "Live");
@@ -216,6 +221,8 @@ TEST_F(QuireAdminCli, CopyCompactAndDeleteDatabases) {
   EXPECT_EQ(copy["title"], "Original");
   EXPECT_NE(copy["replicaId"], original["replicaId"]);
   EXPECT_EQ(replica["replicaId"], original["replicaId"]);
+  EXPECT_EQ(std::filesystem::status(data_ + "/copies/copy.nsf").permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   EXPECT_EQ(WithoutTimes(Run({"doc", "export", "copies/copy.nsf"}).out).size(), 300u);
 
   // Deleting most documents leaves free space that compaction gives back.
