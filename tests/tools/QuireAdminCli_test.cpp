@@ -2,6 +2,7 @@
 // process writes, restore, copy, compaction, bulk export and import, deleting designs and
 // directory entries, servers, and the JSON output of every listing parsed back.
 #include <nlohmann/json.hpp>
+#include <poll.h>
 
 #include <cmath>
 #include <cstring>
@@ -286,6 +287,66 @@ TEST_F(QuireAdminCli, DesignsDirectoryEntriesAndServersAreRemoved) {
   Json info = Json::parse(Run({"info", "--json"}).out);
   EXPECT_EQ(info["user"], "Cli Admin");
   EXPECT_EQ(std::filesystem::canonical(info["dataDirectory"].get<std::string>()), std::filesystem::canonical(data_));
+}
+
+// The progress line goes to a terminal only: on a pseudo-terminal an import and a view build
+// show count, share and rate; into a file they write nothing but their result.
+TEST_F(QuireAdminCli, ProgressShowsOnATerminalOnly) {
+  std::string lines;
+  for (int i = 0; i < 1500; ++i) lines += SampleLine(i);
+  WriteFile(dir_ + "/docs.jsonl", lines);
+  WriteFile(dir_ + "/view.json", R"({"name": "All", "columns": [{"title": "Subject", "item": "Subject", "sort": "ascending"}]})");
+  ASSERT_OK(Run({"db", "create", "a.nsf"}));
+  ASSERT_OK(Run({"db", "create", "b.nsf"}));
+
+  Result quiet = Run({"doc", "import", "a.nsf", dir_ + "/docs.jsonl"});
+  ASSERT_OK(quiet);
+  EXPECT_EQ(quiet.err, "");
+  EXPECT_TRUE(Contains(quiet.out, "imported 1500 documents")) << quiet.out;
+
+  const auto onTerminal = [&](const std::vector<std::string>& args) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    EXPECT_GE(master, 0);
+    EXPECT_EQ(grantpt(master), 0);
+    EXPECT_EQ(unlockpt(master), 0);
+    const std::string terminal = ptsname(master);
+    std::vector<std::string> words = Words(args);
+    std::vector<char*> argv;
+    for (auto& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, (dir_ + "/tty.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, terminal.c_str(), O_RDWR | O_NOCTTY, 0);
+    pid_t pid = 0;
+    EXPECT_EQ(posix_spawn(&pid, binary_.c_str(), &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    // Read while it runs: a full terminal buffer would stop it.
+    std::string seen;
+    char buffer[4096];
+    for (bool running = true; running;) {
+      running = waitpid(pid, nullptr, WNOHANG) == 0;
+      pollfd ready{master, POLLIN, 0};
+      while (poll(&ready, 1, running ? 50 : 0) > 0 && (ready.revents & POLLIN)) {
+        const ssize_t got = read(master, buffer, sizeof buffer);
+        if (got <= 0) break;
+        seen.append(buffer, size_t(got));
+      }
+    }
+    close(master);
+    return seen;
+  };
+  const std::string import = onTerminal({"doc", "import", "b.nsf", dir_ + "/docs.jsonl"});
+  EXPECT_TRUE(Contains(import, "\r\033[Kimport: 1 / 1500 (0%)")) << import;
+  EXPECT_TRUE(Contains(ReadFile(dir_ + "/tty.out"), "imported 1500 documents"));
+  const std::string view = onTerminal({"view", "create", "b.nsf", dir_ + "/view.json"});
+  EXPECT_TRUE(Contains(view, "view index All: 0 / 1500 (0%)")) << view;
+  // A finished line is wiped, so the terminal ends on a clean line.
+  EXPECT_TRUE(view.size() >= 4 && view.compare(view.size() - 4, 4, "\r\033[K") == 0) << view;
+
+  Result backup = Run({"db", "backup", "b.nsf", dir_ + "/b.backup"});
+  ASSERT_OK(backup);
+  EXPECT_FALSE(Contains(backup.err, "\033")) << backup.err;
 }
 
 TEST_F(QuireAdminCli, JsonOutputParsesBackWithTheTablesFacts) {

@@ -315,6 +315,7 @@ int ViewCreate(Context& context, Arguments& arguments) {
   Design design;
   ReadDesign(file, design);
   auto database = OpenDatabase(context, server, path);
+  ProgressLine progress;  // the engine builds the new view's index before it returns
   HTID id = 0;
   Check(HTAPI.HTViewCreate(database->DbHandle, &design.spec, &id), "cannot create view '" + design.name + "'");
   context.out << "created view " << design.name << " (" << design.columns.size() << " columns)\n";
