@@ -321,7 +321,7 @@ std::string IsoDateTime(const HTDATETIME& value) {
   HTDATETIME copy = value;
   HTINT parts[HTDATETIME_PART_COUNT] = {};
   if (HTAPI.HTDatetimeFetch(&copy, parts) != 0 || parts[HTDTUNIT_YEAR] <= 0) return {};
-  char text[48];
+  char text[96];  // room for six ints of any value, so the text is never cut
   std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", parts[HTDTUNIT_YEAR], parts[HTDTUNIT_MONTH],
                 parts[HTDTUNIT_DAY], std::max(parts[HTDTUNIT_HOUR], 0), std::max(parts[HTDTUNIT_MINUTE], 0),
                 std::max(parts[HTDTUNIT_SECOND], 0));
