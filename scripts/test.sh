@@ -27,6 +27,8 @@ scripts/explorer-screenshots.sh build-test
 ls build-test/artefacts/*.png
 echo "== installed package: headers, examples (find_package, pkg-config), API reference"
 scripts/check-install.sh build-test --docs
+echo "== the main job as the README gives it (a Release build: its warnings differ from Debug's)"
+env -u DISPLAY -u WAYLAND_DISPLAY scripts/main.sh >/dev/null
 echo "== sanitizer build"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite build-test-san -DQUIRE_SANITIZE=ON
