@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds Quire twice (normal, and with AddressSanitizer + UndefinedBehaviorSanitizer), runs
 # the whole test suite in both, checks the normal build as an installed package (examples,
-# API reference), then runs each fuzz target for a bounded time.
+# API reference), runs the main job from its Release build, then runs each fuzz target for a
+# bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
