@@ -44,8 +44,10 @@ constexpr size_t kMaxEntriesPerNote = 256;
 // another note's.
 constexpr const char* kNoteIndex = "CREATE INDEX IF NOT EXISTS view_entries_note ON view_entries(note_id, view_id)";
 
+void splitBaseRecords(store::Connection& conn);
+
 const bool kSchemaRegistered = store::registerSchemaPart(
-    {"view", 2, [](store::Connection& c, int from) {
+    {"view", 3, [](store::Connection& c, int from) {
        if (from < 1) {
          c.exec(R"sql(
 CREATE TABLE IF NOT EXISTS view_entries(
@@ -85,6 +87,16 @@ CREATE TABLE IF NOT EXISTS view_base_overrides(
   PRIMARY KEY(view_id, note_id)
 );
 )sql");
+       }
+       if (from < 3) {
+         c.exec(R"sql(CREATE TABLE IF NOT EXISTS view_base_chunks(
+  view_id INTEGER NOT NULL,
+  chunk INTEGER NOT NULL,
+  entries BLOB NOT NULL,
+  PRIMARY KEY(view_id, chunk)
+);
+)sql");
+         splitBaseRecords(c);
        }
      }});
 
@@ -720,6 +732,7 @@ std::shared_ptr<const CompiledDesign> designOf(db::Database& database, store::Co
 void drop(store::Connection& conn, HTID viewId) {
   conn.prepare("DELETE FROM view_entries WHERE view_id = ?1")->bind(1, int64_t(viewId)).run();
   conn.prepare("DELETE FROM view_base WHERE view_id = ?1")->bind(1, int64_t(viewId)).run();
+  conn.prepare("DELETE FROM view_base_chunks WHERE view_id = ?1")->bind(1, int64_t(viewId)).run();
   conn.prepare("DELETE FROM view_base_overrides WHERE view_id = ?1")->bind(1, int64_t(viewId)).run();
   conn.prepare("DELETE FROM view_meta WHERE view_id = ?1")->bind(1, int64_t(viewId)).run();
   conn.prepare("DELETE FROM folder_members WHERE folder_id = ?1")->bind(1, int64_t(viewId)).run();
@@ -815,10 +828,17 @@ void sortByKey(std::vector<uint32_t>& order, const std::vector<SortKey>& keys) {
   radixQuicksort(order, keys, 0, order.size(), 0);
 }
 
-// ---- The base record of a built view ---------------------------------------------------
+// ---- The base of a built view, in chunks -----------------------------------------------
 
+// A chunk (and a whole base record of files written before chunks) is the format byte, the
+// entry count, then per entry: note, parent, key length, cells length and readers length
+// (kNoReaders for none), each 4 bytes little-endian, followed by the key, cells and readers.
 constexpr uint8_t kBaseFormat = 1;
 constexpr uint32_t kNoReaders = 0xFFFFFFFFu;
+constexpr size_t kEntryHeader = 20;
+// Large enough that a million-entry view is a few thousand rows, small enough that reading
+// one costs a few overflow pages and memory stays flat however large the view grows.
+constexpr size_t kChunkBytes = 64 * 1024;
 
 // Folders keep rows: their entries follow membership, not a build over every document.
 bool usesBase(const CompiledDesign& d) { return !d.folder; }
@@ -828,60 +848,220 @@ void putU32(std::string& out, uint32_t v) {
   out.append(bytes, 4);
 }
 
-uint32_t getU32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+uint32_t getU32(const char* p) {
+  const auto* b = reinterpret_cast<const uint8_t*>(p);
+  return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
 }
 
-// The base's entries that still count, pointing into `record` (and `readers`, which must not
-// grow after this returns).
-void decodeBase(store::Connection& conn, HTID viewId, const store::Blob& record, const std::unordered_set<HTID>& overridden,
-                std::vector<StoredEntry>& out, std::vector<store::Blob>& readers) {
-  auto damaged = [&] {
-    raise(HTFAIL_STORAGE_ERROR, "The stored index of view " + std::to_string(viewId) + " in " + conn.name() +
-                                    " is damaged" + store::damageFindings(conn));
-  };
-  const uint8_t* p = record.data();
-  const size_t size = record.size();
-  if (size < 5 || p[0] != kBaseFormat) damaged();
-  const uint32_t count = getU32(p + 1);
-  size_t pos = 5;
-  struct Span {
-    HTID note;
-    int64_t parent;
-    size_t key, keyLength, cells, cellLength;
-    int64_t readers;  // index into `readers`, or -1
-  };
-  std::vector<Span> spans;
-  spans.reserve(std::min<size_t>(count, size / 20));
-  for (uint32_t k = 0; k < count; ++k) {
-    if (size - pos < 20) damaged();
-    const HTID note = getU32(p + pos);
-    const int64_t parent = getU32(p + pos + 4);
-    const size_t keyLength = getU32(p + pos + 8), cellLength = getU32(p + pos + 12);
-    const uint32_t readersLength = getU32(p + pos + 16);
-    pos += 20;
-    const size_t extra = readersLength == kNoReaders ? 0 : readersLength;
-    if (size - pos < keyLength || size - pos - keyLength < cellLength || size - pos - keyLength - cellLength < extra)
-      damaged();
-    Span span{note, parent, pos, keyLength, pos + keyLength, cellLength, -1};
-    pos += keyLength + cellLength;
-    if (readersLength != kNoReaders) {
-      if (!overridden.count(note)) {
-        span.readers = int64_t(readers.size());
-        readers.emplace_back(p + pos, p + pos + extra);
-      }
-      pos += extra;
-    }
-    if (!overridden.count(note)) spans.push_back(span);
+struct BaseEntry {
+  HTID note = 0;
+  uint32_t parent = 0;
+  std::string_view key;
+  std::string_view cells;
+  bool hasReaders = false;
+  std::string_view readers;
+};
+
+// Reads a chunk (or an old whole record) entry by entry, checking every length against the
+// bytes there are: a damaged chunk is reported, never read past.
+class BaseReader {
+ public:
+  // False when `bytes` cannot be a chunk.
+  bool start(std::string_view bytes) {
+    bytes_ = bytes;
+    pos_ = 5;
+    if (bytes.size() < 5 || uint8_t(bytes[0]) != kBaseFormat) return false;
+    left_ = getU32(bytes.data() + 1);
+    return true;
   }
-  if (pos != size) damaged();
-  out.reserve(spans.size());
-  const char* text = reinterpret_cast<const char*>(p);
-  for (const Span& s : spans)
-    out.push_back(StoredEntry{s.note, s.parent, std::string_view(text + s.key, s.keyLength),
-                              std::string_view(text + s.cells, s.cellLength),
-                              s.readers >= 0 ? &readers[size_t(s.readers)] : nullptr});
+  // False at the end (`damaged` tells whether the end was a clean one).
+  bool next(BaseEntry& out, bool& damaged) {
+    damaged = false;
+    if (left_ == 0) {
+      damaged = pos_ != bytes_.size();
+      return false;
+    }
+    const size_t room = bytes_.size() - pos_;
+    if (room < kEntryHeader) return fail(damaged);
+    const char* p = bytes_.data() + pos_;
+    const size_t keyLength = getU32(p + 8), cellLength = getU32(p + 12);
+    const uint32_t readersLength = getU32(p + 16);
+    const size_t extra = readersLength == kNoReaders ? 0 : readersLength;
+    const size_t body = room - kEntryHeader;
+    if (body < keyLength || body - keyLength < cellLength || body - keyLength - cellLength < extra) return fail(damaged);
+    out.note = getU32(p);
+    out.parent = getU32(p + 4);
+    out.key = bytes_.substr(pos_ + kEntryHeader, keyLength);
+    out.cells = bytes_.substr(pos_ + kEntryHeader + keyLength, cellLength);
+    out.hasReaders = readersLength != kNoReaders;
+    out.readers = bytes_.substr(pos_ + kEntryHeader + keyLength + cellLength, extra);
+    pos_ += kEntryHeader + keyLength + cellLength + extra;
+    --left_;
+    return true;
+  }
+
+ private:
+  bool fail(bool& damaged) {
+    damaged = true;
+    left_ = 0;
+    return false;
+  }
+  std::string_view bytes_;
+  size_t pos_ = 0;
+  uint32_t left_ = 0;
+};
+
+// Streams a build's entries, in index order, into chunks of about kChunkBytes, so neither
+// the build nor a reader ever holds more than one chunk of the stored form.
+class ChunkWriter {
+ public:
+  ChunkWriter(store::Connection& conn, HTID viewId)
+      : insert_(conn.prepare("INSERT INTO view_base_chunks(view_id, chunk, entries) VALUES(?1, ?2, ?3)")),
+        viewId_(viewId) {
+    buffer_.reserve(kChunkBytes + kChunkBytes / 4);
+    begin();
+  }
+  void add(const BaseEntry& e) {
+    putU32(buffer_, e.note);
+    putU32(buffer_, e.parent);
+    putU32(buffer_, uint32_t(e.key.size()));
+    putU32(buffer_, uint32_t(e.cells.size()));
+    putU32(buffer_, e.hasReaders ? uint32_t(e.readers.size()) : kNoReaders);
+    buffer_ += e.key;
+    buffer_ += e.cells;
+    buffer_ += e.readers;
+    ++count_;
+    maxNote_ = std::max(maxNote_, e.note);
+    if (buffer_.size() >= kChunkBytes) flush();
+  }
+  // Writes the last chunk; returns the highest note ID written.
+  HTID finish() {
+    flush();
+    return maxNote_;
+  }
+
+ private:
+  void begin() {
+    buffer_.clear();
+    buffer_.push_back(char(kBaseFormat));
+    putU32(buffer_, 0);
+    count_ = 0;
+  }
+  void flush() {
+    if (count_ == 0) return;
+    for (int k = 0; k < 4; ++k) buffer_[size_t(1 + k)] = char(uint8_t(count_ >> (8 * k)));
+    insert_->reset();
+    insert_->bind(1, int64_t(viewId_)).bind(2, chunk_++).bindBlob(3, buffer_.data(), buffer_.size());
+    insert_->run();
+    begin();
+  }
+
+  std::unique_ptr<store::Statement> insert_;
+  HTID viewId_;
+  std::string buffer_;
+  uint32_t count_ = 0;
+  int64_t chunk_ = 0;
+  HTID maxNote_ = 0;
+};
+
+void writeBaseRow(store::Connection& conn, HTID viewId, HTID maxNote) {
+  // `entries` is what files before chunks kept the whole base in; it stays empty now.
+  conn.prepare("INSERT INTO view_base(view_id, max_note, entries) VALUES(?1, ?2, ?3)")
+      ->bind(1, int64_t(viewId))
+      .bind(2, int64_t(maxNote))
+      .bindBlob(3, "", 0)
+      .run();
 }
+
+// Files written before chunks keep each view's base as one record: it is split on open. A
+// record found damaged then is dropped with the view's meta row, so the view is built again
+// from its documents the first time it is read, instead of the database failing to open.
+void splitBaseRecords(store::Connection& conn) {
+  std::vector<HTID> views;
+  {
+    auto st = conn.prepare("SELECT view_id FROM view_base WHERE length(entries) > 0 ORDER BY view_id");
+    while (st->step()) views.push_back(HTID(st->int64(0)));
+  }
+  for (HTID viewId : views) {
+    store::Blob record;
+    {
+      auto st = conn.prepare("SELECT entries FROM view_base WHERE view_id = ?1");
+      st->bind(1, int64_t(viewId));
+      if (st->step()) record = st->blob(0);
+    }
+    conn.prepare("DELETE FROM view_base_chunks WHERE view_id = ?1")->bind(1, int64_t(viewId)).run();
+    BaseReader reader;
+    bool damaged = !reader.start(std::string_view(reinterpret_cast<const char*>(record.data()), record.size()));
+    {
+      ChunkWriter writer(conn, viewId);
+      BaseEntry e;
+      while (!damaged && reader.next(e, damaged)) writer.add(e);
+      if (!damaged) writer.finish();
+    }
+    if (damaged) {
+      for (const char* table : {"view_base_chunks", "view_base", "view_base_overrides", "view_entries", "view_meta"})
+        conn.prepare(std::string("DELETE FROM ") + table + " WHERE view_id = ?1")->bind(1, int64_t(viewId)).run();
+      continue;
+    }
+    conn.prepare("UPDATE view_base SET entries = ?2 WHERE view_id = ?1")->bind(1, int64_t(viewId)).bindBlob(2, "", 0).run();
+  }
+}
+
+// The base entries of one view that still count, chunk by chunk in index order: only the
+// chunk being read is in memory.
+class BaseCursor {
+ public:
+  BaseCursor(store::Connection& conn, HTID viewId) : conn_(conn), viewId_(viewId) {
+    auto st = conn.prepare("SELECT note_id FROM view_base_overrides WHERE view_id = ?1");
+    st->bind(1, int64_t(viewId));
+    while (st->step()) overridden_.insert(HTID(st->int64(0)));
+    chunks_ = conn.prepare("SELECT entries FROM view_base_chunks WHERE view_id = ?1 ORDER BY chunk");
+    chunks_->bind(1, int64_t(viewId));
+    advance();
+  }
+  bool atEnd() const { return atEnd_; }
+  const StoredEntry& current() const { return current_; }
+  void advance() {
+    BaseEntry e;
+    bool damaged = false;
+    for (;;) {
+      if (!inChunk_ || !reader_.next(e, damaged)) {
+        if (damaged) fail();
+        if (!chunks_->step()) {
+          atEnd_ = true;
+          return;
+        }
+        // In place: the chunk stays valid until the next step of this statement.
+        inChunk_ = reader_.start(chunks_->blobView(0));
+        if (!inChunk_) fail();
+        continue;
+      }
+      if (overridden_.count(e.note)) continue;
+      current_ = StoredEntry{e.note, int64_t(e.parent), e.key, e.cells, nullptr};
+      if (e.hasReaders) {
+        readers_.assign(e.readers.begin(), e.readers.end());
+        current_.readers = &readers_;
+      }
+      return;
+    }
+  }
+
+ private:
+  [[noreturn]] void fail() {
+    raise(HTFAIL_STORAGE_ERROR, "The stored index of view " + std::to_string(viewId_) + " in " + conn_.name() +
+                                    " is damaged" + store::damageFindings(conn_));
+  }
+
+  store::Connection& conn_;
+  HTID viewId_;
+  std::unordered_set<HTID> overridden_;
+  std::unique_ptr<store::Statement> chunks_;
+  BaseReader reader_;
+  bool inChunk_ = false;
+  bool atEnd_ = false;
+  StoredEntry current_;
+  store::Blob readers_;
+};
 
 // Index order: sort key bytes (shorter first on a common prefix), then note ID.
 bool entryBefore(const StoredEntry& a, const StoredEntry& b) {
@@ -979,45 +1159,31 @@ void rebuild(db::Database& database, store::Connection& conn, const CompiledDesi
     sortByKey(order, sortKeys);
   }
   conn.prepare("DELETE FROM view_base WHERE view_id = ?1")->bind(1, int64_t(d.id)).run();
+  conn.prepare("DELETE FROM view_base_chunks WHERE view_id = ?1")->bind(1, int64_t(d.id)).run();
   conn.prepare("DELETE FROM view_base_overrides WHERE view_id = ?1")->bind(1, int64_t(d.id)).run();
   if (usesBase(d)) {
-    std::string base;
-    base.reserve(5 + entries.size() * 20 + keyArena.size() + cellArena.size());
-    base.push_back(char(kBaseFormat));
-    putU32(base, uint32_t(entries.size()));
-    HTID maxNote = 0;
-    uint32_t inBase = 0;
+    ChunkWriter writer(conn, d.id);
     // Responses waiting for their parent stay rows, where resolveWaitingResponses finds them.
     auto waiting = conn.prepare(
         "INSERT INTO view_entries(view_id, sort_key, note_id, parent_id, cells, readers) VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
     for (uint32_t i : order) {
       const Built& e = entries[i];
       const store::Blob* readers = e.readers >= 0 ? &readerLists[size_t(e.readers)] : nullptr;
+      const std::string_view key(keyArena.data() + e.keyOffset, e.keyLength);
+      const std::string_view cells(cellArena.data() + e.cellOffset, e.cellLength);
       if (e.parent < 0 || e.parent > int64_t(UINT32_MAX)) {
         waiting->reset();
-        waiting->bind(1, int64_t(d.id)).bindBlob(2, keyArena.data() + e.keyOffset, e.keyLength);
-        waiting->bind(3, int64_t(e.note)).bind(4, e.parent).bindBlob(5, cellArena.data() + e.cellOffset, e.cellLength);
+        waiting->bind(1, int64_t(d.id)).bindBlob(2, key.data(), key.size());
+        waiting->bind(3, int64_t(e.note)).bind(4, e.parent).bindBlob(5, cells.data(), cells.size());
         if (readers) waiting->bindBlob(6, *readers); else waiting->bindNull(6);
         waiting->run();
         continue;
       }
-      ++inBase;
-      putU32(base, e.note);
-      putU32(base, uint32_t(e.parent));
-      putU32(base, e.keyLength);
-      putU32(base, e.cellLength);
-      putU32(base, readers ? uint32_t(readers->size()) : kNoReaders);
-      base.append(keyArena, e.keyOffset, e.keyLength);
-      base.append(cellArena, e.cellOffset, e.cellLength);
-      if (readers) base.append(reinterpret_cast<const char*>(readers->data()), readers->size());
-      maxNote = std::max(maxNote, e.note);
+      BaseEntry out{e.note, uint32_t(e.parent), key, cells, readers != nullptr, {}};
+      if (readers) out.readers = std::string_view(reinterpret_cast<const char*>(readers->data()), readers->size());
+      writer.add(out);
     }
-    for (int k = 0; k < 4; ++k) base[size_t(1 + k)] = char(uint8_t(inBase >> (8 * k)));
-    conn.prepare("INSERT INTO view_base(view_id, max_note, entries) VALUES(?1, ?2, ?3)")
-        ->bind(1, int64_t(d.id))
-        .bind(2, int64_t(maxNote))
-        .bindBlob(3, base.data(), base.size())
-        .run();
+    writeBaseRow(conn, d.id, writer.finish());
     writeMeta(conn, d);
     tx.commit();
     return;
@@ -1042,28 +1208,13 @@ void rebuild(db::Database& database, store::Connection& conn, const CompiledDesi
 }
 
 void forEachStoredEntry(store::Connection& conn, HTID viewId, const std::function<void(const StoredEntry&)>& visit) {
-  // The base (entries of the last build, minus documents changed since) ...
-  std::vector<StoredEntry> base;
-  store::Blob baseRecord;
-  std::vector<store::Blob> baseReaders;
-  {
-    auto st = conn.prepare("SELECT entries FROM view_base WHERE view_id = ?1");
-    st->bind(1, int64_t(viewId));
-    if (st->step()) baseRecord = st->blob(0);
-  }
-  if (!baseRecord.empty()) {
-    std::unordered_set<HTID> overridden;
-    auto st = conn.prepare("SELECT note_id FROM view_base_overrides WHERE view_id = ?1");
-    st->bind(1, int64_t(viewId));
-    while (st->step()) overridden.insert(HTID(st->int64(0)));
-    decodeBase(conn, viewId, baseRecord, overridden, base, baseReaders);
-  }
-  // ... merged with the rows written since, both in (sort key, note) order.
+  // The base (entries of the last build, minus documents changed since) merged with the rows
+  // written since, both in (sort key, note) order.
+  BaseCursor base(conn, viewId);
   auto rows = conn.prepare(
       "SELECT note_id, parent_id, sort_key, cells, readers FROM view_entries WHERE view_id = ?1 "
       "ORDER BY sort_key, note_id");
   rows->bind(1, int64_t(viewId));
-  size_t next = 0;
   store::Blob key, cells, readers;
   while (rows->step()) {
     key = rows->blob(2);
@@ -1074,10 +1225,10 @@ void forEachStoredEntry(store::Connection& conn, HTID viewId, const std::functio
                     std::string_view(reinterpret_cast<const char*>(key.data()), key.size()),
                     std::string_view(reinterpret_cast<const char*>(cells.data()), cells.size()),
                     hasReaders ? &readers : nullptr};
-    while (next < base.size() && entryBefore(base[next], row)) visit(base[next++]);
+    for (; !base.atEnd() && entryBefore(base.current(), row); base.advance()) visit(base.current());
     visit(row);
   }
-  while (next < base.size()) visit(base[next++]);
+  for (; !base.atEnd(); base.advance()) visit(base.current());
 }
 
 void reindexNote(db::Database& database, store::Connection& conn, HTID noteId) {

@@ -191,7 +191,7 @@ TEST_F(ViewBuildTest, ADamagedBuiltIndexFailsToOpenInsteadOfCrashing) {
     auto d = database(db_);
     auto lock = d->lock();
     // Claims an entry longer than the record.
-    d->conn().prepare("UPDATE view_base SET entries = x'0101000000050000000000000000FF00000000000000' WHERE view_id = ?1")
+    d->conn().prepare("UPDATE view_base_chunks SET entries = x'0101000000050000000000000000FF00000000000000' WHERE view_id = ?1")
         ->bind(1, int64_t(rebuilt))
         .run();
   }
