@@ -131,6 +131,11 @@ std::string numberText(double n) {
     if (std::isnan(n)) return "NaN";
     if (std::isinf(n)) return n < 0 ? "-Infinity" : "Infinity";
     char buf[64];
+    // Whole numbers below 1E15 print as their digits under %.15G too; they are most of the
+    // numbers views show, and formatting them directly costs a tenth of the general path.
+    if (std::fabs(n) < 1e15 && n == std::trunc(n)) {
+        return std::string(buf, std::to_chars(buf, buf + sizeof buf, int64_t(n)).ptr);
+    }
     std::snprintf(buf, sizeof buf, "%.15G", n);
     std::string out(buf);
     // "1E+21" as written; "1E-05" loses its padding zero.

@@ -22,6 +22,13 @@ TEST(NumberText, FifteenSignificantDigitsAndNoBinaryNoise) {
       {0.0001, "0.0001"},
       {0.00001, "1E-5"},
       {-2.5, "-2.5"},
+      // Whole numbers take a shorter path up to the edge of fifteen digits.
+      {100.0, "100"},
+      {-42.0, "-42"},
+      {999999999999999.0, "999999999999999"},
+      {-999999999999999.0, "-999999999999999"},
+      {1e15, "1E+15"},
+      {999999999999999.5, "1E+15"},
   };
   for (const auto& [value, text] : cases) EXPECT_EQ(formula::numberText(value), text) << value;
 }

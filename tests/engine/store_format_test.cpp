@@ -10,6 +10,7 @@
 // To write the pair again (only ever with the engine whose format they pin):
 //   QUIRE_WRITE_FORMAT_FIXTURE=tests/engine/fixtures engine_tests --gtest_filter='StoredFormat.*'
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -154,6 +155,21 @@ void put(HTDOCHANDLE doc, const char* name, const std::string& text) {
   ASSERT_EQ(HTItemPut(doc, name, HTTYPE_TEXT, 0, HTTYPE_TEXT, text.c_str(), 0), HTSUCCESS);
 }
 
+HTSTATUS createCategoryView(HTDBHANDLE db, const char* name) {
+  HTCOLUMNSPEC columns[3] = {};
+  columns[0] = {"Category", "Category", "", HTCOLSORT_CAT_ASCEND, HTCOLTOTAL_NONE, 0, 80, 0, 1, 0, 0, 10};
+  columns[1] = {"Subject", "Subject", "", HTCOLSORT_ASCEND, HTCOLTOTAL_NONE, 0, 80, 0, 1, 0, 0, 10};
+  columns[2] = {"Amount", "Amount", "", HTCOLSORT_DESCEND, HTCOLTOTAL_TOTAL, 0, 80, 1, 1, 0, 0, 10};
+  HTVIEWSPEC spec{};
+  spec.name = name;
+  spec.selection = "SELECT Form = \"Item\"";
+  spec.backgroundColor = spec.alternateColor = 1;
+  spec.columnCount = 3;
+  spec.columns = columns;
+  HTID view = 0;
+  return HTViewCreate(db, &spec, &view);
+}
+
 // The documents of the fixture, through the C API as an application writes them.
 void writeContent(HTDBHANDLE db) {
   const char* categories[] = {"North", "South", "Ünterwelt"};
@@ -197,18 +213,7 @@ void writeContent(HTDBHANDLE db) {
   }
   ASSERT_EQ(HTDocumentDelete(db, deleted, 0), HTSUCCESS);
   ASSERT_EQ(HTDatabaseCreateFTIndex(db, 0, 0, nullptr), HTSUCCESS);
-  HTCOLUMNSPEC columns[3] = {};
-  columns[0] = {"Category", "Category", "", HTCOLSORT_CAT_ASCEND, HTCOLTOTAL_NONE, 0, 80, 0, 1, 0, 0, 10};
-  columns[1] = {"Subject", "Subject", "", HTCOLSORT_ASCEND, HTCOLTOTAL_NONE, 0, 80, 0, 1, 0, 0, 10};
-  columns[2] = {"Amount", "Amount", "", HTCOLSORT_DESCEND, HTCOLTOTAL_TOTAL, 0, 80, 1, 1, 0, 0, 10};
-  HTVIEWSPEC spec{};
-  spec.name = "By category";
-  spec.selection = "SELECT Form = \"Item\"";
-  spec.backgroundColor = spec.alternateColor = 1;
-  spec.columnCount = 3;
-  spec.columns = columns;
-  HTID view = 0;
-  ASSERT_EQ(HTViewCreate(db, &spec, &view), HTSUCCESS);
+  ASSERT_EQ(createCategoryView(db, "By category"), HTSUCCESS);
   // Built from the documents at once, then one changed after the build, so the view holds a
   // base record and rows written since.
   HTDOCHANDLE doc = 0;
@@ -252,6 +257,13 @@ TEST_F(StoredFormat, EarlierDatabaseReadsTheSame) {
   ASSERT_FALSE(expected.empty());
   EXPECT_EQ(dumpDatabase(db), expected);
 
+  // The converted view answers as one built afresh here from the same documents.
+  const std::string converted = dumpView(db, "By category", 3);
+  ASSERT_EQ(createCategoryView(db, "By category again"), HTSUCCESS);
+  std::string fresh = dumpView(db, "By category again", 3);
+  fresh.replace(0, fresh.find('\n'), "view By category");
+  EXPECT_EQ(fresh, converted);
+
   // Written to by this engine, the old documents stay as they were and the new one joins
   // the view and the full-text index.
   HTDOCHANDLE doc = 0;
@@ -273,6 +285,27 @@ TEST_F(StoredFormat, EarlierDatabaseReadsTheSame) {
       EXPECT_NE(after.find(line + "\n"), std::string::npos) << line;
     }
   }
+  ASSERT_EQ(HTDatabaseClose(db, 0), HTSUCCESS);
+}
+
+// A stored view index found damaged while the file is converted costs that index, which is
+// built again from the documents, never the database.
+TEST_F(StoredFormat, ADamagedEarlierViewIndexIsBuiltAgain) {
+  const std::filesystem::path file = dataDir_ / "damaged.nsf";
+  std::filesystem::copy_file(fixture(".nsf"), file);
+  sqlite3* raw = nullptr;
+  ASSERT_EQ(sqlite3_open(file.c_str(), &raw), SQLITE_OK);
+  // Claims an entry longer than the record.
+  EXPECT_EQ(sqlite3_exec(raw, "UPDATE view_base SET entries = x'0101000000050000000000000000FF00000000000000'",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(raw);
+  HTDBHANDLE db = 0;
+  ASSERT_EQ(HTDatabaseOpen("", "damaged.nsf", 0, &db), HTSUCCESS);
+  const std::string expected = readFile(fixture(".txt"));
+  const size_t from = expected.find("view By category\n"), to = expected.find("full text ");
+  ASSERT_NE(from, std::string::npos);
+  EXPECT_EQ(dumpView(db, "By category", 3), expected.substr(from, to - from));
   ASSERT_EQ(HTDatabaseClose(db, 0), HTSUCCESS);
 }
 
