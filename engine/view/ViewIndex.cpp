@@ -777,8 +777,25 @@ struct SortKey {
   HTID note;
 };
 
-// The byte at `depth`, or -1 past the end (a shorter key sorts first).
-inline int byteAt(const SortKey& k, size_t depth) { return depth < k.length ? uint8_t(k.bytes[depth]) : -1; }
+// Eight key bytes from `depth` on, big-endian and zero-padded, and how many of them the key
+// has. Ordered by the bytes, then by that count, words order keys as their bytes do with a
+// key that ends first sorting first (a pad byte is never above a real one).
+struct Word {
+  uint64_t bytes = 0;
+  uint32_t count = 0;
+  bool operator<(const Word& o) const { return bytes != o.bytes ? bytes < o.bytes : count < o.count; }
+  bool operator==(const Word& o) const { return bytes == o.bytes && count == o.count; }
+};
+
+inline Word wordAt(const SortKey& k, size_t depth) {
+  Word w;
+  if (depth >= k.length) return w;
+  w.count = uint32_t(std::min<size_t>(8, k.length - depth));
+  uint8_t buffer[8] = {};
+  std::memcpy(buffer, k.bytes + depth, w.count);
+  for (uint8_t byte : buffer) w.bytes = w.bytes << 8 | byte;
+  return w;
+}
 
 bool keyBefore(const SortKey& a, const SortKey& b, size_t depth) {
   const size_t common = std::min(a.length, b.length);
@@ -790,9 +807,9 @@ bool keyBefore(const SortKey& a, const SortKey& b, size_t depth) {
   return a.note < b.note;
 }
 
-// Three-way radix quicksort on the key bytes: the keys of one category share long prefixes
-// (collation keys of the same text), which a comparison sort would compare again and again.
-// Sorts `order[first, last)`, whose keys agree on their first `depth` bytes.
+// Three-way radix quicksort on the key bytes, eight at a time: the keys of one category share
+// long prefixes (collation keys of the same text), which a comparison sort would compare
+// again and again. Sorts `order[first, last)`, whose keys agree on their first `depth` bytes.
 void radixQuicksort(std::vector<uint32_t>& order, const std::vector<SortKey>& keys, size_t first, size_t last,
                     size_t depth) {
   while (last - first > 1) {
@@ -801,18 +818,18 @@ void radixQuicksort(std::vector<uint32_t>& order, const std::vector<SortKey>& ke
                 [&](uint32_t a, uint32_t b) { return keyBefore(keys[a], keys[b], depth); });
       return;
     }
-    const int pivot = byteAt(keys[order[first + (last - first) / 2]], depth);
+    const Word pivot = wordAt(keys[order[first + (last - first) / 2]], depth);
     // [first, lt) below the pivot, [lt, i) equal, (gt, last) above.
     size_t lt = first, i = first, gt = last;
     while (i < gt) {
-      const int c = byteAt(keys[order[i]], depth);
-      if (c < pivot) std::swap(order[lt++], order[i++]);
-      else if (c > pivot) std::swap(order[i], order[--gt]);
+      const Word w = wordAt(keys[order[i]], depth);
+      if (w < pivot) std::swap(order[lt++], order[i++]);
+      else if (pivot < w) std::swap(order[i], order[--gt]);
       else ++i;
     }
     radixQuicksort(order, keys, first, lt, depth);
     radixQuicksort(order, keys, gt, last, depth);
-    if (pivot < 0) {
+    if (pivot.count < 8) {
       // Keys that ended here are equal: note order decides.
       std::sort(order.begin() + ptrdiff_t(lt), order.begin() + ptrdiff_t(gt),
                 [&](uint32_t a, uint32_t b) { return keys[a].note < keys[b].note; });
@@ -820,7 +837,7 @@ void radixQuicksort(std::vector<uint32_t>& order, const std::vector<SortKey>& ke
     }
     first = lt;
     last = gt;
-    ++depth;
+    depth += 8;
   }
 }
 
