@@ -217,13 +217,18 @@ size_t componentLength(std::string_view key) {
 
 std::vector<std::string_view> splitKey(std::string_view key) {
   std::vector<std::string_view> parts;
+  splitKey(key, parts);
+  return parts;
+}
+
+void splitKey(std::string_view key, std::vector<std::string_view>& parts) {
+  parts.clear();
   while (!key.empty()) {
     const size_t n = componentLength(key);
     if (n == 0) break;
     parts.push_back(key.substr(0, n));
     key.remove_prefix(n);
   }
-  return parts;
 }
 
 void appendCell(std::string& out, const formula::Value& v) {

@@ -46,6 +46,8 @@ std::string textPrefixKey(std::string_view prefix, bool descending);
 size_t componentLength(std::string_view key);
 // Splits a key into its components (views into `key`); stops at a malformed component.
 std::vector<std::string_view> splitKey(std::string_view key);
+// The same into `parts` (cleared first), whose room is reused: loading a view splits every key.
+void splitKey(std::string_view key, std::vector<std::string_view>& parts);
 
 std::string encodeCells(const std::vector<formula::Value>& values);
 // Appends one column's value to a cells blob being built; appendCellElement appends element

@@ -105,7 +105,8 @@ class ViewSnapshot::Builder {
 
   void addMain(uint32_t entry) {
     const Entry& e = s_.entries_[entry];
-    const auto parts = splitKey(std::string_view(s_.keys_).substr(e.keyOffset, e.keyLength));
+    splitKey(std::string_view(s_.keys_).substr(e.keyOffset, e.keyLength), parts_);
+    const auto& parts = parts_;
     for (size_t k = 0; k < parts.size() && k < s_.keyTypes_.size(); ++k) s_.keyTypes_[k] |= tagBit(parts[k]);
     size_t level = 0;
     while (level < levels_ && open_[level] != kNoRow && level < parts.size() && openKey_[level] == parts[level]) ++level;
@@ -212,6 +213,7 @@ class ViewSnapshot::Builder {
   std::unordered_map<HTID, std::vector<uint32_t>> responses_;
   std::vector<uint32_t> open_;
   std::vector<std::string_view> openKey_;
+  std::vector<std::string_view> parts_;  // the key components of the entry being added
   std::vector<HTID> chain_;
 };
 
