@@ -752,8 +752,12 @@ class BuildCache {
     conn_.exec("PRAGMA cache_size = -131072");
     active_ = true;
   }
-  ~BuildCache() {
+  ~BuildCache() { end(); }
+  // Once every document is read: the pages go back before the entries are sorted, so a
+  // large build does not hold both at once.
+  void end() {
     if (!active_) return;
+    active_ = false;
     try {
       conn_.exec("PRAGMA cache_size = " + std::to_string(previous_));
     } catch (...) {
@@ -1166,6 +1170,7 @@ void rebuild(db::Database& database, store::Connection& conn, const CompiledDesi
   }
   recordCtx.unbind();
   keys.clear();
+  cache.end();
   // Index order: key bytes, then note.
   std::vector<uint32_t> order(entries.size());
   for (size_t i = 0; i < order.size(); ++i) order[i] = uint32_t(i);
