@@ -9,15 +9,20 @@
 //       Authors names; NULL when it has no Readers item). A document whose categorised column
 //       holds several values has one entry per value. Indexed by (view_id, sort_key, note_id)
 //       for ordered walks and key seeks, and by (note_id, view_id) for maintenance.
-//   view_base(view_id, max_note, entries), view_base_overrides(view_id, note_id)
-//       A view built from nothing keeps the entries of that build as ONE record, in index
-//       order, instead of one row each: a build writes a few megabytes once instead of a
-//       hundred thousand rows with two index entries each. Later changes go to view_entries
-//       as usual; a document changed since the build is listed in view_base_overrides and its
-//       base entries no longer count (max_note, the highest note ID in the base, spares new
-//       documents that bookkeeping). Responses still waiting for their parent stay rows (so
-//       their parent's save finds them), and folders always use rows (their entries follow
-//       membership). `forEachStoredEntry` merges base and rows.
+//   view_base(view_id, max_note, entries), view_base_chunks(view_id, chunk, entries),
+//   view_base_overrides(view_id, note_id)
+//       A view built from nothing keeps the entries of that build in chunks of about 64 KB,
+//       in index order, instead of one row each: a build writes a few hundred rows instead
+//       of a hundred thousand with two index entries each, and streams them out chunk by
+//       chunk; a reader holds one chunk at a time. view_base holds max_note, the highest note
+//       ID in the base (its `entries` is empty; older files kept the whole base there as one
+//       record, split into chunks when such a file is opened). Later changes go to
+//       view_entries as usual; a document changed since the build is listed in
+//       view_base_overrides and its base entries no longer count (max_note spares new
+//       documents that bookkeeping), so a save never rewrites a chunk. Responses still
+//       waiting for their parent stay rows (so their parent's save finds them), and folders
+//       always use rows (their entries follow membership). `forEachStoredEntry` merges base
+//       and rows.
 //   view_meta(view_id, design_sequence, collation)
 //       What each view's entries were built from: the design note's sequence and the sort-key
 //       format (ICU collator version + key format). Either differing means "rebuild".
@@ -74,8 +79,8 @@ std::shared_ptr<const CompiledDesign> designOf(db::Database& database, store::Co
 void rebuild(db::Database& database, store::Connection& conn, const CompiledDesign& design);
 
 // The entries of a view or folder as stored, base and rows merged, in index order (sort key,
-// then note ID). `readers` is null for an entry without Readers names. A damaged base record
-// fails with HTFAIL_STORAGE_ERROR.
+// then note ID). `readers` is null for an entry without Readers names. The views of an entry
+// are valid only during its visit. A damaged chunk fails with HTFAIL_STORAGE_ERROR.
 struct StoredEntry {
   HTID note = 0;
   int64_t parent = 0;
