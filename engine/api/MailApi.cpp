@@ -52,6 +52,7 @@
 #include "engine/mail/Message.h"
 #include "engine/mail/Router.h"
 #include "engine/store/Transaction.h"
+#include "engine/store/Locator.h"
 
 using namespace quire::engine;
 
@@ -171,8 +172,7 @@ HT_EXPORT HTSTATUS HTMailSend(HTDOCHANDLE doc, HTUINT flags) {
     } else {
       server = d->dbHandle().server();
     }
-    std::error_code ec;
-    if (!fs::is_regular_file(server.root / db::kDirectoryFile, ec))
+    if (!store::exists(server.root / db::kDirectoryFile))
       return fail(HTFAIL_MAIL_NO_DIRECTORY, "Server " + (server.named ? server.name : std::string("Local")) +
                                                 " has no directory database " + db::kDirectoryFile +
                                                 "; the message was not sent");

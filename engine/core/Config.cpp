@@ -9,6 +9,7 @@
 
 #include "engine/core/Status.h"
 #include "engine/core/Text.h"
+#include "engine/store/PgStorage.h"
 
 namespace quire::engine {
 namespace {
@@ -199,7 +200,7 @@ std::vector<Config::Server> Config::servers() {
   for (const auto& [name, dir] : snapshot().entries(kServers)) {
     if (name.empty() || dir.empty()) continue;
     fs::path p(dir);
-    out.push_back({name, p.is_absolute() ? p : dataDir_ / p});
+    out.push_back({name, p.is_absolute() || store::isServerUri(dir) ? p : dataDir_ / p});
   }
   return out;
 }

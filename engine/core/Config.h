@@ -8,6 +8,7 @@
 //                    ThousandsSeparator=",", Currency=$, AM=AM, PM=PM, Clock24=0|1,
 //                    TimeZone=<minutes east of UTC>, DaylightSaving=0|1
 //   [Servers]        <server name>=<directory>  (relative directories are below the data dir)
+//                    or <server name>=postgresql://host:port/dbname (store/PgStorage.h)
 // A line it cannot read is kept as it stands and reported (problems()); no write drops it.
 // Every change is a read-modify-write under an advisory lock (quire.ini.lock), written
 // atomically; every read re-reads the file when it changed on disk, so a second process sees

@@ -5,6 +5,7 @@
 
 #include "engine/core/Status.h"
 #include "engine/core/Text.h"
+#include "engine/store/PgStorage.h"
 
 namespace quire::engine::paths {
 namespace {
@@ -54,7 +55,7 @@ HTSTATUS outside(std::string_view apiPath) {
 
 HTSTATUS resolve(const fs::path& root, std::string_view apiPath, Resolved& out) {
   std::string_view rel = apiPath;
-  if (!rel.empty() && (rel[0] == '/' || rel[0] == '\\')) {
+  if (!rel.empty() && (rel[0] == '/' || rel[0] == '\\') && !store::isRemote(root)) {
     // An absolute path must name something inside the root.
     std::string unix(rel);
     for (char& c : unix) c = c == '\\' ? '/' : c;
@@ -74,6 +75,14 @@ HTSTATUS resolve(const fs::path& root, std::string_view apiPath, Resolved& out) 
     if (part.find('\0') != std::string::npos) return outside(apiPath);
     kept.push_back(std::move(part));
   }
+  if (store::isRemote(root)) {
+    // Nothing on a server's disk to match or to escape through: the path is the name.
+    std::string api;
+    for (const std::string& part : kept) api += (api.empty() ? "" : "\\") + part;
+    out.file = store::remoteLocator(root, api);
+    out.apiPath = std::move(api);
+    return HTSUCCESS;
+  }
   fs::path file = root;
   std::string api;
   for (const std::string& part : kept) {
@@ -91,6 +100,11 @@ HTSTATUS resolve(const fs::path& root, std::string_view apiPath, Resolved& out) 
 }
 
 std::string apiForm(const fs::path& root, const fs::path& file) {
+  if (store::isRemote(root)) {
+    std::string rel = file.native().substr(std::min(file.native().size(), root.native().size() + 1));
+    for (char& c : rel) c = c == '/' ? '\\' : c;
+    return rel;
+  }
   std::string rel = file.lexically_relative(root).generic_string();
   for (char& c : rel) c = c == '/' ? '\\' : c;
   return rel == "." ? std::string() : rel;

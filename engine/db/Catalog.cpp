@@ -8,6 +8,7 @@
 #include "engine/core/Text.h"
 #include "engine/db/Database.h"
 #include "engine/store/Properties.h"
+#include "engine/store/Locator.h"
 #include "engine/store/Schema.h"
 
 namespace quire::engine::db {
@@ -84,6 +85,11 @@ void walk(const ServerRef& server, const fs::path& dir, std::vector<CatalogEntry
   }
 }
 
+// A PostgreSQL server has no directories of its own: they are the folders its catalogue's
+// paths name.
+HTSTATUS listRemote(const ServerRef& server, const paths::Resolved& dir, HTINT listClass,
+                    std::vector<CatalogEntry>& out);
+
 }  // namespace
 
 std::optional<DatabaseInfo> peek(const fs::path& file) {
@@ -92,7 +98,7 @@ std::optional<DatabaseInfo> peek(const fs::path& file) {
       auto lock = db->lock();
       return readInfo(db->conn());
     }
-    auto conn = store::openSqlite(file, {.readOnly = true});
+    auto conn = store::open(file, {.readOnly = true});
     store::checkSchemaVersion(*conn);
     return readInfo(*conn);
   } catch (const std::exception&) {
@@ -104,6 +110,7 @@ HTSTATUS listDirectory(const ServerRef& server, std::string_view directory, HTIN
                        std::vector<CatalogEntry>& out) {
   paths::Resolved dir;
   if (HTSTATUS s = paths::resolve(server.root, directory, dir)) return s;
+  if (store::isRemote(server.root)) return listRemote(server, dir, listClass, out);
   std::error_code ec;
   if (!fs::is_directory(dir.file, ec))
     return fail(HTFAIL_DB_NOT_FOUND, "Directory " + std::string(directory) + " not found");
@@ -129,8 +136,51 @@ HTSTATUS listDirectory(const ServerRef& server, std::string_view directory, HTIN
 
 std::vector<CatalogEntry> allDatabases(const ServerRef& server) {
   std::vector<CatalogEntry> out;
+  if (store::isRemote(server.root)) {
+    for (const std::string& path : store::listRemote(server.root)) {
+      const fs::path file = store::remoteLocator(server.root, path);
+      if (auto info = peek(file))
+        out.push_back({true, info->title, file.filename().string(), paths::apiForm(server.root, file), info->replicaId});
+    }
+    return out;
+  }
   walk(server, server.root, out);
   return out;
 }
+
+namespace {
+
+HTSTATUS listRemote(const ServerRef& server, const paths::Resolved& dir, HTINT listClass,
+                    std::vector<CatalogEntry>& out) {
+  std::string prefix;
+  for (char c : foldCase(dir.apiPath)) prefix += c == '\\' ? '/' : c;
+  if (!prefix.empty()) prefix += '/';
+  std::vector<CatalogEntry> dirs, dbs;
+  bool any = prefix.empty();
+  for (const std::string& path : store::listRemote(server.root)) {
+    if (path.compare(0, prefix.size(), prefix) != 0) continue;
+    any = true;
+    const std::string rest = path.substr(prefix.size());
+    const size_t slash = rest.find('/');
+    const std::string api = dir.apiPath.empty() ? rest.substr(0, slash) : dir.apiPath + "\\" + rest.substr(0, slash);
+    if (slash != std::string::npos) {
+      const std::string name = rest.substr(0, slash);
+      const bool seen = std::any_of(dirs.begin(), dirs.end(), [&](const CatalogEntry& e) { return e.file == name; });
+      if (listsDirectories(listClass) && !seen) dirs.push_back({false, name, name, api});
+    } else if (wanted(kindOf(rest), listClass)) {
+      if (auto info = peek(store::remoteLocator(server.root, path))) dbs.push_back({true, info->title, rest, api});
+    }
+  }
+  if (!any) return fail(HTFAIL_DB_NOT_FOUND, "Directory " + dir.apiPath + " not found");
+  sortByName(dirs);
+  sortByName(dbs);
+  out.clear();
+  if (!dir.apiPath.empty() && listsDirectories(listClass)) out.push_back({false, "..", "..", dir.apiPath + "\\.."});
+  out.insert(out.end(), dirs.begin(), dirs.end());
+  out.insert(out.end(), dbs.begin(), dbs.end());
+  return HTSUCCESS;
+}
+
+}  // namespace
 
 }  // namespace quire::engine::db

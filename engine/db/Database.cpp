@@ -19,6 +19,7 @@
 #include "engine/core/Text.h"
 #include "engine/db/Access.h"
 #include "engine/store/AclStore.h"
+#include "engine/store/Locator.h"
 #include "engine/store/NoteStore.h"
 #include "engine/store/Properties.h"
 #include "engine/store/Schema.h"
@@ -39,6 +40,7 @@ std::map<std::string, std::weak_ptr<Database>>& registry() {
 std::atomic<uint32_t> gSerial{0};
 
 std::string key(const fs::path& file) {
+  if (store::isRemote(file)) return file.native();
   std::error_code ec;
   fs::path c = fs::weakly_canonical(file, ec);
   return (ec ? file : c).string();
@@ -61,10 +63,7 @@ HTSTATUS resolveDatabase(std::string_view server, std::string_view path, ServerR
   return paths::resolve(ref.root, path, resolved);
 }
 
-bool isDatabaseFile(const fs::path& file) {
-  std::error_code ec;
-  return fs::is_regular_file(file, ec);
-}
+bool isDatabaseFile(const fs::path& file) { return store::exists(file); }
 
 void initialise(store::Connection& conn, const CreateOptions& options, const ServerRef& server) {
   const int64_t now = dt::pack(dt::now());
@@ -104,6 +103,32 @@ void copyDesign(store::Connection& from, store::Connection& to) {
   }
 }
 
+void fill(store::Connection& conn, const CreateOptions& options, const ServerRef& server,
+          const std::shared_ptr<Database>& templ) {
+  store::applySchema(conn);
+  store::Transaction tx(conn);
+  initialise(conn, options, server);
+  if (templ) {
+    auto lock = templ->lock();
+    copyDesign(templ->conn(), conn);
+  }
+  tx.commit();
+}
+
+// On a PostgreSQL server the new database is a schema that enters the catalogue only once it
+// is complete, for the same reason as the private file below.
+void buildRemote(const fs::path& locator, const CreateOptions& options, const ServerRef& server,
+                 const std::shared_ptr<Database>& templ) {
+  auto conn = store::openRemote(locator, {.create = true});
+  try {
+    fill(*conn, options, server, templ);
+    store::publishRemote(*conn);
+  } catch (...) {
+    store::discardRemote(*conn);
+    throw;
+  }
+}
+
 // Builds the new database in a private file, then links it into place, so no other process
 // ever opens a half-made database and two creators cannot both win.
 void buildAndPublish(const fs::path& file, const CreateOptions& options, const ServerRef& server,
@@ -113,14 +138,7 @@ void buildAndPublish(const fs::path& file, const CreateOptions& options, const S
   try {
     {
       auto conn = store::openSqlite(tmp, {.create = true});
-      store::applySchema(*conn);
-      store::Transaction tx(*conn);
-      initialise(*conn, options, server);
-      if (templ) {
-        auto lock = templ->lock();
-        copyDesign(templ->conn(), *conn);
-      }
-      tx.commit();
+      fill(*conn, options, server, templ);
     }
     if (::link(tmp.c_str(), file.c_str()) != 0) {
       if (errno == EEXIST) raise(HTFAIL_DB_EXISTS, "A database already exists at " + file.string());
@@ -282,7 +300,7 @@ std::shared_ptr<Database> openFile(const fs::path& file) {
   if (auto it = registry().find(k); it != registry().end()) {
     if (auto db = it->second.lock()) return db;
   }
-  auto conn = store::openSqlite(file, {});
+  auto conn = store::open(file, {});
   store::applySchema(*conn);
   auto db = std::make_shared<Database>(fs::path(k), std::move(conn));
   registry()[k] = db;
@@ -334,7 +352,8 @@ HTSTATUS create(std::string_view server, std::string_view path, const CreateOpti
   if (!fits(options.title, HT_TITLE_CAPACITY))
     return fail(HTFAIL_TEXT_TOO_LONG, "A database title may have at most 127 bytes");
   std::error_code ec;
-  if (fs::exists(fs::symlink_status(resolved.file, ec)))
+  if (store::isRemote(resolved.file) ? store::remoteExists(resolved.file)
+                                     : fs::exists(fs::symlink_status(resolved.file, ec)))
     return fail(HTFAIL_DB_EXISTS, "A database already exists at " + describe(ref, resolved.apiPath));
   std::shared_ptr<Database> templ;
   if (!trim(options.templatePath).empty()) {
@@ -343,6 +362,10 @@ HTSTATUS create(std::string_view server, std::string_view path, const CreateOpti
     if (!isDatabaseFile(t.file))
       return fail(HTFAIL_DB_NOT_FOUND, "Template " + describe(ref, options.templatePath) + " not found");
     templ = openFile(t.file);
+  }
+  if (store::isRemote(resolved.file)) {
+    buildRemote(resolved.file, options, ref, templ);
+    return HTSUCCESS;
   }
   files::ensureDirectory(resolved.file.parent_path());
   buildAndPublish(resolved.file, options, ref, templ);
@@ -362,6 +385,10 @@ HTSTATUS remove(std::string_view server, std::string_view path) {
     if (HTSTATUS s = requireManager(probe, "delete the database")) return s;
   }
   if (findOpen(resolved.file)) return fail(HTFAIL_DB_IN_USE, "Database " + describe(ref, path) + " is open");
+  if (store::isRemote(resolved.file)) {
+    store::removeRemote(resolved.file);
+    return HTSUCCESS;
+  }
   if (::unlink(resolved.file.c_str()) != 0) files::raiseErrno(errno, "Cannot delete", resolved.file);
   for (const char* suffix : {"-wal", "-shm", "-gate"}) ::unlink((resolved.file.string() + suffix).c_str());
   return HTSUCCESS;

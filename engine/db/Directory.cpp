@@ -12,6 +12,7 @@
 #include "engine/store/ItemCodec.h"
 #include "engine/store/Items.h"
 #include "engine/store/NoteStore.h"
+#include "engine/store/Locator.h"
 #include "engine/store/Schema.h"
 #include "engine/store/Transaction.h"
 
@@ -27,11 +28,20 @@ struct Cached {
 
 std::mutex gMutex;
 std::map<std::string, Cached> gCache;
+// A directory on a PostgreSQL server has no file to stat: a read-only connection of its own
+// stays open and tells by the data version whether anyone changed it since it was read.
+struct RemoteCached {
+  std::unique_ptr<store::Connection> conn;
+  int64_t version = -1;
+  std::map<std::string, std::vector<std::string>> groups;
+};
+std::map<std::string, RemoteCached> gRemoteCache;
 
 const bool kDropAtStop = [] {
   onStop([] {
     std::lock_guard lock(gMutex);
     gCache.clear();
+    gRemoteCache.clear();
   });
   return true;
 }();
@@ -63,15 +73,9 @@ std::vector<std::string> itemTexts(const store::StoredItem& item) {
   return splitMembers(std::string(item.value.begin(), item.value.end()));
 }
 
-std::map<std::string, std::vector<std::string>> readGroups(const fs::path& file) {
+std::map<std::string, std::vector<std::string>> readGroups(store::Connection& conn) {
   std::map<std::string, std::vector<std::string>> groups;
-  auto conn = store::openSqlite(file, {.readOnly = true});
-  if (!store::checkSchemaVersion(*conn)) {
-    // Written by an older engine: convert it once (as opening it would), then read.
-    conn = store::openSqlite(file, {});
-    store::applySchema(*conn);
-  }
-  auto st = conn->prepare("SELECT form, items FROM notes WHERE note_class = ?1 AND deleted = 0 AND items IS NOT NULL");
+  auto st = conn.prepare("SELECT form, items FROM notes WHERE note_class = ?1 AND deleted = 0 AND items IS NOT NULL");
   st->bind(1, int64_t(store::note_class::kDocument));
   std::vector<store::StoredItem> items;
   while (st->step()) {
@@ -93,6 +97,37 @@ std::map<std::string, std::vector<std::string>> readGroups(const fs::path& file)
   return groups;
 }
 
+std::map<std::string, std::vector<std::string>> readGroups(const fs::path& file) {
+  auto conn = store::openSqlite(file, {.readOnly = true});
+  if (!store::checkSchemaVersion(*conn)) {
+    // Written by an older engine: convert it once (as opening it would), then read.
+    conn = store::openSqlite(file, {});
+    store::applySchema(*conn);
+  }
+  return readGroups(*conn);
+}
+
+std::map<std::string, std::vector<std::string>> remoteGroups(const fs::path& file) {
+  std::lock_guard lock(gMutex);
+  RemoteCached& c = gRemoteCache[file.native()];
+  try {
+    if (!c.conn) {
+      c.conn = store::openRemote(file, {.readOnly = true});
+      c.version = -1;
+    }
+    const int64_t version = c.conn->dataVersion();
+    if (version != c.version) {
+      c.groups = readGroups(*c.conn);
+      c.version = version;
+    }
+  } catch (const std::exception&) {
+    // Missing or unreachable: no group access, and the next call looks again.
+    c.conn.reset();
+    c.groups.clear();
+  }
+  return c.groups;
+}
+
 // Groups are read through a connection of their own, which sees committed writes only: a
 // batch of delayed commits this process holds open on the directory is committed first. A
 // failure stays with that database for its next write or close.
@@ -106,6 +141,7 @@ void commitOpenBatch(const fs::path& file) {
 std::map<std::string, std::vector<std::string>> currentGroups(const fs::path& root) {
   const fs::path file = root / kDirectoryFile;
   commitOpenBatch(file);
+  if (store::isRemote(file)) return remoteGroups(file);
   files::Stamp main = files::stamp(file), wal = files::stamp(file.string() + "-wal");
   std::lock_guard lock(gMutex);
   Cached& c = gCache[file.string()];

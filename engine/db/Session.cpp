@@ -7,6 +7,7 @@
 #include "engine/core/Engine.h"
 #include "engine/core/Status.h"
 #include "engine/core/Text.h"
+#include "engine/store/PgStorage.h"
 
 namespace quire::engine::db {
 namespace {
@@ -42,6 +43,13 @@ HTSTATUS resolveServer(std::string_view name, ServerRef& out) {
   }
   auto server = cfg.findServer(trim(name));
   if (!server) return fail(HTFAIL_SERVER_NOT_FOUND, "Server " + std::string(name) + " is not configured");
+  if (store::isRemote(server->directory)) {
+    if (!store::postgresAvailable())
+      return fail(HTFAIL_NOT_IMPLEMENTED, "Server " + server->name +
+                                              " is on PostgreSQL, and this engine was built without PostgreSQL support");
+    out = ServerRef{server->name, server->directory, true};
+    return HTSUCCESS;
+  }
   std::error_code ec;
   fs::path root = fs::canonical(server->directory, ec);
   if (ec || !fs::is_directory(root, ec)) {

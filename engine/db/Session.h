@@ -3,7 +3,8 @@
 //
 // Servers: the local server is the data directory; it answers to a null or empty name, to
 // "Local", and to the local server name set with HTSESSION_LOCAL_SERVER_NAME. Every other
-// name must be a [Servers] entry of quire.ini (core/Config.h) and maps to its directory.
+// name must be a [Servers] entry of quire.ini (core/Config.h) and maps to its directory, or
+// to its PostgreSQL connection (root is then the postgresql:// entry, store/PgStorage.h).
 // Thread-safe; reset when the engine stops.
 #pragma once
 

@@ -123,12 +123,10 @@ void sealOldAttachments(store::Connection& conn) {
       update->bind(1, id).bindBlob(2, bytes).run();
     }
     ftStale = ftStale || !sealedRows.empty();
-    auto ft = conn.prepare("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'ft_index'");
-    if (!sealedRows.empty() && ft->step())
+    if (!sealedRows.empty() && store::tableExists(conn, "ft_index"))
       conn.prepare("DELETE FROM ft_index WHERE rowid = ?1")->bind(1, int64_t(note)).run();
   }
-  auto ft = conn.prepare("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'ft_index'");
-  if (ftStale && ft->step()) conn.exec("INSERT INTO ft_index(ft_index) VALUES('optimize')");
+  if (ftStale && conn.dialect() == store::Dialect::Sqlite && store::tableExists(conn, "ft_index")) conn.exec("INSERT INTO ft_index(ft_index) VALUES('optimize')");
 }
 
 const bool kAttachmentsPart = store::registerSchemaPart({"attachments", 1, [](store::Connection& c, int from) {

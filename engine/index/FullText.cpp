@@ -149,11 +149,7 @@ void attachmentTexts(store::Connection& conn, HTID note, std::vector<ItemText>& 
   }
 }
 
-bool tableExists(store::Connection& conn) {
-  auto st = conn.prepare("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?1");
-  st->bind(1, kTable);
-  return st->step();
-}
+bool tableExists(store::Connection& conn) { return store::tableExists(conn, kTable); }
 
 size_t textBytes(const std::vector<ItemText>& texts) {
   size_t n = 0;

@@ -9,6 +9,7 @@
 #include "engine/db/Directory.h"
 #include "engine/doc/Note.h"
 #include "engine/mail/Message.h"
+#include "engine/store/Locator.h"
 
 namespace quire::engine::mail {
 namespace {
@@ -26,8 +27,7 @@ std::vector<std::string> entries(const doc::Note& note, const char* item) {
 
 MailDirectory::MailDirectory(const fs::path& serverRoot) {
   const fs::path file = serverRoot / db::kDirectoryFile;
-  std::error_code ec;
-  if (!fs::is_regular_file(file, ec)) return;
+  if (!store::exists(file)) return;
   available_ = true;
   auto database = db::openFile(file);
   auto lock = database->lock();

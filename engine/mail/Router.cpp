@@ -18,6 +18,7 @@
 #include "engine/store/NoteStore.h"
 #include "engine/store/Properties.h"
 #include "engine/store/Transaction.h"
+#include "engine/store/Locator.h"
 
 namespace quire::engine::mail {
 namespace {
@@ -53,13 +54,15 @@ void ensureQueue(store::Connection& conn) {
       "  state INTEGER NOT NULL,"
       "  reason TEXT NOT NULL DEFAULT '',"
       "  PRIMARY KEY(note_id, name_key));");
+  // PostgreSQL has no implicit row order to read recipients back in; a column gives one.
+  if (conn.dialect() == store::Dialect::Postgres)
+    conn.exec("ALTER TABLE mail_recipients ADD COLUMN IF NOT EXISTS rowid BIGINT GENERATED ALWAYS AS IDENTITY");
   store::prop::set(conn, kQueueVersionProperty, kQueueVersion);
 }
 
 std::shared_ptr<db::Database> openMailBox(const db::ServerRef& server, bool create) {
   const fs::path file = server.root / kMailBoxFile;
-  std::error_code ec;
-  if (!fs::is_regular_file(file, ec)) {
+  if (!store::exists(file)) {
     if (!create) return nullptr;
     db::CreateOptions options;
     options.title = "Outgoing mail";
@@ -133,8 +136,7 @@ Destination destinationOf(const db::ServerRef& home, const Person& person, const
     d.failure = "Mail file " + person.mailFile + " of " + person.name + " is not a path in the data directory of its server";
     return d;
   }
-  std::error_code ec;
-  if (fs::equivalent(d.file.file, mailBox, ec)) {
+  if (store::sameDatabase(d.file.file, mailBox)) {
     d.failure = "Mail file " + person.mailFile + " of " + person.name + " is the router's own mail.box";
     return d;
   }
@@ -143,8 +145,7 @@ Destination destinationOf(const db::ServerRef& home, const Person& person, const
 
 // The recipient's mail file, made when missing: theirs alone, with them as Manager.
 std::shared_ptr<db::Database> openMailFile(const Destination& d, const std::string& owner) {
-  std::error_code ec;
-  if (!fs::is_regular_file(d.file.file, ec)) {
+  if (!store::exists(d.file.file)) {
     db::CreateOptions options;
     options.title = "Mail of " + owner;
     HTSTATUS s = db::create(d.server.name, d.file.apiPath, options);

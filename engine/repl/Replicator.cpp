@@ -24,6 +24,7 @@
 #include "engine/store/Properties.h"
 #include "engine/store/Schema.h"
 #include "engine/store/Transaction.h"
+#include "engine/store/Locator.h"
 
 namespace quire::engine::repl {
 namespace {
@@ -342,10 +343,7 @@ class PairRun {
   bool pushRefused_ = false;
 };
 
-bool sameFile(const fs::path& a, const fs::path& b) {
-  std::error_code ec;
-  return fs::equivalent(a, b, ec);
-}
+bool sameFile(const fs::path& a, const fs::path& b) { return store::sameDatabase(a, b); }
 
 bool isMailBox(const std::string& apiPath) {
   const size_t slash = apiPath.find_last_of("\\/");
@@ -416,12 +414,54 @@ void replicatePair(const Replica& local, const Replica& remote, const Options& o
   localTx.commit();
 }
 
+// The new replica's properties and access-control list, from the database it copies.
+void fillReplica(store::Connection& conn, db::Database& source) {
+  store::applySchema(conn);
+  store::Transaction tx(conn);
+  const int64_t now = dt::pack(dt::now());
+  auto lock = source.lock();
+  store::Connection& from = source.conn();
+  for (const char* name : {store::prop::kTitle, store::prop::kCategories, store::prop::kTemplateName,
+                           store::prop::kDesignTemplate})
+    if (auto text = store::prop::getText(from, name)) store::prop::set(conn, name, *text);
+  for (const char* name : {store::prop::kCreated, store::prop::kClass, store::prop::kReplicaPriority,
+                           store::prop::kUniformAccess, store::prop::kDocOpenDesign, store::prop::kDatabaseFlags,
+                           store::prop::kReplFlags, store::prop::kReplicaCutoff})
+    if (auto value = store::prop::getInt(from, name)) store::prop::set(conn, name, *value);
+  store::prop::setBlob(conn, store::prop::kReplicaId, replicaIdOf(from));
+  store::prop::setBlob(conn, store::prop::kDbId, randomBytes(8));
+  store::prop::set(conn, store::prop::kDataModified, now);
+  store::prop::set(conn, store::prop::kDesignModified, now);
+  store::prop::set(conn, store::prop::kFtIndexed, int64_t(0));
+  // A replica carries the access-control list of the database it was made from.
+  for (const store::acl::Entry& entry : store::acl::list(from)) store::acl::insert(conn, entry);
+  for (int role = 1; role <= store::acl::kRoleCount; ++role) {
+    const std::string name = store::acl::roleName(from, role);
+    if (!name.empty()) store::acl::setRoleName(conn, role, name);
+  }
+  tx.commit();
+}
+
+std::shared_ptr<db::Database> createRemoteReplica(db::Database& source, const paths::Resolved& target) {
+  auto conn = store::openRemote(target.file, {.create = true});
+  try {
+    fillReplica(*conn, source);
+    store::publishRemote(*conn);
+  } catch (...) {
+    store::discardRemote(*conn);
+    throw;
+  }
+  conn.reset();
+  return db::openFile(target.file);
+}
+
 std::shared_ptr<db::Database> createReplica(db::Database& source, const db::ServerRef& server, const std::string& apiPath) {
   paths::Resolved target;
   if (HTSTATUS s = paths::resolve(server.root, apiPath, target)) raiseRecorded(s);
   std::error_code ec;
-  if (fs::exists(fs::symlink_status(target.file, ec)))
+  if (store::isRemote(target.file) ? store::remoteExists(target.file) : fs::exists(fs::symlink_status(target.file, ec)))
     raise(HTFAIL_DB_EXISTS, "Database " + apiPath + " on server " + server.name + " exists and is no replica of the local one");
+  if (store::isRemote(target.file)) return createRemoteReplica(source, target);
   files::ensureDirectory(target.file.parent_path());
   fs::path tmp = target.file;
   tmp += ".creating." + std::to_string(::getpid()) + "." + hex(randomBytes(4));
@@ -429,33 +469,7 @@ std::shared_ptr<db::Database> createReplica(db::Database& source, const db::Serv
     for (const char* suffix : {"", "-wal", "-shm", "-gate"}) ::unlink((tmp.string() + suffix).c_str());
   };
   try {
-    {
-      auto conn = store::openSqlite(tmp, {.create = true});
-      store::applySchema(*conn);
-      store::Transaction tx(*conn);
-      const int64_t now = dt::pack(dt::now());
-      auto lock = source.lock();
-      store::Connection& from = source.conn();
-      for (const char* name : {store::prop::kTitle, store::prop::kCategories, store::prop::kTemplateName,
-                               store::prop::kDesignTemplate})
-        if (auto text = store::prop::getText(from, name)) store::prop::set(*conn, name, *text);
-      for (const char* name : {store::prop::kCreated, store::prop::kClass, store::prop::kReplicaPriority,
-                               store::prop::kUniformAccess, store::prop::kDocOpenDesign, store::prop::kDatabaseFlags,
-                               store::prop::kReplFlags, store::prop::kReplicaCutoff})
-        if (auto value = store::prop::getInt(from, name)) store::prop::set(*conn, name, *value);
-      store::prop::setBlob(*conn, store::prop::kReplicaId, replicaIdOf(from));
-      store::prop::setBlob(*conn, store::prop::kDbId, randomBytes(8));
-      store::prop::set(*conn, store::prop::kDataModified, now);
-      store::prop::set(*conn, store::prop::kDesignModified, now);
-      store::prop::set(*conn, store::prop::kFtIndexed, int64_t(0));
-      // A replica carries the access-control list of the database it was made from.
-      for (const store::acl::Entry& entry : store::acl::list(from)) store::acl::insert(*conn, entry);
-      for (int role = 1; role <= store::acl::kRoleCount; ++role) {
-        const std::string name = store::acl::roleName(from, role);
-        if (!name.empty()) store::acl::setRoleName(*conn, role, name);
-      }
-      tx.commit();
-    }
+    fillReplica(*store::openSqlite(tmp, {.create = true}), source);
     if (::link(tmp.c_str(), target.file.c_str()) != 0) {
       if (errno == EEXIST) raise(HTFAIL_DB_EXISTS, "A database already exists at " + apiPath + " on server " + server.name);
       files::raiseErrno(errno, "Cannot create", target.file);
@@ -492,8 +506,7 @@ void replicate(const db::ServerRef& server, const Options& options, bool all, co
       if (isMailBox(path)) raise(HTFAIL_INVALID_ARGUMENT, "mail.box is the router's queue and does not replicate");
       paths::Resolved resolved;
       if (HTSTATUS s = paths::resolve(localRef.root, path, resolved)) raiseRecorded(s);
-      std::error_code ec;
-      if (resolved.apiPath.empty() || !fs::is_regular_file(resolved.file, ec))
+      if (resolved.apiPath.empty() || !store::exists(resolved.file))
         raise(HTFAIL_DB_NOT_FOUND, "Local database " + path + " not found");
       Replica local{db::openFile(resolved.file), localRef, resolved.apiPath};
       HTREPLICAID id;

@@ -70,6 +70,12 @@ const Value& read(Connection& conn, std::string_view name, Value::Kind kind) {
   return cache.values[std::move(key)] = std::move(v);
 }
 
+// On PostgreSQL the value column is bytea, which holds a number as its decimal text (reading
+// it back parses it); SQLite's untyped column keeps the integer.
+Statement& bindInt(Statement& st, Connection& conn, int64_t value) {
+  return conn.dialect() == Dialect::Postgres ? st.bind(2, std::to_string(value)) : st.bind(2, value);
+}
+
 std::unique_ptr<Statement> upsert(Connection& conn, std::string_view name) {
   auto st = conn.prepare(
       "INSERT INTO properties(name, value) VALUES(?1, ?2) "
@@ -116,7 +122,7 @@ std::optional<Blob> getBlob(Connection& conn, std::string_view name) {
 }
 
 void set(Connection& conn, std::string_view name, int64_t value) {
-  upsert(conn, name)->bind(2, value).run();
+  bindInt(*upsert(conn, name), conn, value).run();
   remember(conn, name, intValue(value));
 }
 
@@ -147,7 +153,7 @@ void writeLater(Connection& conn) {
   if (!conn.propertyCache) return;
   for (auto& [name, v] : cacheOf(conn).values) {
     if (!v.dirty) continue;
-    upsert(conn, name)->bind(2, v.number).run();
+    bindInt(*upsert(conn, name), conn, v.number).run();
     v.dirty = false;
   }
 }

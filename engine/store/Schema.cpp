@@ -77,6 +77,97 @@ CREATE TABLE IF NOT EXISTS schema_parts(
 );
 )sql";
 
+// The same tables on PostgreSQL. Note and attachment IDs come from sequences, as SQLite's
+// AUTOINCREMENT never reuses one; a trigger gives an ID to a row inserted with none (SQLite
+// does that for a NULL key) and leaves the last one where lastInsertId() finds it.
+constexpr const char* kPgCoreSchema = R"sql(
+CREATE TABLE properties(
+  name TEXT PRIMARY KEY,
+  value BYTEA
+);
+CREATE SEQUENCE note_ids;
+CREATE TABLE notes(
+  note_id BIGINT PRIMARY KEY,
+  unid BYTEA NOT NULL UNIQUE,
+  note_class BIGINT NOT NULL,
+  form TEXT NOT NULL DEFAULT '',
+  parent_unid BYTEA,
+  sequence BIGINT NOT NULL DEFAULT 1,
+  sequence_time BIGINT NOT NULL DEFAULT 0,
+  change_seq BIGINT NOT NULL DEFAULT 0,
+  created BIGINT NOT NULL DEFAULT 0,
+  modified BIGINT NOT NULL DEFAULT 0,
+  accessed BIGINT NOT NULL DEFAULT 0,
+  deleted BIGINT NOT NULL DEFAULT 0,
+  design_name TEXT NOT NULL DEFAULT '',
+  design_alias TEXT NOT NULL DEFAULT '',
+  design_flags BIGINT NOT NULL DEFAULT 0,
+  owner TEXT NOT NULL DEFAULT '',
+  items BYTEA,
+  item_flags BIGINT NOT NULL DEFAULT 0
+);
+CREATE INDEX notes_by_class ON notes(note_class, deleted);
+CREATE INDEX notes_by_parent ON notes(parent_unid) WHERE parent_unid IS NOT NULL;
+CREATE INDEX notes_by_change ON notes(change_seq);
+CREATE SEQUENCE attachment_ids;
+CREATE TABLE attachments(
+  attachment_id BIGINT PRIMARY KEY,
+  note_id BIGINT NOT NULL REFERENCES notes(note_id) ON DELETE CASCADE,
+  name TEXT NOT NULL,
+  bytes BYTEA NOT NULL,
+  size BIGINT NOT NULL,
+  host BIGINT NOT NULL DEFAULT 0,
+  created BIGINT NOT NULL DEFAULT 0,
+  modified BIGINT NOT NULL DEFAULT 0,
+  UNIQUE(note_id, name)
+);
+CREATE FUNCTION assign_note_id() RETURNS trigger LANGUAGE plpgsql AS $$
+BEGIN
+  IF NEW.note_id IS NULL THEN
+    NEW.note_id := nextval('note_ids');
+  ELSIF NEW.note_id > (SELECT last_value FROM note_ids) THEN
+    PERFORM setval('note_ids', NEW.note_id);
+  END IF;
+  PERFORM set_config('quire.last_insert_id', NEW.note_id::text, false);
+  RETURN NEW;
+END $$;
+CREATE TRIGGER notes_assign_id BEFORE INSERT ON notes FOR EACH ROW EXECUTE FUNCTION assign_note_id();
+CREATE FUNCTION assign_attachment_id() RETURNS trigger LANGUAGE plpgsql AS $$
+BEGIN
+  IF NEW.attachment_id IS NULL THEN
+    NEW.attachment_id := nextval('attachment_ids');
+  END IF;
+  PERFORM set_config('quire.last_insert_id', NEW.attachment_id::text, false);
+  RETURN NEW;
+END $$;
+CREATE TRIGGER attachments_assign_id BEFORE INSERT ON attachments FOR EACH ROW EXECUTE FUNCTION assign_attachment_id();
+CREATE TABLE acl_entries(
+  name_key TEXT PRIMARY KEY,
+  name TEXT NOT NULL,
+  level BIGINT NOT NULL,
+  flags BIGINT NOT NULL DEFAULT 0,
+  roles BYTEA NOT NULL,
+  position BIGINT NOT NULL
+);
+CREATE TABLE acl_roles(
+  role BIGINT PRIMARY KEY CHECK(role BETWEEN 1 AND 80),
+  name TEXT NOT NULL
+);
+CREATE TABLE replication_history(
+  peer_replica BYTEA NOT NULL,
+  peer_server TEXT NOT NULL,
+  peer_path TEXT NOT NULL,
+  direction BIGINT NOT NULL,
+  last_change BIGINT NOT NULL DEFAULT 0,
+  last_time BIGINT NOT NULL DEFAULT 0,
+  PRIMARY KEY(peer_replica, peer_server, direction)
+);
+CREATE TABLE schema_parts(
+  part TEXT PRIMARY KEY,
+  version BIGINT NOT NULL
+);
+)sql";
+
 std::mutex gPartsMutex;
 std::vector<SchemaPart>& parts() {
   static std::vector<SchemaPart> p;
@@ -127,7 +218,7 @@ void applyCore(Connection& conn) {
   if (version == kSchemaVersion) return;
   Transaction tx(conn);
   version = conn.schemaVersion();  // another process may have done it meanwhile
-  if (version < 1) conn.exec(kCoreSchema);
+  if (version < 1) conn.exec(conn.dialect() == Dialect::Postgres ? kPgCoreSchema : kCoreSchema);
   else if (version < 2) itemsIntoNotes(conn);
   conn.setSchemaVersion(kSchemaVersion);
   tx.commit();
@@ -156,6 +247,15 @@ void applyPart(Connection& conn, const SchemaPart& part) {
 }
 
 }  // namespace
+
+bool tableExists(Connection& conn, std::string_view table) {
+  auto st = conn.prepare(conn.dialect() == Dialect::Postgres
+                             ? "SELECT 1 FROM information_schema.tables WHERE table_schema = current_schema() "
+                               "AND table_name = ?1"
+                             : "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?1");
+  st->bind(1, table);
+  return st->step();
+}
 
 bool registerSchemaPart(SchemaPart part) {
   std::lock_guard lock(gPartsMutex);

@@ -26,6 +26,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "engine/store/Storage.h"
 
@@ -49,6 +50,9 @@ bool registerSchemaPart(SchemaPart part);
 // Brings a connection's file to the current schema: the core tables on a new file, then every
 // registered part. Throws Error(HTFAIL_SCHEMA_TOO_NEW) for a file from a newer engine.
 void applySchema(Connection& conn);
+
+// Whether the database has a table of that name (areas whose table is made on demand).
+bool tableExists(Connection& conn, std::string_view table);
 
 // Only checks versions (for read-only peeks): throws HTFAIL_SCHEMA_TOO_NEW when the core
 // schema is newer than this engine's. Returns false when the file is older than this

@@ -1,0 +1,627 @@
+// The PostgreSQL backend (PgStorage.h).
+//
+// Statements are written for SQLite's dialect in the common subset (Storage.h); this file
+// turns them into PostgreSQL's once per text: ?N becomes $N, and in schema scripts SQLite's
+// column types become PostgreSQL's (INTEGER -> BIGINT, BLOB -> BYTEA, an INTEGER PRIMARY KEY
+// -> an identity column). Prepared statements are made on the first run, when the parameter
+// types are known (an integer goes as int8, a blob as bytea, text as "unknown" in binary so
+// that it lands unchanged in a text or a bytea column), and reused by text and types.
+//
+// Writers. begin() takes a transaction-scoped advisory lock keyed on the database's schema,
+// so writers of one database take turns as they do on a SQLite file: every write then runs
+// in READ COMMITTED against the latest committed state, the sequence check of a save cannot
+// be overtaken, and serialization failures do not arise between engine clients. A statement
+// outside a transaction that still meets one (or a deadlock) is retried a few times.
+//
+// Data version: every commit bumps quire_state.data_version in the same transaction; a
+// connection subtracts its own commits, so the number it reports changes exactly when
+// another connection committed (what SQLite's data_version promises).
+#include "engine/store/PgStorage.h"
+
+#include <libpq-fe.h>
+
+#include <cctype>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <optional>
+#include <thread>
+
+#include "engine/core/Status.h"
+#include "engine/core/Text.h"
+
+namespace quire::engine::store {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr Oid kInt8 = 20;
+constexpr Oid kFloat8 = 701;
+constexpr Oid kBytea = 17;
+constexpr Oid kBool = 16;
+constexpr int kLockClass = 0x5155;  // advisory-lock namespace of this engine ("QU")
+constexpr int kRetries = 5;
+
+// Shared by every Notes database of the server; made once, under an advisory lock so two
+// first users do not race on it.
+constexpr const char* kCatalogue = R"sql(
+CREATE SCHEMA IF NOT EXISTS quire;
+CREATE TABLE IF NOT EXISTS quire.databases(
+  path TEXT PRIMARY KEY,
+  schema_name TEXT NOT NULL UNIQUE
+);
+CREATE SEQUENCE IF NOT EXISTS quire.schema_ids;
+DO $$ BEGIN
+  IF NOT EXISTS (SELECT 1 FROM pg_collation WHERE collname = 'nocase'
+                 AND collnamespace = 'quire'::regnamespace) THEN
+    CREATE COLLATION quire.nocase (provider = icu, locale = 'und-u-ks-level2', deterministic = false);
+  END IF;
+END $$;
+)sql";
+
+struct Locator {
+  std::string uri;   // scheme://authority/dbname
+  std::string path;  // database path below the server, slash form, letter case folded
+};
+
+Locator parse(const std::string& text) {
+  const size_t scheme = text.find("://");
+  const size_t db = scheme == std::string::npos ? std::string::npos : text.find('/', scheme + 3);
+  if (db == std::string::npos || text.find('?') != std::string::npos)
+    raise(HTFAIL_SERVER_NOT_FOUND, "The server entry " + text + " is not of the form postgresql://host:port/dbname");
+  const size_t rest = text.find('/', db + 1);
+  Locator l;
+  l.uri = text.substr(0, rest);
+  if (rest != std::string::npos) l.path = text.substr(rest + 1);
+  return l;
+}
+
+std::string sqlState(const PGresult* r) {
+  const char* s = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
+  return s ? s : "";
+}
+
+bool retryable(const std::string& state) { return state == "40001" || state == "40P01"; }
+
+HTSTATUS codeFor(const std::string& state) {
+  if (retryable(state)) return HTFAIL_CONFLICT;
+  if (state == "42501") return HTFAIL_ACCESS_DENIED;
+  if (state.rfind("08", 0) == 0 || state.rfind("57P", 0) == 0) return HTFAIL_SERVER_NOT_FOUND;
+  return HTFAIL_STORAGE_ERROR;
+}
+
+std::string trimmed(const char* message) {
+  std::string m = message ? message : "";
+  while (!m.empty() && (m.back() == '\n' || m.back() == ' ')) m.pop_back();
+  return m;
+}
+
+struct ResultFree {
+  void operator()(PGresult* r) const { PQclear(r); }
+};
+using Result = std::unique_ptr<PGresult, ResultFree>;
+
+// ?N -> $N outside literals, reserved column names quoted; in schema scripts also SQLite's
+// column types.
+std::string translate(std::string_view sql, bool ddl) {
+  std::string out;
+  out.reserve(sql.size() + 16);
+  auto isWord = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; };
+  auto wordAt = [&](size_t i, std::string_view w) {
+    if (sql.size() - i < w.size()) return false;
+    for (size_t k = 0; k < w.size(); ++k)
+      if (std::toupper(static_cast<unsigned char>(sql[i + k])) != w[k]) return false;
+    return i + w.size() == sql.size() || !isWord(sql[i + w.size()]);
+  };
+  size_t i = 0;
+  while (i < sql.size()) {
+    const char c = sql[i];
+    if (c == '\'' || c == '"') {
+      const size_t end = sql.find(c, i + 1);
+      const size_t stop = end == std::string_view::npos ? sql.size() : end + 1;
+      out.append(sql.substr(i, stop - i));
+      i = stop;
+      continue;
+    }
+    if (c == '$' && i + 1 < sql.size() && sql[i + 1] == '$') {  // a function body passes as written
+      const size_t end = sql.find("$$", i + 2);
+      const size_t stop = end == std::string_view::npos ? sql.size() : end + 2;
+      out.append(sql.substr(i, stop - i));
+      i = stop;
+      continue;
+    }
+    if (c == '?') {
+      out += '$';
+      ++i;
+      continue;
+    }
+    if (isWord(c) && (i == 0 || !isWord(sql[i - 1]))) {
+      // A column name that PostgreSQL reserves.
+      if (wordAt(i, "COLLATION")) {
+        out += "\"collation\"";
+        i += 9;
+        continue;
+      }
+      if (ddl && wordAt(i, "INTEGER")) {
+        size_t j = i + 7;
+        while (j < sql.size() && std::isspace(static_cast<unsigned char>(sql[j]))) ++j;
+        if (wordAt(j, "PRIMARY")) {
+          size_t k = j + 7;
+          while (k < sql.size() && std::isspace(static_cast<unsigned char>(sql[k]))) ++k;
+          if (wordAt(k, "KEY")) {
+            size_t m = k + 3;
+            size_t n = m;
+            while (n < sql.size() && std::isspace(static_cast<unsigned char>(sql[n]))) ++n;
+            if (wordAt(n, "AUTOINCREMENT")) m = n + 13;
+            out += "BIGINT GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY";
+            i = m;
+            continue;
+          }
+        }
+        out += "BIGINT";
+        i += 7;
+        continue;
+      }
+      if (ddl && wordAt(i, "BLOB")) {
+        out += "BYTEA";
+        i += 4;
+        continue;
+      }
+      if (ddl && wordAt(i, "REAL")) {
+        out += "DOUBLE PRECISION";
+        i += 4;
+        continue;
+      }
+      size_t j = i;
+      while (j < sql.size() && isWord(sql[j])) ++j;
+      out.append(sql.substr(i, j - i));
+      i = j;
+      continue;
+    }
+    out += c;
+    ++i;
+  }
+  return out;
+}
+
+void decodeHex(const char* v, size_t n, Blob& out) {
+  out.clear();
+  if (n < 2 || v[0] != '\\' || v[1] != 'x') {
+    out.assign(v, v + n);
+    return;
+  }
+  auto nibble = [](char c) -> uint8_t {
+    if (c >= '0' && c <= '9') return uint8_t(c - '0');
+    if (c >= 'a' && c <= 'f') return uint8_t(c - 'a' + 10);
+    return uint8_t(c - 'A' + 10);
+  };
+  out.resize((n - 2) / 2);
+  for (size_t k = 0; k < out.size(); ++k) out[k] = uint8_t(nibble(v[2 + 2 * k]) << 4 | nibble(v[3 + 2 * k]));
+}
+
+class PgConnection;
+
+class PgStatement final : public Statement {
+ public:
+  PgStatement(PgConnection& conn, std::string sql) : conn_(conn), sql_(std::move(sql)) {}
+
+  Statement& bindNull(int i) override { return set(i, 'n', {}); }
+  Statement& bind(int i, int64_t v) override { return set(i, 'i', std::to_string(v)); }
+  Statement& bind(int i, double v) override {
+    if (std::isnan(v)) return set(i, 'd', "NaN");
+    if (std::isinf(v)) return set(i, 'd', v > 0 ? "Infinity" : "-Infinity");
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.17g", v);
+    return set(i, 'd', buf);
+  }
+  Statement& bind(int i, std::string_view t) override { return set(i, 't', std::string(t)); }
+  Statement& bindBlob(int i, const void* d, size_t n) override {
+    return set(i, 'b', n ? std::string(static_cast<const char*>(d), n) : std::string());
+  }
+
+  bool step() override;
+  bool isNull(int c) override { return !valid(c) || PQgetisnull(result_.get(), row_, c); }
+  int64_t int64(int c) override {
+    if (isNull(c)) return 0;
+    const char* v = PQgetvalue(result_.get(), row_, c);
+    const Oid type = PQftype(result_.get(), c);
+    if (type == kBool) return v[0] == 't' ? 1 : 0;
+    if (type == kBytea) {
+      decodeHex(v, size_t(PQgetlength(result_.get(), row_, c)), scratch_[c]);
+      return std::strtoll(std::string(scratch_[c].begin(), scratch_[c].end()).c_str(), nullptr, 10);
+    }
+    return std::strtoll(v, nullptr, 10);
+  }
+  double real(int c) override { return isNull(c) ? 0.0 : std::strtod(PQgetvalue(result_.get(), row_, c), nullptr); }
+  std::string text(int c) override {
+    const std::string_view v = blobView(c);
+    return std::string(v);
+  }
+  Blob blob(int c) override {
+    const std::string_view v = blobView(c);
+    return Blob(v.begin(), v.end());
+  }
+  std::string_view blobView(int c) override {
+    if (isNull(c)) return {};
+    const char* v = PQgetvalue(result_.get(), row_, c);
+    const size_t n = size_t(PQgetlength(result_.get(), row_, c));
+    if (PQftype(result_.get(), c) != kBytea) return {v, n};
+    Blob& out = scratch_[c];
+    decodeHex(v, n, out);
+    return {reinterpret_cast<const char*>(out.data()), out.size()};
+  }
+  void reset() override {
+    result_.reset();
+    params_.clear();
+    row_ = -1;
+  }
+
+ private:
+  struct Param {
+    char kind = 'n';
+    std::string value;
+  };
+  Statement& set(int i, char kind, std::string value) {
+    if (i < 1 || i > 32766) raise(HTFAIL_STORAGE_ERROR, "Parameter " + std::to_string(i) + " is out of range");
+    if (size_t(i) > params_.size()) params_.resize(size_t(i));
+    params_[size_t(i) - 1] = {kind, std::move(value)};
+    return *this;
+  }
+  bool valid(int c) const { return result_ && row_ >= 0 && row_ < PQntuples(result_.get()) && c >= 0 && c < PQnfields(result_.get()); }
+
+  PgConnection& conn_;
+  std::string sql_;
+  std::vector<Param> params_;
+  Result result_;
+  int row_ = -1;
+  std::map<int, Blob> scratch_;
+};
+
+class PgConnection final : public Connection {
+ public:
+  PgConnection(PGconn* conn, Locator where) : conn_(conn), where_(std::move(where)) {}
+  ~PgConnection() override { PQfinish(conn_); }
+
+  int interfaceVersion() const override { return 3; }
+  Dialect dialect() const override { return Dialect::Postgres; }
+  std::string name() const override { return where_.uri + "/" + where_.path; }
+
+  std::unique_ptr<Statement> prepare(std::string_view sql) override {
+    std::string key(sql);
+    auto it = translated_.find(key);
+    if (it == translated_.end()) it = translated_.emplace(key, translate(sql, false)).first;
+    return std::make_unique<PgStatement>(*this, it->second);
+  }
+
+  void exec(std::string_view sql) override { simple(translate(sql, true), "statement failed"); }
+
+  int64_t lastInsertId() override {
+    Result r = run("SELECT current_setting('quire.last_insert_id', true)");
+    return PQgetisnull(r.get(), 0, 0) ? 0 : std::strtoll(PQgetvalue(r.get(), 0, 0), nullptr, 10);
+  }
+  int64_t changes() override { return changes_; }
+
+  void begin() override {
+    // The lock is taken in the same round trip as BEGIN; a writer holding it across calls
+    // (delayed commit) is seen by others through writersWaiting().
+    for (int attempt = 0;; ++attempt) {
+      try {
+        simple("BEGIN; SELECT pg_advisory_xact_lock(" + std::to_string(kLockClass) + ", " + std::to_string(lockKey_) + ")",
+               "cannot begin a transaction");
+        return;
+      } catch (const Error&) {
+        if (PQtransactionStatus(conn_) != PQTRANS_IDLE) simple("ROLLBACK", "rollback failed");
+        if (attempt + 1 >= kRetries || lastState_.empty() || !retryable(lastState_)) throw;
+        backoff(attempt);
+      }
+    }
+  }
+  void commit() override {
+    try {
+      simple("UPDATE quire_state SET data_version = data_version + 1; COMMIT", "commit failed");
+    } catch (...) {
+      if (PQtransactionStatus(conn_) != PQTRANS_IDLE) PQclear(PQexec(conn_, "ROLLBACK"));
+      throw;
+    }
+    ++ownCommits_;
+  }
+  void rollback() override {
+    if (PQtransactionStatus(conn_) != PQTRANS_IDLE) simple("ROLLBACK", "rollback failed");
+  }
+  void savepoint(std::string_view n) override { simple("SAVEPOINT " + std::string(n), "savepoint failed"); }
+  void release(std::string_view n) override { simple("RELEASE SAVEPOINT " + std::string(n), "release failed"); }
+  void rollbackTo(std::string_view n) override { simple("ROLLBACK TO SAVEPOINT " + std::string(n), "rollback failed"); }
+
+  bool writersWaiting() override {
+    Result r = run("SELECT EXISTS(SELECT 1 FROM pg_locks WHERE locktype = 'advisory' AND classid = " +
+                   std::to_string(kLockClass) + " AND objid = " + std::to_string(lockKey_) + " AND NOT granted)");
+    return PQgetvalue(r.get(), 0, 0)[0] == 't';
+  }
+
+  int schemaVersion() override { return int(number("SELECT schema_version FROM quire_state")); }
+  void setSchemaVersion(int v) override {
+    simple("UPDATE quire_state SET schema_version = " + std::to_string(v), "cannot set the schema version");
+  }
+  uint64_t spaceUsed() override {
+    return uint64_t(number(
+        "SELECT COALESCE(SUM(pg_total_relation_size(c.oid)), 0)::bigint FROM pg_class c "
+        "WHERE c.relnamespace = current_schema()::regnamespace AND c.relkind IN ('r', 'm')"));
+  }
+  // The server reuses free space itself (vacuum); there is nothing a compaction would return.
+  uint64_t spaceFree() override { return 0; }
+  int64_t dataVersion() override { return number("SELECT data_version FROM quire_state") - ownCommits_; }
+
+  // --- used by PgStatement and the free functions ---
+  PGresult* execute(const std::string& sql, const std::vector<std::pair<char, const std::string*>>& params) {
+    std::string types;
+    for (const auto& p : params) types += p.first;
+    const std::string key = types + '\x01' + sql;
+    std::vector<const char*> values(params.size());
+    std::vector<int> lengths(params.size()), formats(params.size());
+    for (size_t k = 0; k < params.size(); ++k) {
+      const char kind = params[k].first;
+      values[k] = kind == 'n' ? nullptr : params[k].second->c_str();
+      lengths[k] = kind == 'n' ? 0 : int(params[k].second->size());
+      formats[k] = kind == 't' || kind == 'b' ? 1 : 0;
+    }
+    for (int attempt = 0;; ++attempt) {
+      const std::string& name = prepared(key, sql, types);
+      PGresult* r = PQexecPrepared(conn_, name.c_str(), int(params.size()), values.data(), lengths.data(),
+                                   formats.data(), 0);
+      const ExecStatusType s = PQresultStatus(r);
+      if (s == PGRES_TUPLES_OK || s == PGRES_COMMAND_OK) {
+        const char* n = PQcmdTuples(r);
+        changes_ = n && *n ? std::strtoll(n, nullptr, 10) : 0;
+        return r;
+      }
+      Result owned(r);
+      if (attempt + 1 < kRetries && recoverable(owned.get())) {
+        backoff(attempt);
+        continue;
+      }
+      fail(owned.get(), "statement failed (" + sql.substr(0, 120) + ")");
+    }
+  }
+
+  Result run(const std::string& sql) {
+    Result r(PQexec(conn_, sql.c_str()));
+    if (PQresultStatus(r.get()) != PGRES_TUPLES_OK && PQresultStatus(r.get()) != PGRES_COMMAND_OK)
+      fail(r.get(), "statement failed");
+    return r;
+  }
+  void simple(const std::string& sql, std::string_view what) {
+    Result r(PQexec(conn_, sql.c_str()));
+    const ExecStatusType s = PQresultStatus(r.get());
+    lastState_.clear();
+    if (s != PGRES_TUPLES_OK && s != PGRES_COMMAND_OK) {
+      lastState_ = sqlState(r.get());
+      fail(r.get(), what);
+    }
+  }
+  int64_t number(const std::string& sql) {
+    Result r = run(sql);
+    return PQntuples(r.get()) && !PQgetisnull(r.get(), 0, 0) ? std::strtoll(PQgetvalue(r.get(), 0, 0), nullptr, 10) : 0;
+  }
+
+  [[noreturn]] void fail(const PGresult* r, std::string_view what) {
+    const std::string state = sqlState(r);
+    std::string msg = r ? trimmed(PQresultErrorMessage(r)) : std::string();
+    if (msg.empty()) msg = trimmed(PQerrorMessage(conn_));
+    raise(PQstatus(conn_) == CONNECTION_BAD ? HTFAIL_SERVER_NOT_FOUND : codeFor(state),
+          "Database " + name() + ": " + std::string(what) + ": " + msg);
+  }
+
+  // Called once the schema is known: every statement then names its tables unqualified.
+  void enter(const std::string& schema) {
+    schema_ = schema;
+    const Result r = run("SET search_path TO " + quoted(schema) + ", quire");
+    lockKey_ = number("SELECT oid::bigint FROM pg_namespace WHERE nspname = current_schema()") & 0x7FFFFFFF;
+  }
+  std::string quoted(const std::string& identifier) {
+    char* q = PQescapeIdentifier(conn_, identifier.c_str(), identifier.size());
+    if (!q) fail(nullptr, "bad identifier");
+    std::string s = q;
+    PQfreemem(q);
+    return s;
+  }
+
+  PGconn* raw() { return conn_; }
+  const Locator& where() const { return where_; }
+  const std::string& schema() const { return schema_; }
+  bool unpublished = false;
+
+ private:
+  const std::string& prepared(const std::string& key, const std::string& sql, const std::string& types) {
+    auto it = prepared_.find(key);
+    if (it != prepared_.end()) return it->second;
+    std::vector<Oid> oids;
+    for (char t : types) oids.push_back(t == 'i' ? kInt8 : t == 'd' ? kFloat8 : t == 'b' ? kBytea : 0);
+    std::string name = "q" + std::to_string(prepared_.size() + 1);
+    Result r(PQprepare(conn_, name.c_str(), sql.c_str(), int(oids.size()), oids.data()));
+    if (PQresultStatus(r.get()) != PGRES_COMMAND_OK) fail(r.get(), "cannot prepare \"" + sql.substr(0, 200) + "\"");
+    return prepared_.emplace(key, std::move(name)).first->second;
+  }
+
+  // A serialization failure or deadlock of a statement outside a transaction can run again
+  // as it stands; inside one, the whole transaction is lost and the caller must hear of it.
+  bool recoverable(const PGresult* r) {
+    return retryable(sqlState(r)) && PQtransactionStatus(conn_) == PQTRANS_IDLE;
+  }
+  static void backoff(int attempt) { std::this_thread::sleep_for(std::chrono::milliseconds(2 << attempt)); }
+
+  PGconn* conn_;
+  Locator where_;
+  std::string schema_;
+  int64_t lockKey_ = 0;
+  int64_t changes_ = 0;
+  int64_t ownCommits_ = 0;
+  std::string lastState_;
+  std::map<std::string, std::string> translated_;
+  std::map<std::string, std::string> prepared_;
+};
+
+bool PgStatement::step() {
+  if (!result_) {
+    std::vector<std::pair<char, const std::string*>> params;
+    params.reserve(params_.size());
+    for (const Param& p : params_) params.emplace_back(p.kind, &p.value);
+    result_.reset(conn_.execute(sql_, params));
+    row_ = 0;
+  } else {
+    ++row_;
+  }
+  return row_ < PQntuples(result_.get());
+}
+
+std::unique_ptr<PgConnection> connect(const Locator& where) {
+  const char* keys[] = {"dbname", "application_name", "connect_timeout", nullptr};
+  const char* values[] = {where.uri.c_str(), "quire", "10", nullptr};
+  PGconn* raw = PQconnectdbParams(keys, values, 1);
+  if (!raw || PQstatus(raw) != CONNECTION_OK) {
+    const std::string msg = raw ? trimmed(PQerrorMessage(raw)) : "out of memory";
+    PQfinish(raw);
+    raise(HTFAIL_SERVER_NOT_FOUND, "Cannot connect to the server " + where.uri + ": " + msg);
+  }
+  // Notices (e.g. "schema already exists, skipping") are not for the user of an API.
+  PQsetNoticeProcessor(raw, [](void*, const char*) {}, nullptr);
+  auto conn = std::make_unique<PgConnection>(raw, where);
+  conn->run("SET client_min_messages TO warning");
+  return conn;
+}
+
+void ensureCatalogue(PgConnection& conn) {
+  if (conn.number("SELECT (to_regclass('quire.databases') IS NOT NULL)::int")) return;
+  conn.run("BEGIN");
+  try {
+    conn.run("SELECT pg_advisory_xact_lock(" + std::to_string(kLockClass) + ", 0)");
+    conn.run(kCatalogue);
+    conn.run("COMMIT");
+  } catch (...) {
+    PQclear(PQexec(conn.raw(), "ROLLBACK"));
+    throw;
+  }
+}
+
+std::string literal(PgConnection& conn, const std::string& text) {
+  char* q = PQescapeLiteral(conn.raw(), text.c_str(), text.size());
+  if (!q) raise(HTFAIL_STORAGE_ERROR, "Cannot quote " + text);
+  std::string s = q;
+  PQfreemem(q);
+  return s;
+}
+
+std::optional<std::string> schemaOf(PgConnection& conn, const std::string& path) {
+  Result r = conn.run("SELECT schema_name FROM quire.databases WHERE path = " + literal(conn, path));
+  if (PQntuples(r.get()) == 0) return std::nullopt;
+  return std::string(PQgetvalue(r.get(), 0, 0));
+}
+
+PgConnection& pgOf(Connection& c) {
+  auto* pg = dynamic_cast<PgConnection*>(&c);
+  if (!pg) raise(HTFAIL_INTERNAL, "Not a PostgreSQL connection: " + c.name());
+  return *pg;
+}
+
+}  // namespace
+
+bool postgresAvailable() { return true; }
+
+bool isServerUri(std::string_view text) {
+  return text.rfind("postgresql://", 0) == 0 || text.rfind("postgres://", 0) == 0;
+}
+
+fs::path remoteLocator(const fs::path& root, std::string_view apiPath) {
+  std::string path;
+  for (char c : apiPath) path += c == '\\' ? '/' : c;
+  std::string out = root.native();
+  while (!out.empty() && out.back() == '/') out.pop_back();
+  return fs::path(out + "/" + foldCase(path));
+}
+
+std::unique_ptr<Connection> openRemote(const fs::path& locator, const OpenOptions& options) {
+  const Locator where = parse(locator.native());
+  if (where.path.empty()) raise(HTFAIL_INVALID_ARGUMENT, "No database path given");
+  auto conn = connect(where);
+  ensureCatalogue(*conn);
+  const std::optional<std::string> existing = schemaOf(*conn, where.path);
+  if (!options.create) {
+    if (!existing) raise(HTFAIL_DB_NOT_FOUND, "Database " + where.path + " not found on " + where.uri);
+    conn->enter(*existing);
+    if (options.readOnly) conn->run("SET default_transaction_read_only TO on");
+    return conn;
+  }
+  if (existing) raise(HTFAIL_DB_EXISTS, "A database already exists at " + where.path + " on " + where.uri);
+  const std::string schema = "nsf_" + std::to_string(conn->number("SELECT nextval('quire.schema_ids')"));
+  conn->run("CREATE SCHEMA " + conn->quoted(schema));
+  conn->enter(schema);
+  conn->run(
+      "CREATE TABLE quire_state(schema_version INTEGER NOT NULL, data_version BIGINT NOT NULL);"
+      "INSERT INTO quire_state VALUES(0, 0)");
+  conn->unpublished = true;
+  return conn;
+}
+
+void publishRemote(Connection& created) {
+  PgConnection& conn = pgOf(created);
+  Result r(PQexec(conn.raw(), ("INSERT INTO quire.databases(path, schema_name) VALUES(" +
+                               literal(conn, conn.where().path) + ", " + literal(conn, conn.schema()) + ")")
+                                  .c_str()));
+  if (PQresultStatus(r.get()) == PGRES_COMMAND_OK) {
+    conn.unpublished = false;
+    return;
+  }
+  if (sqlState(r.get()) != "23505") conn.fail(r.get(), "cannot enter the database in the catalogue");
+  discardRemote(created);
+  raise(HTFAIL_DB_EXISTS, "A database already exists at " + conn.where().path + " on " + conn.where().uri);
+}
+
+void discardRemote(Connection& created) noexcept {
+  auto* conn = dynamic_cast<PgConnection*>(&created);
+  if (!conn || !conn->unpublished) return;
+  PQclear(PQexec(conn->raw(), "ROLLBACK"));
+  PQclear(PQexec(conn->raw(), ("DROP SCHEMA IF EXISTS " + conn->quoted(conn->schema()) + " CASCADE").c_str()));
+  conn->unpublished = false;
+}
+
+bool remoteExists(const fs::path& locator) {
+  const Locator where = parse(locator.native());
+  if (where.path.empty()) return false;
+  auto conn = connect(where);
+  if (!conn->number("SELECT (to_regclass('quire.databases') IS NOT NULL)::int")) return false;
+  return schemaOf(*conn, where.path).has_value();
+}
+
+void removeRemote(const fs::path& locator) {
+  const Locator where = parse(locator.native());
+  auto conn = connect(where);
+  ensureCatalogue(*conn);
+  conn->run("BEGIN");
+  try {
+    Result r = conn->run("SELECT schema_name FROM quire.databases WHERE path = " + literal(*conn, where.path) +
+                         " FOR UPDATE");
+    if (PQntuples(r.get()) == 0) raise(HTFAIL_DB_NOT_FOUND, "Database " + where.path + " not found on " + where.uri);
+    const std::string schema = PQgetvalue(r.get(), 0, 0);
+    conn->run("DROP SCHEMA " + conn->quoted(schema) + " CASCADE");
+    conn->run("DELETE FROM quire.databases WHERE path = " + literal(*conn, where.path));
+    conn->run("COMMIT");
+  } catch (...) {
+    PQclear(PQexec(conn->raw(), "ROLLBACK"));
+    throw;
+  }
+}
+
+std::vector<std::string> listRemote(const fs::path& root) {
+  Locator where = parse(root.native());
+  where.path.clear();
+  auto conn = connect(where);
+  std::vector<std::string> out;
+  if (!conn->number("SELECT (to_regclass('quire.databases') IS NOT NULL)::int")) return out;
+  Result r = conn->run("SELECT path FROM quire.databases ORDER BY path");
+  for (int i = 0; i < PQntuples(r.get()); ++i) out.emplace_back(PQgetvalue(r.get(), i, 0));
+  return out;
+}
+
+}  // namespace quire::engine::store

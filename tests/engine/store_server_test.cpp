@@ -1,0 +1,196 @@
+// Databases on a server, on either storage backend: what a directory of SQLite files and a
+// PostgreSQL server must both do the same way (create, list, delete, documents with their
+// attachments, the conflict check), and what only a PostgreSQL server has to get right.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "EngineFixture.h"
+#include "engine/store/PgStorage.h"
+
+namespace quire::engine::test {
+namespace {
+
+class ServerStoreTest : public BackendTest {
+ protected:
+  std::vector<std::string> list(const char* dir, HTINT cls = HTDBLIST_DATABASE) {
+    std::vector<std::string> out;
+    HTUINT isDb = 0;
+    char t[HT_TITLE_CAPACITY], f[HT_PATH_CAPACITY];
+    for (HTINT mode = HTLIST_FIRST; HTDatabaseList(server(), dir, cls, 0x8000, mode, &isDb, t, f) == HTSUCCESS;
+         mode = HTLIST_NEXT)
+      out.push_back(std::string(f) + "|" + t);
+    return out;
+  }
+
+  HTID saveDoc(HTDBHANDLE db, const char* subject) {
+    HTDOCHANDLE doc = 0;
+    EXPECT_EQ(HTDocumentCreate(db, 0, &doc), HTSUCCESS) << message(HTFAIL_STORAGE_ERROR);
+    EXPECT_EQ(HTItemPut(doc, "Subject", HTTYPE_TEXT, 0, HTTYPE_TEXT, subject, 0), HTSUCCESS);
+    EXPECT_EQ(HTDocumentSave(doc, 0), HTSUCCESS) << message(HTFAIL_STORAGE_ERROR);
+    HTID id = 0;
+    HTDocumentGetProperty(doc, HTDOCUMENT_DOCID, &id);
+    HTDocumentClose(doc, 0);
+    return id;
+  }
+
+  std::string subject(HTDBHANDLE db, HTID id) {
+    HTDOCHANDLE doc = 0;
+    if (HTDocumentOpen(db, id, 0, &doc) != HTSUCCESS) return "<not open>";
+    char buf[256] = {};
+    HTUINT room = sizeof buf;
+    HTINT type = 0, want = HTTYPE_TEXT;
+    const HTSTATUS s = HTItemFetch(doc, "Subject", &type, &room, &want, buf);
+    HTDocumentClose(doc, 0);
+    return s == HTSUCCESS ? std::string(buf, room) : "<no subject>";
+  }
+};
+
+TEST_P(ServerStoreTest, DatabasesAreCreatedListedAndDeleted) {
+  ASSERT_EQ(HTDatabaseCreate(server(), "zeta.nsf", "Zeta", nullptr, 0), HTSUCCESS) << message(HTFAIL_STORAGE_ERROR);
+  ASSERT_EQ(HTDatabaseCreate(server(), "alpha.nsf", "Alpha", nullptr, 0), HTSUCCESS);
+  ASSERT_EQ(HTDatabaseCreate(server(), "mail\\abc.nsf", "ABC Mail", nullptr, 0), HTSUCCESS);
+  EXPECT_EQ(HTDatabaseCreate(server(), "ALPHA.nsf", "Again", nullptr, 0), HTFAIL_DB_EXISTS);
+  EXPECT_EQ(list(""), (std::vector<std::string>{"mail|mail", "alpha.nsf|Alpha", "zeta.nsf|Zeta"}));
+  EXPECT_EQ(list("MAIL"), (std::vector<std::string>{"..|..", "abc.nsf|ABC Mail"}));
+
+  HTDBHANDLE db = 0;
+  ASSERT_EQ(HTDatabaseOpen(server(), "Mail\\ABC.nsf", 0, &db), HTSUCCESS);
+  EXPECT_EQ(HTDatabaseDelete(server(), "mail\\abc.nsf"), HTFAIL_DB_IN_USE);
+  HTDatabaseClose(db, 0);
+  EXPECT_EQ(HTDatabaseDelete(server(), "mail\\abc.nsf"), HTSUCCESS);
+  EXPECT_EQ(HTDatabaseOpen(server(), "mail\\abc.nsf", 0, &db), HTFAIL_DB_NOT_FOUND);
+  EXPECT_EQ(HTDatabaseDelete(server(), "mail\\abc.nsf"), HTFAIL_DB_NOT_FOUND);
+  EXPECT_EQ(HTDatabaseCreate(server(), "..\\outside.nsf", "Out", nullptr, 0), HTFAIL_PATH_OUTSIDE);
+}
+
+TEST_P(ServerStoreTest, DocumentsItemsAndAttachmentsRoundTrip) {
+  HTDBHANDLE db = createAndOpen("docs.nsf", "Docs", server());
+  const HTID a = saveDoc(db, "first");
+  const HTID b = saveDoc(db, "second, with 'quotes' and \\ backslashes");
+  EXPECT_NE(a, b);
+  EXPECT_EQ(subject(db, a), "first");
+  EXPECT_EQ(subject(db, b), "second, with 'quotes' and \\ backslashes");
+
+  // Every byte value survives, including the zero bytes text columns cannot hold.
+  std::string bytes;
+  for (int i = 0; i < 3000; ++i) bytes += char(i % 256);
+  const std::string file = (dataDir_ / "payload.bin").string();
+  std::ofstream(file, std::ios::binary) << bytes;
+  HTDOCHANDLE doc = 0;
+  ASSERT_EQ(HTDocumentOpen(db, a, 0, &doc), HTSUCCESS);
+  ASSERT_EQ(HTAttachmentAttach(doc, file.c_str(), "payload.bin", 0, 0), HTSUCCESS) << message(HTFAIL_STORAGE_ERROR);
+  ASSERT_EQ(HTDocumentSave(doc, 0), HTSUCCESS) << message(HTFAIL_STORAGE_ERROR);
+  HTDocumentClose(doc, 0);
+  ASSERT_EQ(HTDocumentOpen(db, a, 0, &doc), HTSUCCESS);
+  const std::string out = (dataDir_ / "out.bin").string();
+  ASSERT_EQ(HTAttachmentExtract(doc, "payload.bin", out.c_str()), HTSUCCESS) << message(HTFAIL_STORAGE_ERROR);
+  HTDocumentClose(doc, 0);
+  std::ifstream in(out, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), bytes);
+
+  EXPECT_EQ(HTDocumentDelete(db, b, 0), HTSUCCESS);
+  EXPECT_EQ(HTDocumentOpen(db, b, 0, &doc), HTFAIL_NOTE_DELETED);
+  HTDatabaseClose(db, 0);
+}
+
+// Two handles stand for two clients: the later save of a document both opened is refused.
+TEST_P(ServerStoreTest, TheSecondOfTwoConcurrentSavesIsAConflict) {
+  HTDBHANDLE db = createAndOpen("race.nsf", "Race", server());
+  const HTID id = saveDoc(db, "original");
+  HTDBHANDLE other = 0;
+  ASSERT_EQ(HTDatabaseOpen(server(), "race.nsf", 0, &other), HTSUCCESS);
+  HTDOCHANDLE mine = 0, theirs = 0;
+  ASSERT_EQ(HTDocumentOpen(db, id, 0, &mine), HTSUCCESS);
+  ASSERT_EQ(HTDocumentOpen(other, id, 0, &theirs), HTSUCCESS);
+  HTItemPut(theirs, "Subject", HTTYPE_TEXT, 0, HTTYPE_TEXT, "theirs", 0);
+  ASSERT_EQ(HTDocumentSave(theirs, 0), HTSUCCESS);
+  HTItemPut(mine, "Subject", HTTYPE_TEXT, 0, HTTYPE_TEXT, "mine", 0);
+  EXPECT_EQ(HTDocumentSave(mine, 0), HTFAIL_CONFLICT);
+  HTDocumentClose(mine, 0);
+  HTDocumentClose(theirs, 0);
+  EXPECT_EQ(subject(db, id), "theirs");
+  HTDatabaseClose(other, 0);
+  HTDatabaseClose(db, 0);
+}
+
+// Separate processes (separate connections) writing one database: every save either lands or
+// is refused as a conflict, and the counter each one raised ends at the number of successes.
+TEST_P(ServerStoreTest, WritersInSeveralProcessesLoseNoUpdate) {
+  HTDBHANDLE db = createAndOpen("counter.nsf", "Counter", server());
+  const HTID id = saveDoc(db, "0");
+  HTDatabaseClose(db, 0);
+  HTTerm(0);
+  constexpr int kProcesses = 3, kRounds = 15;
+  std::vector<pid_t> children;
+  for (int p = 0; p < kProcesses; ++p) {
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      HTUINT state = 0;
+      if (_HTInit(HTVERSION_LIBRARY, 0, 0, &state) != HTSUCCESS) _exit(100);
+      HTDBHANDLE mine = 0;
+      if (HTDatabaseOpen(server(), "counter.nsf", 0, &mine) != HTSUCCESS) _exit(101);
+      int landed = 0;
+      for (int r = 0; r < kRounds; ++r) {
+        HTDOCHANDLE doc = 0;
+        if (HTDocumentOpen(mine, id, 0, &doc) != HTSUCCESS) _exit(102);
+        const int value = std::stoi(subject(mine, id));
+        HTItemPut(doc, "Subject", HTTYPE_TEXT, 0, HTTYPE_TEXT, std::to_string(value + 1).c_str(), 0);
+        const HTSTATUS s = HTDocumentSave(doc, 0);
+        HTDocumentClose(doc, 0);
+        if (s == HTSUCCESS) ++landed;
+        else if (s != HTFAIL_CONFLICT) _exit(103);
+      }
+      HTDatabaseClose(mine, 0);
+      HTTerm(0);
+      _exit(landed);
+    }
+    children.push_back(pid);
+  }
+  int total = 0;
+  for (pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_LE(WEXITSTATUS(status), kRounds) << "child failed with " << WEXITSTATUS(status);
+    total += WEXITSTATUS(status);
+  }
+  HTUINT state = 0;
+  ASSERT_EQ(_HTInit(HTVERSION_LIBRARY, 0, 0, &state), HTSUCCESS);
+  ASSERT_EQ(HTDatabaseOpen(server(), "counter.nsf", 0, &db), HTSUCCESS);
+  EXPECT_GT(total, 0);
+  EXPECT_EQ(subject(db, id), std::to_string(total));
+  HTDatabaseClose(db, 0);
+}
+
+QUIRE_BOTH_BACKENDS(ServerStoreTest);
+
+class PostgresAddressingTest : public EngineTest {};
+
+TEST_F(PostgresAddressingTest, AnUnreachableServerIsReportedNotTakenForADirectory) {
+  addServer(dataDir_, "Gone", "postgresql://%2Fnonexistent%2Fsocket:1/quire");
+  HTDBHANDLE db = 0;
+  const HTSTATUS s = HTDatabaseOpen("Gone", "any.nsf", 0, &db);
+  if (store::postgresAvailable()) {
+    EXPECT_EQ(s, HTFAIL_SERVER_NOT_FOUND);
+    EXPECT_NE(message(s).find("Cannot connect"), std::string::npos) << message(s);
+  } else {
+    EXPECT_EQ(s, HTFAIL_NOT_IMPLEMENTED);
+    EXPECT_NE(message(s).find("without PostgreSQL support"), std::string::npos) << message(s);
+  }
+  EXPECT_FALSE(std::filesystem::exists(dataDir_ / "postgresql:"));
+}
+
+TEST_F(PostgresAddressingTest, LocatorsFoldCaseAndKeepTheServerEntry) {
+  const std::filesystem::path root("postgresql://db.example:5432/quire");
+  EXPECT_TRUE(store::isRemote(root));
+  EXPECT_FALSE(store::isRemote("/srv/quire/postgresql://x"));
+  EXPECT_EQ(store::remoteLocator(root, "MAIL\\Abc.nsf").native(), "postgresql://db.example:5432/quire/mail/abc.nsf");
+}
+
+}  // namespace
+}  // namespace quire::engine::test
