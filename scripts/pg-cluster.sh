@@ -16,6 +16,7 @@ as_postgres() {
 case "${1:-}" in
   start)
     if [ -z "$bin" ] || ! id postgres >/dev/null 2>&1; then exit 0; fi
+    if [ "$(id -u)" != 0 ] && [ "$(id -un)" != postgres ]; then exit 0; fi
     dir=$(mktemp -d /tmp/quire-pg-XXXXXX)
     chown postgres "$dir"
     chmod 0711 "$dir"  # the socket must be reachable by the test user; the data stays 0700

@@ -65,7 +65,10 @@ class EngineTest : public ::testing::Test {
     return name;
   }
 
-  HTDBHANDLE createAndOpen(const char* path, const char* title = "Test", const char* server = "") {
+  // On `server`, by default the test's home server (the local one, or server() of a
+  // BackendTest).
+  HTDBHANDLE createAndOpen(const char* path, const char* title = "Test", const char* server = nullptr) {
+    if (!server) server = home_.c_str();
     EXPECT_EQ(HTDatabaseCreate(server, path, title, nullptr, HTDBCLASS_DATABASE), HTSUCCESS) << message(HTFAIL_DB_EXISTS);
     HTDBHANDLE db = 0;
     EXPECT_EQ(HTDatabaseOpen(server, path, 0, &db), HTSUCCESS);
@@ -73,6 +76,7 @@ class EngineTest : public ::testing::Test {
   }
 
   std::filesystem::path dataDir_;
+  std::string home_;
 };
 
 enum class Backend { Sqlite, Postgres };
@@ -159,6 +163,7 @@ class BackendTestOf : public Base, public ::testing::WithParamInterface<Backend>
       ASSERT_FALSE(uri.empty()) << error;
       addServer(this->dataDir_, kServer, uri);
       server_ = kServer;
+      this->home_ = kServer;
     }
   }
   void TearDown() override {

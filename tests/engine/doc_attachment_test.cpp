@@ -35,7 +35,7 @@ class AttachmentTest : public DocTest {
   std::string source_;
 };
 
-TEST_F(AttachmentTest, BinaryFileIsKeptByteForByteWithNameSizeAndDates) {
+TEST_P(AttachmentTest, BinaryFileIsKeptByteForByteWithNameSizeAndDates) {
   ASSERT_EQ(HTAttachmentAttach(doc_, source_.c_str(), nullptr, HTATTHOST_LOCAL, 0), HTSUCCESS);
   auto before = list(doc_);
   ASSERT_EQ(before.size(), 1u);
@@ -66,7 +66,7 @@ TEST_F(AttachmentTest, BinaryFileIsKeptByteForByteWithNameSizeAndDates) {
   HTDocumentClose(again, 0);
 }
 
-TEST_F(AttachmentTest, UnsavedAttachmentsAreDroppedWithTheDocument) {
+TEST_P(AttachmentTest, UnsavedAttachmentsAreDroppedWithTheDocument) {
   save(doc_);
   const HTID id = idOf(doc_);
   ASSERT_EQ(HTAttachmentAttach(doc_, source_.c_str(), "kept.bin", HTATTHOST_LOCAL, 0), HTSUCCESS);
@@ -78,7 +78,7 @@ TEST_F(AttachmentTest, UnsavedAttachmentsAreDroppedWithTheDocument) {
   EXPECT_TRUE(list(doc_).empty());
 }
 
-TEST_F(AttachmentTest, NamesReplaceAndSecondDeleteFails) {
+TEST_P(AttachmentTest, NamesReplaceAndSecondDeleteFails) {
   ASSERT_EQ(HTAttachmentAttach(doc_, source_.c_str(), "a.bin", HTATTHOST_MSDOS, 0), HTSUCCESS);
   writeFile(tempPath("small.txt"), "small");
   ASSERT_EQ(HTAttachmentAttach(doc_, tempPath("small.txt").c_str(), "A.BIN", HTATTHOST_LOCAL, 0), HTSUCCESS);
@@ -103,7 +103,7 @@ TEST_F(AttachmentTest, NamesReplaceAndSecondDeleteFails) {
   EXPECT_EQ(HTAttachmentAttach(doc_, source_.c_str(), std::string(256, 'x').c_str(), 0, 0), HTFAIL_TEXT_TOO_LONG);
 }
 
-TEST_F(AttachmentTest, FileErrorsNameTheFile) {
+TEST_P(AttachmentTest, FileErrorsNameTheFile) {
   const std::string missing = tempPath("missing.pdf");
   EXPECT_EQ(HTAttachmentAttach(doc_, missing.c_str(), nullptr, 0, 0), HTFAIL_IO_ERROR);
   EXPECT_NE(message(HTFAIL_IO_ERROR).find(missing), std::string::npos) << message(HTFAIL_IO_ERROR);
@@ -116,7 +116,7 @@ TEST_F(AttachmentTest, FileErrorsNameTheFile) {
   EXPECT_EQ(list(doc_).size(), 1u);
 }
 
-TEST_F(AttachmentTest, CopyCarriesTheBytesIntoAnotherDatabase) {
+TEST_P(AttachmentTest, CopyCarriesTheBytesIntoAnotherDatabase) {
   ASSERT_EQ(HTAttachmentAttach(doc_, source_.c_str(), nullptr, 0, 0), HTSUCCESS);
   save(doc_);
   HTDOCHANDLE stored = open(idOf(doc_));  // its attachment is only in the store
@@ -136,6 +136,9 @@ TEST_F(AttachmentTest, CopyCarriesTheBytesIntoAnotherDatabase) {
   EXPECT_TRUE(readFile(tempPath("copy2.bin")) == binary_);
   for (HTDOCHANDLE d : {stored, target, reopened}) HTDocumentClose(d, 0);
 }
+
+
+QUIRE_BOTH_BACKENDS(AttachmentTest);
 
 }  // namespace
 }  // namespace quire::engine::test

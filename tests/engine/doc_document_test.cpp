@@ -27,7 +27,7 @@ std::optional<store::NoteHeader> header(HTDBHANDLE db, HTID id) {
   return store::readNote(h->database()->conn(), id);
 }
 
-TEST_F(DocumentTest, UnidIsAssignedAtCreationAndKeptAcrossSavesWhileSequenceGrows) {
+TEST_P(DocumentTest, UnidIsAssignedAtCreationAndKeptAcrossSavesWhileSequenceGrows) {
   HTDOCHANDLE doc = create();
   const UNID before = unidOf(doc);
   EXPECT_FALSE(before == UNID{});
@@ -54,7 +54,7 @@ TEST_F(DocumentTest, UnidIsAssignedAtCreationAndKeptAcrossSavesWhileSequenceGrow
   HTDocumentClose(again, 0);
 }
 
-TEST_F(DocumentTest, CloseWithoutSaveDiscardsChanges) {
+TEST_P(DocumentTest, CloseWithoutSaveDiscardsChanges) {
   HTDOCHANDLE doc = create();
   putText(doc, "Subject", "kept");
   save(doc);
@@ -76,7 +76,7 @@ TEST_F(DocumentTest, CloseWithoutSaveDiscardsChanges) {
   EXPECT_EQ(HTDocumentLocateByUnid(db_, &u), 0u);
 }
 
-TEST_F(DocumentTest, DeleteLeavesAStubWithUnidAndSequence) {
+TEST_P(DocumentTest, DeleteLeavesAStubWithUnidAndSequence) {
   HTDOCHANDLE doc = create();
   putText(doc, "Subject", "gone soon");
   save(doc);
@@ -99,7 +99,7 @@ TEST_F(DocumentTest, DeleteLeavesAStubWithUnidAndSequence) {
   EXPECT_EQ(none, 0u);
 }
 
-TEST_F(DocumentTest, TwoHandlesOnOneDocumentDoNotLoseAnUpdate) {
+TEST_P(DocumentTest, TwoHandlesOnOneDocumentDoNotLoseAnUpdate) {
   HTDOCHANDLE doc = create();
   putText(doc, "Subject", "base");
   save(doc);
@@ -122,7 +122,7 @@ TEST_F(DocumentTest, TwoHandlesOnOneDocumentDoNotLoseAnUpdate) {
   HTDocumentClose(c, 0);
 }
 
-TEST_F(DocumentTest, ParentUnidMakesAResponse) {
+TEST_P(DocumentTest, ParentUnidMakesAResponse) {
   HTDOCHANDLE parent = create();
   save(parent);
   const UNID p = unidOf(parent);
@@ -145,7 +145,7 @@ TEST_F(DocumentTest, ParentUnidMakesAResponse) {
   HTDocumentClose(parent, 0);
 }
 
-TEST_F(DocumentTest, StrictBindReadsOnlyTheFirstByteAndUnknownPropertiesFail) {
+TEST_P(DocumentTest, StrictBindReadsOnlyTheFirstByteAndUnknownPropertiesFail) {
   HTDOCHANDLE doc = create();
   // A one-byte Boolean at the end of a page would fault if four bytes were read; here the
   // bytes after it are garbage that must not count.
@@ -165,7 +165,7 @@ TEST_F(DocumentTest, StrictBindReadsOnlyTheFirstByteAndUnknownPropertiesFail) {
   HTDocumentClose(doc, 0);
 }
 
-TEST_F(DocumentTest, FormDefaultsGoIntoNewDocumentsButDesignItemsStayOnTheForm) {
+TEST_P(DocumentTest, FormDefaultsGoIntoNewDocumentsButDesignItemsStayOnTheForm) {
   const double amount = 12.5;
   const HTFORMITEM items[] = {
       {"Status", HTTYPE_TEXT, 0, "Open", 0},
@@ -210,7 +210,7 @@ TEST_F(DocumentTest, FormDefaultsGoIntoNewDocumentsButDesignItemsStayOnTheForm) 
   HTDocumentClose(formDoc, 0);
 }
 
-TEST_F(DocumentTest, CopyMakesANewDocumentInAnotherDatabase) {
+TEST_P(DocumentTest, CopyMakesANewDocumentInAnotherDatabase) {
   HTDBHANDLE other = createAndOpen("other.nsf");
   HTDOCHANDLE doc = create();
   putText(doc, "Subject", "travelling");
@@ -270,7 +270,7 @@ class DocumentAccessTest : public DocTest {
   }
 };
 
-TEST_F(DocumentAccessTest, AuthorsChangeOnlyDocumentsThatNameThem) {
+TEST_P(DocumentAccessTest, AuthorsChangeOnlyDocumentsThatNameThem) {
   const HTID ann = saveAs("Ann Author", "Ann Author");
   EXPECT_EQ(editAs("Ann Author", ann), HTSUCCESS);
   EXPECT_EQ(editAs("Bob Author", ann), HTFAIL_ACCESS_DENIED);
@@ -283,7 +283,7 @@ TEST_F(DocumentAccessTest, AuthorsChangeOnlyDocumentsThatNameThem) {
   EXPECT_EQ(HTDocumentDelete(db_, ann, 0), HTSUCCESS);
 }
 
-TEST_F(DocumentAccessTest, CreatingNeedsAuthorWithoutTheNoCreateFlag) {
+TEST_P(DocumentAccessTest, CreatingNeedsAuthorWithoutTheNoCreateFlag) {
   HTDOCHANDLE doc = 0;
   actAs("Rita Reader");
   EXPECT_EQ(HTDocumentCreate(db_, 0, &doc), HTFAIL_ACCESS_DENIED);
@@ -295,7 +295,7 @@ TEST_F(DocumentAccessTest, CreatingNeedsAuthorWithoutTheNoCreateFlag) {
   HTDocumentClose(doc, 0);
 }
 
-TEST_F(DocumentAccessTest, ReadersItemsHideDocumentsFromEveryoneElse) {
+TEST_P(DocumentAccessTest, ReadersItemsHideDocumentsFromEveryoneElse) {
   const HTID secret = saveAs("Ed Editor", nullptr, "Ann Author");
   actAs("Ann Author");
   HTDOCHANDLE doc = 0;
@@ -317,7 +317,7 @@ TEST_F(DocumentAccessTest, ReadersItemsHideDocumentsFromEveryoneElse) {
 }
 
 // Its note ID would tell a user left out of its Readers that the document exists.
-TEST_F(DocumentAccessTest, LocatingAHiddenDocumentByUnidAnswersAsForAMissingOne) {
+TEST_P(DocumentAccessTest, LocatingAHiddenDocumentByUnidAnswersAsForAMissingOne) {
   const HTID secret = saveAs("Ed Editor", nullptr, "Ann Author");
   actAs("Ann Author");
   HTDOCHANDLE doc = 0;
@@ -332,6 +332,11 @@ TEST_F(DocumentAccessTest, LocatingAHiddenDocumentByUnidAnswersAsForAMissingOne)
   missing.words[0] ^= 1;
   EXPECT_EQ(HTDocumentLocateByUnid(db_, &missing), 0u);
 }
+
+
+QUIRE_BOTH_BACKENDS(DocumentTest);
+
+QUIRE_BOTH_BACKENDS(DocumentAccessTest);
 
 }  // namespace
 }  // namespace quire::engine::test

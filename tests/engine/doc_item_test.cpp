@@ -37,7 +37,7 @@ class ItemTest : public OpenDocTest {
 
 };
 
-TEST_F(ItemTest, EveryTypeRendersAsTextWithTheSessionsSettings) {
+TEST_P(ItemTest, EveryTypeRendersAsTextWithTheSessionsSettings) {
   useEuropeanSettings();
   putNumber("Price", 1234.5);
   const HTDATETIME when = date(2024, 12, 31, 13, 30, 5, 250);
@@ -55,7 +55,7 @@ TEST_F(ItemTest, EveryTypeRendersAsTextWithTheSessionsSettings) {
   EXPECT_EQ(text(doc_, "Body"), "line one\nline two");
 }
 
-TEST_F(ItemTest, TextPutIntoTypedItemsParsesOrFailsWithoutChangingThem) {
+TEST_P(ItemTest, TextPutIntoTypedItemsParsesOrFailsWithoutChangingThem) {
   useEuropeanSettings();
   putNumber("Count", 1);
   ASSERT_EQ(HTItemPut(doc_, "Count", 0, 0, HTTYPE_TEXT, "2.500,25", 0), HTSUCCESS);
@@ -110,7 +110,7 @@ TEST_F(ItemTest, TextPutIntoTypedItemsParsesOrFailsWithoutChangingThem) {
   EXPECT_EQ(size, 8u);
 }
 
-TEST_F(ItemTest, FetchNeverWritesPastTheRoomItIsGiven) {
+TEST_P(ItemTest, FetchNeverWritesPastTheRoomItIsGiven) {
   putText(doc_, "Subject", "hello world");
   HTUINT length = 0;
   HTINT want = HTTYPE_TEXT, type = 0;
@@ -144,7 +144,7 @@ TEST_F(ItemTest, FetchNeverWritesPastTheRoomItIsGiven) {
   EXPECT_EQ(HTItemPut(doc_, std::string(256, 'n').c_str(), HTTYPE_TEXT, 0, HTTYPE_TEXT, "v", 0), HTFAIL_TEXT_TOO_LONG);
 }
 
-TEST_F(ItemTest, MultiMegabyteValueStoresAndReadsBackExactly) {
+TEST_P(ItemTest, MultiMegabyteValueStoresAndReadsBackExactly) {
   std::string big(6 * 1024 * 1024 + 7, '\0');
   for (size_t i = 0; i < big.size(); ++i) big[i] = char(1 + (i * 7919) % 255);  // no zero byte
   ASSERT_EQ(HTItemPut(doc_, "Big", HTTYPE_TEXT, HTUINT(big.size()), HTTYPE_TEXT, big.data(), 0), HTSUCCESS);
@@ -161,7 +161,7 @@ TEST_F(ItemTest, MultiMegabyteValueStoresAndReadsBackExactly) {
   HTDocumentClose(again, 0);
 }
 
-TEST_F(ItemTest, TextListsOfManyEntriesEmptyEntriesAndTheEmptyPut) {
+TEST_P(ItemTest, TextListsOfManyEntriesEmptyEntriesAndTheEmptyPut) {
   // The library's write-back: replace by the empty text, then append every entry.
   ASSERT_EQ(HTItemPut(doc_, "Names", HTTYPE_TEXT_LIST, 0, HTTYPE_TEXT, "", 1), HTSUCCESS);
   EXPECT_TRUE(entries(doc_, "Names").empty());
@@ -201,7 +201,7 @@ TEST_F(ItemTest, TextListsOfManyEntriesEmptyEntriesAndTheEmptyPut) {
   HTDocumentClose(again, 0);
 }
 
-TEST_F(ItemTest, AppendCreatesOrExtendsButNeverTurnsANumberIntoAList) {
+TEST_P(ItemTest, AppendCreatesOrExtendsButNeverTurnsANumberIntoAList) {
   ASSERT_EQ(HTItemAppendTextList(doc_, "SendTo", "a", 0, 0), HTSUCCESS);
   ASSERT_EQ(HTItemAppendTextList(doc_, "sendto", "b", 0, 0), HTSUCCESS);
   EXPECT_EQ(entries(doc_, "SendTo"), (std::vector<std::string>{"a", "b"}));
@@ -216,7 +216,7 @@ TEST_F(ItemTest, AppendCreatesOrExtendsButNeverTurnsANumberIntoAList) {
   EXPECT_EQ(entries(doc_, "Cut"), (std::vector<std::string>{"abc"}));
 }
 
-TEST_F(ItemTest, CopyAcrossDatabasesDeleteAndList) {
+TEST_P(ItemTest, CopyAcrossDatabasesDeleteAndList) {
   HTDBHANDLE other = createAndOpen("other.nsf");
   HTDOCHANDLE target = 0;
   ASSERT_EQ(HTDocumentCreate(other, 0, &target), HTSUCCESS);
@@ -244,7 +244,7 @@ TEST_F(ItemTest, CopyAcrossDatabasesDeleteAndList) {
   HTDocumentClose(target, 0);
 }
 
-TEST_F(ItemTest, LmbcsTextRoundTripsThroughTranslateAndTheStore) {
+TEST_P(ItemTest, LmbcsTextRoundTripsThroughTranslateAndTheStore) {
   const std::string native = "Grüße aus Zürich: 5 € — ½ Ω";
   char lmbcs[256];
   HTUINT n = 0;
@@ -308,6 +308,9 @@ TEST_F(NoteItems, ManyItemsAreFoundByNameAsWithFew) {
   note.items.push_back({"item2999", HTTYPE_TEXT, 0, store::codec::encodeText("second")});
   EXPECT_EQ(note.text("Item2999"), "v2999");  // the first of two of that name
 }
+
+
+QUIRE_BOTH_BACKENDS(ItemTest);
 
 }  // namespace
 }  // namespace quire::engine::test

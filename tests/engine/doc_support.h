@@ -15,10 +15,11 @@
 
 namespace quire::engine::test {
 
-class DocTest : public EngineTest {
+class DocTest : public BackendTest {
  protected:
   void SetUp() override {
-    EngineTest::SetUp();
+    BackendTest::SetUp();
+    if (IsSkipped()) return;
     db_ = createAndOpen("docs.nsf");
     ASSERT_NE(db_, 0u);
   }
@@ -94,6 +95,7 @@ class OpenDocTest : public DocTest {
  protected:
   void SetUp() override {
     DocTest::SetUp();
+    if (IsSkipped()) return;
     doc_ = create();
   }
   void TearDown() override {
