@@ -21,6 +21,7 @@ class ConsistencyTest : public ViewTest {
  protected:
   void SetUp() override {
     ViewTest::SetUp();
+    if (IsSkipped()) return;
     for (int i = 0; i < 20; ++i) ids_.push_back(doc(i % 2 ? "odd" : "even", "s" + std::to_string(100 + i), i));
     id_ = view("Numbers", "", {{"Kind", "Category", "", HTCOLSORT_CAT_ASCEND}, {"S", "Subject", "", HTCOLSORT_ASCEND}});
   }
@@ -34,14 +35,14 @@ class ConsistencyTest : public ViewTest {
   HTID id_ = 0;
 };
 
-TEST_F(ConsistencyTest, WalkIsStableWhileAnotherHandleSavesAndDeletes) {
+TEST_P(ConsistencyTest, WalkIsStableWhileAnotherHandleSavesAndDeletes) {
   HTINDEXHANDLE index = open(id_);
   std::vector<HTID> expected = walk(index, 12);
   ASSERT_EQ(expected.size(), 20u);
   ASSERT_EQ(HTIndexSetPosition(index, 0), HTSUCCESS);
 
   HTDBHANDLE other = 0;
-  ASSERT_EQ(HTDatabaseOpen("", "views.nsf", 0, &other), HTSUCCESS);
+  ASSERT_EQ(HTDatabaseOpen(server(), "views.nsf", 0, &other), HTSUCCESS);
   std::vector<HTID> seen;
   HTID note = 0;
   HTUINT entry = 0;
@@ -71,7 +72,7 @@ TEST_F(ConsistencyTest, WalkIsStableWhileAnotherHandleSavesAndDeletes) {
   HTDatabaseClose(other, 0);
 }
 
-TEST_F(ConsistencyTest, DeletionByAnotherConnectionIsPassedOver) {
+TEST_P(ConsistencyTest, DeletionByAnotherConnectionIsPassedOver) {
   HTINDEXHANDLE index = open(id_);
   HTID first = 0;
   HTUINT entry = 0;
@@ -79,7 +80,7 @@ TEST_F(ConsistencyTest, DeletionByAnotherConnectionIsPassedOver) {
   HTID second = 0;
   {
     // The file written through a connection of its own, as another process would.
-    auto conn = store::openSqlite(dataDir_ / "views.nsf", {});
+    auto conn = store::open(database(db_)->file(), {});
     std::vector<HTID> order;
     view::forEachStoredEntry(*conn, id_, [&](const view::StoredEntry& e) { order.push_back(e.note); });
     ASSERT_GE(order.size(), 2u);
@@ -96,7 +97,7 @@ TEST_F(ConsistencyTest, DeletionByAnotherConnectionIsPassedOver) {
   EXPECT_EQ(HTIndexGetPosition(index), 4u);  // category, first, (deleted), this one
 }
 
-TEST_F(ConsistencyTest, ChangesWrittenWithoutNotificationAreCaughtUp) {
+TEST_P(ConsistencyTest, ChangesWrittenWithoutNotificationAreCaughtUp) {
   auto d = database(db_);
   {
     auto lock = d->lock();
@@ -148,7 +149,8 @@ class RebuildEquivalence : public ViewTest {
   }
 };
 
-TEST_F(RebuildEquivalence, RandomEditsLeaveTheIndexABuildWouldMake) {
+TEST_P(RebuildEquivalence, RandomEditsLeaveTheIndexABuildWouldMake) {
+  if (onPostgres()) GTEST_SKIP() << "a named server always enforces Readers items, which this trial expects the local server to ignore";
   view("Categories", "SELECT Form != \"Skip\"",
        {{"Cat", "Tags", "", HTCOLSORT_CAT_ASCEND},
         {"Sub", "Sub", "", HTCOLSORT_CAT_DESCEND},
@@ -205,6 +207,7 @@ class ReaderView : public ViewTest {
  protected:
   void SetUp() override {
     ViewTest::SetUp();
+    if (IsSkipped()) return;
     for (const char* name : {"Rita Reader", "Sam Sales"}) {
       HTACLENTRY e{};
       std::strcpy(e.name, name);
@@ -232,7 +235,7 @@ class ReaderView : public ViewTest {
   Rows rowsAs(const char* user) {
     actAs(user);
     HTDBHANDLE db = 0;
-    EXPECT_EQ(HTDatabaseOpen("", "views.nsf", 0, &db), HTSUCCESS);
+    EXPECT_EQ(HTDatabaseOpen(server(), "views.nsf", 0, &db), HTSUCCESS);
     HTINDEXHANDLE index = open(id_, db);
     Rows out = rows(index, HTNAV_NEXT, 0, 3);
     HTIndexClose(index);
@@ -244,7 +247,7 @@ class ReaderView : public ViewTest {
   HTID secret_ = 0, shared_ = 0, id_ = 0;
 };
 
-TEST_F(ReaderView, ReadersSeeOnlyTheirDocumentsAndTheirTotals) {
+TEST_P(ReaderView, ReadersSeeOnlyTheirDocumentsAndTheirTotals) {
   enforce();
   EXPECT_EQ(rowsAs("Rita Reader"),
             (Rows{"1 C Open||12", "1.1 D Open|menu|5", "1.2 D Open|news|7", "2 T ||12"}));
@@ -252,7 +255,8 @@ TEST_F(ReaderView, ReadersSeeOnlyTheirDocumentsAndTheirTotals) {
                                        "2.1 D Secret|plans|1000", "3 T ||1012"}));
 }
 
-TEST_F(ReaderView, FolderCountsOnlyReadableMembers) {
+TEST_P(ReaderView, FolderCountsOnlyReadableMembers) {
+  if (onPostgres()) GTEST_SKIP() << "a named server always enforces Readers items, which this test expects the local server to ignore";
   HTID folder = 0;
   ASSERT_EQ(HTFolderCreateFromViewFolder(db_, 0, id_, 0, "Box", &folder), HTSUCCESS);
   const HTID both[2] = {secret_, shared_};
@@ -260,7 +264,7 @@ TEST_F(ReaderView, FolderCountsOnlyReadableMembers) {
   enforce();
   actAs("Rita Reader");
   HTDBHANDLE db = 0;
-  ASSERT_EQ(HTDatabaseOpen("", "views.nsf", 0, &db), HTSUCCESS);
+  ASSERT_EQ(HTDatabaseOpen(server(), "views.nsf", 0, &db), HTSUCCESS);
   HTUINT count = 0;
   ASSERT_EQ(HTFolderGetCount(db, folder, &count), HTSUCCESS);
   EXPECT_EQ(count, 1u);
@@ -269,7 +273,7 @@ TEST_F(ReaderView, FolderCountsOnlyReadableMembers) {
 
 // ---- full text -----------------------------------------------------------------------------
 
-TEST_F(ViewTest, FullTextSearchNarrowsAndClearRestores) {
+TEST_P(ViewTest, FullTextSearchNarrowsAndClearRestores) {
   doc("Fruit", "red apple", 1);
   doc("Fruit", "green apple", 2);
   doc("Veg", "red pepper", 3);
@@ -296,6 +300,13 @@ TEST_F(ViewTest, FullTextSearchNarrowsAndClearRestores) {
   ASSERT_EQ(HTIndexGetProperty(index, HTINDEX_IS_FTSEARCH, &active), HTSUCCESS);
   EXPECT_EQ(active, 0u);
 }
+
+
+QUIRE_BOTH_BACKENDS(ConsistencyTest);
+
+QUIRE_BOTH_BACKENDS(ReaderView);
+
+QUIRE_BOTH_BACKENDS(RebuildEquivalence);
 
 }  // namespace
 

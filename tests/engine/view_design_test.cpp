@@ -25,7 +25,7 @@ class ViewDesignTest : public ViewTest {
   }
 };
 
-TEST_F(ViewDesignTest, ViewRecordCarriesFlagsColoursAndNames) {
+TEST_P(ViewDesignTest, ViewRecordCarriesFlagsColoursAndNames) {
   HTVIEWSPEC spec{};
   spec.name = "Overview";
   spec.alias = "ov|all";
@@ -50,7 +50,7 @@ TEST_F(ViewDesignTest, ViewRecordCarriesFlagsColoursAndNames) {
   EXPECT_EQ(HTViewFetch(db_, id, nullptr), HTFAIL_INVALID_ARGUMENT);
 }
 
-TEST_F(ViewDesignTest, LocateByNameOrAliasIgnoringCase) {
+TEST_P(ViewDesignTest, LocateByNameOrAliasIgnoringCase) {
   HTID id = 0;
   ASSERT_EQ(createView(db_, "By Customer", "", {}, 0, id, "cust|customers"), HTSUCCESS);
   EXPECT_EQ(HTViewLocateByName(db_, "by customer"), id);
@@ -67,7 +67,7 @@ TEST_F(ViewDesignTest, LocateByNameOrAliasIgnoringCase) {
   EXPECT_EQ(HTViewList(db_, HTLIST_NEXT, &rec), HTFAIL_END_OF_LIST);
 }
 
-TEST_F(ViewDesignTest, NamesAndAliasesMayNotRepeat) {
+TEST_P(ViewDesignTest, NamesAndAliasesMayNotRepeat) {
   HTID id = 0;
   ASSERT_EQ(createView(db_, "Main", "", {}, 0, id, "m"), HTSUCCESS);
   HTID other = 0;
@@ -79,7 +79,7 @@ TEST_F(ViewDesignTest, NamesAndAliasesMayNotRepeat) {
   ASSERT_EQ(createView(db_, "Second", "", {}, 0, other), HTSUCCESS);
 }
 
-TEST_F(ViewDesignTest, MalformedDesignsAreRefusedWithTheReason) {
+TEST_P(ViewDesignTest, MalformedDesignsAreRefusedWithTheReason) {
   HTID id = 0;
   EXPECT_EQ(createView(db_, "Bad", "SELECT Form = ", {}, 0, id), HTFAIL_FORMULA_SYNTAX);
   const std::string text = message(HTFAIL_FORMULA_SYNTAX);
@@ -102,7 +102,7 @@ TEST_F(ViewDesignTest, MalformedDesignsAreRefusedWithTheReason) {
   EXPECT_EQ(HTViewLocateByName(db_, "Bad"), 0u);  // nothing was stored
 }
 
-TEST_F(ViewDesignTest, ColumnRecordsDescribeEveryColumn) {
+TEST_P(ViewDesignTest, ColumnRecordsDescribeEveryColumn) {
   const HTID id = orders();
   EXPECT_EQ(HTColumnGetCount(db_, id), 2u);
   EXPECT_EQ(HTColumnGetCount(db_, 9999), 0u);
@@ -133,7 +133,7 @@ TEST_F(ViewDesignTest, ColumnRecordsDescribeEveryColumn) {
   EXPECT_EQ(HTColumnList(db_, 9999, HTLIST_FIRST, &number, &rec), HTFAIL_NOT_A_VIEW);
 }
 
-TEST_F(ViewDesignTest, DeletedViewLosesItsIndex) {
+TEST_P(ViewDesignTest, DeletedViewLosesItsIndex) {
   doc("a", "x", 1);
   const HTID id = orders();
   EXPECT_EQ(storedEntries(id), 1u);
@@ -152,7 +152,7 @@ TEST_F(ViewDesignTest, DeletedViewLosesItsIndex) {
   HTIndexClose(again);
 }
 
-TEST_F(ViewDesignTest, ViewMadeAfterTheLastOneWasDeletedSeesEveryDocument) {
+TEST_P(ViewDesignTest, ViewMadeAfterTheLastOneWasDeletedSeesEveryDocument) {
   doc("a", "x", 1);
   ASSERT_EQ(HTViewDelete(db_, orders()), HTSUCCESS);
   doc("b", "y", 2);  // saved while the database has no view at all
@@ -161,7 +161,7 @@ TEST_F(ViewDesignTest, ViewMadeAfterTheLastOneWasDeletedSeesEveryDocument) {
   EXPECT_EQ(rows(open(id), HTNAV_NEXT, 0, 1), (std::vector<std::string>{"1 D x", "2 D y", "3 D z"}));
 }
 
-TEST_F(ViewDesignTest, CopyToAnotherDatabaseIndexesItsDocuments) {
+TEST_P(ViewDesignTest, CopyToAnotherDatabaseIndexesItsDocuments) {
   doc("here", "x", 1);
   const HTID id = orders();
   HTDBHANDLE other = createAndOpen("other.nsf", "Other");
@@ -183,7 +183,7 @@ TEST_F(ViewDesignTest, CopyToAnotherDatabaseIndexesItsDocuments) {
   HTDatabaseClose(other, 0);
 }
 
-TEST_F(ViewDesignTest, ChangedDesignRebuildsTheIndex) {
+TEST_P(ViewDesignTest, ChangedDesignRebuildsTheIndex) {
   doc("a", "x", 1);
   doc("b", "y", 2);
   const HTID id = view("Subjects", "SELECT Amount > 1", {{"S", "Subject", "", HTCOLSORT_ASCEND}});
@@ -193,7 +193,7 @@ TEST_F(ViewDesignTest, ChangedDesignRebuildsTheIndex) {
   EXPECT_EQ(rows(open(id), HTNAV_NEXT, 0, 1), (std::vector<std::string>{"1 D x", "2 D y"}));
 }
 
-TEST_F(ViewDesignTest, ColumnFormulasSeeTheDocument) {
+TEST_P(ViewDesignTest, ColumnFormulasSeeTheDocument) {
   addDocument(db_, [](doc::Note& n) {
     n.setText("First", "Ada");
     n.setText("Last", "Lovelace");
@@ -208,6 +208,7 @@ class EnforcedViewTest : public ViewTest {
  protected:
   void SetUp() override {
     ViewTest::SetUp();
+    if (IsSkipped()) return;
     for (auto [name, level] : {std::pair{"Rita Reader", HTACLLEVEL_READER}, std::pair{"Dora Designer", HTACLLEVEL_DESIGNER}}) {
       HTACLENTRY e{};
       std::strcpy(e.name, name);
@@ -227,12 +228,13 @@ class EnforcedViewTest : public ViewTest {
   HTDBHANDLE openAs(const char* user) {
     actAs(user);
     HTDBHANDLE db = 0;
-    EXPECT_EQ(HTDatabaseOpen("", "views.nsf", 0, &db), HTSUCCESS);
+    EXPECT_EQ(HTDatabaseOpen(server(), "views.nsf", 0, &db), HTSUCCESS);
     return db;
   }
 };
 
-TEST_F(EnforcedViewTest, OnlyDesignersChangeViews) {
+TEST_P(EnforcedViewTest, OnlyDesignersChangeViews) {
+  if (onPostgres()) GTEST_SKIP() << "a named server closes a new database to users it does not list";
   HTDBHANDLE reader = openAs("Rita Reader");
   HTID id = 0;
   EXPECT_EQ(createView(reader, "Mine", "", {}, 0, id), HTFAIL_ACCESS_DENIED);
@@ -246,6 +248,11 @@ TEST_F(EnforcedViewTest, OnlyDesignersChangeViews) {
   EXPECT_EQ(HTViewDelete(reader, id), HTFAIL_ACCESS_DENIED);
   HTDatabaseClose(reader, 0);
 }
+
+
+QUIRE_BOTH_BACKENDS(EnforcedViewTest);
+
+QUIRE_BOTH_BACKENDS(ViewDesignTest);
 
 }  // namespace
 }  // namespace quire::engine::test

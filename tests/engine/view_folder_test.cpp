@@ -13,6 +13,7 @@ class FolderTest : public ViewTest {
  protected:
   void SetUp() override {
     ViewTest::SetUp();
+    if (IsSkipped()) return;
     a_ = doc("x", "apple", 1);
     b_ = doc("y", "banana", 2);
     c_ = doc("x", "cherry", 3);
@@ -33,7 +34,7 @@ class FolderTest : public ViewTest {
   HTID a_ = 0, b_ = 0, c_ = 0, view_ = 0;
 };
 
-TEST_F(FolderTest, FolderHasTheViewsColumnsAndItsOwnMembers) {
+TEST_P(FolderTest, FolderHasTheViewsColumnsAndItsOwnMembers) {
   const HTID f = folder("Basket");
   EXPECT_EQ(HTFolderLocateByName(db_, "basket"), f);
   EXPECT_EQ(HTColumnGetCount(db_, f), 3u);
@@ -54,7 +55,7 @@ TEST_F(FolderTest, FolderHasTheViewsColumnsAndItsOwnMembers) {
   EXPECT_EQ(rows(open(f), HTNAV_NEXT, 0, 3), (Rows{"1 C z||3", "1.1 D z|cherry|3", "2 T ||3"}));
 }
 
-TEST_F(FolderTest, MembershipChangesAreIdempotentAndAllOrNothing) {
+TEST_P(FolderTest, MembershipChangesAreIdempotentAndAllOrNothing) {
   const HTID f = folder("Box");
   ASSERT_EQ(HTFolderAddEntries(db_, f, 1, &a_), HTSUCCESS);
   EXPECT_EQ(HTFolderAddEntries(db_, f, 1, &a_), HTSUCCESS);  // already there: no change
@@ -79,7 +80,7 @@ TEST_F(FolderTest, MembershipChangesAreIdempotentAndAllOrNothing) {
   EXPECT_EQ(HTIndexGetCount(open(f)), 0u);
 }
 
-TEST_F(FolderTest, AnOpenFolderIndexKeepsItsRowsUntilRefreshed) {
+TEST_P(FolderTest, AnOpenFolderIndexKeepsItsRowsUntilRefreshed) {
   const HTID f = folder("Box");
   ASSERT_EQ(HTFolderAddEntries(db_, f, 1, &a_), HTSUCCESS);
   HTINDEXHANDLE index = open(f);
@@ -90,7 +91,7 @@ TEST_F(FolderTest, AnOpenFolderIndexKeepsItsRowsUntilRefreshed) {
   EXPECT_EQ(HTIndexGetCount(index), 5u);
 }
 
-TEST_F(FolderTest, NamesClashOnlyWithinTheirSpace) {
+TEST_P(FolderTest, NamesClashOnlyWithinTheirSpace) {
   folder("Shared");
   HTID id = 0;
   EXPECT_EQ(HTFolderCreateFromViewFolder(db_, 0, view_, 0, "SHARED", &id), HTFAIL_NAME_EXISTS);
@@ -105,7 +106,8 @@ TEST_F(FolderTest, NamesClashOnlyWithinTheirSpace) {
   EXPECT_EQ(HTViewLocateByName(db_, "Copy of shared"), id);  // the view look-up finds folders too
 }
 
-TEST_F(FolderTest, PrivateFoldersBelongToTheirOwner) {
+TEST_P(FolderTest, PrivateFoldersBelongToTheirOwner) {
+  if (onPostgres()) GTEST_SKIP() << "a named server closes a new database to users it does not list";
   const HTID shared = folder("Mine");
   const HTID own = folder("Mine", 0x80000000u);
   ASSERT_NE(own, 0u);
@@ -119,7 +121,7 @@ TEST_F(FolderTest, PrivateFoldersBelongToTheirOwner) {
 
   actAs("Somebody Else");
   HTDBHANDLE other = 0;
-  ASSERT_EQ(HTDatabaseOpen("", "views.nsf", 0, &other), HTSUCCESS);
+  ASSERT_EQ(HTDatabaseOpen(server(), "views.nsf", 0, &other), HTSUCCESS);
   EXPECT_EQ(HTFolderLocateByName(other, "Mine"), shared);
   HTINDEXHANDLE index = 0;
   ASSERT_EQ(HTIndexOpen(other, &index), HTSUCCESS);
@@ -133,7 +135,7 @@ TEST_F(FolderTest, PrivateFoldersBelongToTheirOwner) {
   HTDatabaseClose(other, 0);
 }
 
-TEST_F(FolderTest, DeletedFolderLosesMembersAndRows) {
+TEST_P(FolderTest, DeletedFolderLosesMembersAndRows) {
   const HTID f = folder("Gone");
   ASSERT_EQ(HTFolderAddEntries(db_, f, 1, &a_), HTSUCCESS);
   ASSERT_EQ(HTFolderDelete(db_, f), HTSUCCESS);
@@ -150,6 +152,9 @@ TEST_F(FolderTest, DeletedFolderLosesMembersAndRows) {
   ASSERT_TRUE(st->step());
   EXPECT_EQ(st->int64(0), 0);
 }
+
+
+QUIRE_BOTH_BACKENDS(FolderTest);
 
 }  // namespace
 }  // namespace quire::engine::test

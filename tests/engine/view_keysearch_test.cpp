@@ -10,6 +10,7 @@ class KeySearchTest : public ViewTest {
  protected:
   void SetUp() override {
     ViewTest::SetUp();
+    if (IsSkipped()) return;
     smithA_ = doc("Sales", "Smith", 100);
     doc("Sales", "smithers", 250);
     doc("Sales", "Jones", 100);
@@ -42,7 +43,7 @@ class KeySearchTest : public ViewTest {
   HTINDEXHANDLE index_ = 0;
 };
 
-TEST_F(KeySearchTest, ListKeyDescribesTheSortedColumnsInKeyOrder) {
+TEST_P(KeySearchTest, ListKeyDescribesTheSortedColumnsInKeyOrder) {
   HTKEYDESC keys[4] = {};
   ASSERT_EQ(HTIndexListKey(index_, HTLIST_FIRST, &keys[0]), HTSUCCESS);
   ASSERT_EQ(HTIndexListKey(index_, HTLIST_NEXT, &keys[1]), HTSUCCESS);
@@ -55,7 +56,7 @@ TEST_F(KeySearchTest, ListKeyDescribesTheSortedColumnsInKeyOrder) {
   EXPECT_EQ(keys[2].sort, uint32_t(HTCOLSORT_DESCEND));
 }
 
-TEST_F(KeySearchTest, ExactSearchIgnoresCaseAndPositionsOnTheFirstMatch) {
+TEST_P(KeySearchTest, ExactSearchIgnoresCaseAndPositionsOnTheFirstMatch) {
   HTUINT matched = 0;
   ASSERT_EQ(search({"SALES"}, HTKEYSEARCH_EXACT, matched), HTSUCCESS);
   EXPECT_EQ(matched, 3u);
@@ -72,7 +73,7 @@ TEST_F(KeySearchTest, ExactSearchIgnoresCaseAndPositionsOnTheFirstMatch) {
   EXPECT_EQ(found(), "1.2 D Sales|Smith|100");  // a failed search does not move
 }
 
-TEST_F(KeySearchTest, PartialSearchMatchesLeadingText) {
+TEST_P(KeySearchTest, PartialSearchMatchesLeadingText) {
   HTUINT matched = 0;
   ASSERT_EQ(search({"sal", "SMI"}, HTKEYSEARCH_PARTIAL, matched), HTSUCCESS);
   EXPECT_EQ(matched, 2u);
@@ -86,7 +87,7 @@ TEST_F(KeySearchTest, PartialSearchMatchesLeadingText) {
   EXPECT_EQ(matched, 5u);
 }
 
-TEST_F(KeySearchTest, NumberAndDateKeysInTheirOwnTypes) {
+TEST_P(KeySearchTest, NumberAndDateKeysInTheirOwnTypes) {
   double amount = 250;
   HTKEYDESC keys[3] = {};
   keys[0] = {0, HTTYPE_TEXT, "Sales", 0};
@@ -119,7 +120,7 @@ TEST_F(KeySearchTest, NumberAndDateKeysInTheirOwnTypes) {
   EXPECT_EQ(HTIndexGetPosition(byDate), 2u);
 }
 
-TEST_F(ViewTest, ViewWithoutSortedColumnsHasNoKeys) {
+TEST_P(ViewTest, ViewWithoutSortedColumnsHasNoKeys) {
   doc("a", "b", 1);
   HTINDEXHANDLE index = open(view("Unsorted", "", {{"S", "Subject"}}));
   HTKEYDESC key{};
@@ -145,6 +146,9 @@ TEST(KeyTextParsing, NumbersAndDates) {
   EXPECT_FALSE(view::parseDateTime("14", dt));
   EXPECT_FALSE(view::parseDateTime("03/14/2024 25:00", dt));
 }
+
+
+QUIRE_BOTH_BACKENDS(KeySearchTest);
 
 }  // namespace
 }  // namespace quire::engine::test

@@ -14,6 +14,7 @@ class CategorizedView : public ViewTest {
  protected:
   void SetUp() override {
     ViewTest::SetUp();
+    if (IsSkipped()) return;
     doc("Fruit", "banana", 5);
     doc("Fruit", "apple", 3);
     doc("Veg", "carrot", 2);
@@ -37,13 +38,13 @@ const Rows kAllRows = {"1 C (Not categorized)||10", "1.1 D |misc|10",       "2 C
                        "3 C Veg||3",                "3.1 D Veg|carrot|2",   "3.2 D Veg|tomato|1",
                        "4 T ||22"};
 
-TEST_F(CategorizedView, ForwardWalkShowsCategoriesDocumentsAndTotals) {
+TEST_P(CategorizedView, ForwardWalkShowsCategoriesDocumentsAndTotals) {
   HTINDEXHANDLE index = open(id_);
   EXPECT_EQ(HTIndexGetCount(index), kAllRows.size());
   EXPECT_EQ(rows(index, HTNAV_NEXT, 0, 3), kAllRows);
 }
 
-TEST_F(CategorizedView, BackwardWalkIsTheReverse) {
+TEST_P(CategorizedView, BackwardWalkIsTheReverse) {
   HTINDEXHANDLE index = open(id_);
   HTID note = 0;
   HTUINT entry = 0;
@@ -59,7 +60,7 @@ TEST_F(CategorizedView, BackwardWalkIsTheReverse) {
   EXPECT_EQ(HTIndexGetPosition(index), 1u);
 }
 
-TEST_F(CategorizedView, DocumentFlagSkipsCategoryAndTotalRows) {
+TEST_P(CategorizedView, DocumentFlagSkipsCategoryAndTotalRows) {
   HTINDEXHANDLE index = open(id_);
   std::vector<HTID> forward = walk(index, 12);
   EXPECT_EQ(forward.size(), 6u);
@@ -74,7 +75,7 @@ TEST_F(CategorizedView, DocumentFlagSkipsCategoryAndTotalRows) {
   EXPECT_EQ(walk(index, 12).size(), 0u);
 }
 
-TEST_F(CategorizedView, SiblingsChildrenAndParents) {
+TEST_P(CategorizedView, SiblingsChildrenAndParents) {
   HTINDEXHANDLE index = open(id_);
   // Siblings at the top level: the categories and the total row.
   EXPECT_EQ(rows(index, HTNAV_SIBLING, 0, 1), (Rows{"1 C (Not categorized)", "2 C Fruit", "3 C Veg", "4 T "}));
@@ -99,7 +100,7 @@ TEST_F(CategorizedView, SiblingsChildrenAndParents) {
   EXPECT_EQ(position(index), "3");
 }
 
-TEST_F(CategorizedView, PositionsAndPositionTextsRoundTrip) {
+TEST_P(CategorizedView, PositionsAndPositionTextsRoundTrip) {
   HTINDEXHANDLE index = open(id_);
   EXPECT_EQ(HTIndexGetPosition(index), 0u);
   EXPECT_EQ(position(index), "0");
@@ -126,7 +127,7 @@ TEST_F(CategorizedView, PositionsAndPositionTextsRoundTrip) {
   EXPECT_EQ(position(index), "1.1");
 }
 
-TEST_F(CategorizedView, CurrentWithDocumentFlagMovesOffACategory) {
+TEST_P(CategorizedView, CurrentWithDocumentFlagMovesOffACategory) {
   HTINDEXHANDLE index = open(id_);
   ASSERT_EQ(HTIndexSetPosition(index, 3), HTSUCCESS);  // "2", the Fruit category
   HTID note = 0;
@@ -138,7 +139,7 @@ TEST_F(CategorizedView, CurrentWithDocumentFlagMovesOffACategory) {
   EXPECT_EQ(position(index), "2.1");
 }
 
-TEST_F(CategorizedView, CellsOfCategoryAndTotalRows) {
+TEST_P(CategorizedView, CellsOfCategoryAndTotalRows) {
   HTINDEXHANDLE index = open(id_);
   ASSERT_EQ(HTIndexSetViewPosition(index, "3"), HTSUCCESS);
   EXPECT_EQ(cell(index, 1), "Veg");
@@ -165,7 +166,7 @@ TEST_F(CategorizedView, CellsOfCategoryAndTotalRows) {
   EXPECT_EQ(HTViewcellFetch(index, 1, &type, &length, text), HTFAIL_NO_POSITION);
 }
 
-TEST_F(CategorizedView, LongCellIsCutToTheBufferAndLengthTells) {
+TEST_P(CategorizedView, LongCellIsCutToTheBufferAndLengthTells) {
   const std::string longSubject(300, 'x');
   doc("Fruit", longSubject, 1);
   HTINDEXHANDLE index = open(id_);
@@ -184,7 +185,7 @@ TEST_F(CategorizedView, LongCellIsCutToTheBufferAndLengthTells) {
   EXPECT_EQ(buffer[8], '#');  // nothing written past the room
 }
 
-TEST_F(ViewTest, TotalsAveragesAndPercentages) {
+TEST_P(ViewTest, TotalsAveragesAndPercentages) {
   doc("a", "1", 10);
   doc("a", "2", 30);
   doc("b", "3", 60);
@@ -202,6 +203,7 @@ class HierarchyView : public ViewTest {
  protected:
   void SetUp() override {
     ViewTest::SetUp();
+    if (IsSkipped()) return;
     a_ = doc("", "A topic", 1);
     b_ = doc("", "B topic", 2);
     ra_ = response(a_, "Re: A", 10);
@@ -216,7 +218,7 @@ class HierarchyView : public ViewTest {
   HTID a_ = 0, b_ = 0, ra_ = 0, rra_ = 0, rb_ = 0, hidden_ = 0, orphan_ = 0, id_ = 0;
 };
 
-TEST_F(HierarchyView, ResponsesFollowTheirParents) {
+TEST_P(HierarchyView, ResponsesFollowTheirParents) {
   HTINDEXHANDLE index = open(id_);
   EXPECT_EQ(rows(index, HTNAV_NEXT, 0, 2), (Rows{"1 D A topic|1", "1.1 D Re: A|10", "1.1.1 D Re: Re: A|100",
                                                   "2 D B topic|2", "2.1 D Re: B|20", "3 T |133"}));
@@ -224,7 +226,7 @@ TEST_F(HierarchyView, ResponsesFollowTheirParents) {
             (Rows{"2.1 D Re: B", "2 D B topic", "1.1.1 D Re: Re: A", "1.1 D Re: A", "1 D A topic"}));
 }
 
-TEST_F(HierarchyView, MainDocumentsSkipResponses) {
+TEST_P(HierarchyView, MainDocumentsSkipResponses) {
   HTINDEXHANDLE index = open(id_);
   EXPECT_EQ(rows(index, HTNAV_MAIN, 0, 1), (Rows{"1 D A topic", "2 D B topic"}));
   EXPECT_EQ(rows(index, HTNAV_MAIN, HTNAVFLAG_BACKWARD, 1), (Rows{"1 D A topic"}));
@@ -238,7 +240,7 @@ TEST_F(HierarchyView, MainDocumentsSkipResponses) {
   EXPECT_EQ(note, b_);
 }
 
-TEST_F(HierarchyView, FlatViewListsResponsesAmongDocuments) {
+TEST_P(HierarchyView, FlatViewListsResponsesAmongDocuments) {
   HTID flat = view("Flat", "", {{"Subject", "Subject", "", HTCOLSORT_ASCEND}}, HTVIEWFLAG_FLAT);
   HTINDEXHANDLE index = open(flat);
   EXPECT_EQ(rows(index, HTNAV_NEXT, 0, 1),
@@ -246,7 +248,7 @@ TEST_F(HierarchyView, FlatViewListsResponsesAmongDocuments) {
                   "7 D Z hidden"}));
 }
 
-TEST_F(HierarchyView, ResponseSavedBeforeItsParentAppearsOnceTheParentIs) {
+TEST_P(HierarchyView, ResponseSavedBeforeItsParentAppearsOnceTheParentIs) {
   // A reply replicated in ahead of its topic names a parent that does not exist yet.
   UNID future = store::newUnid();
   addDocument(db_, [&](doc::Note& n) {
@@ -264,7 +266,7 @@ TEST_F(HierarchyView, ResponseSavedBeforeItsParentAppearsOnceTheParentIs) {
   EXPECT_EQ(now[6], "3.1 D Re: C");
 }
 
-TEST_F(ViewTest, EmptyViewEndsEveryNavigation) {
+TEST_P(ViewTest, EmptyViewEndsEveryNavigation) {
   HTINDEXHANDLE index = open(view("Nothing", "SELECT 0", {{"S", "Subject", "", HTCOLSORT_ASCEND}}));
   doc("x", "y", 1);
   EXPECT_EQ(HTIndexGetCount(index), 0u);
@@ -276,7 +278,7 @@ TEST_F(ViewTest, EmptyViewEndsEveryNavigation) {
   EXPECT_EQ(HTIndexNavigate(index, 99, 0, &note, &entry), HTFAIL_INVALID_ARGUMENT);
 }
 
-TEST_F(ViewTest, DescendingAndNumberSortOrders) {
+TEST_P(ViewTest, DescendingAndNumberSortOrders) {
   doc("", "b", 10);
   doc("", "a", 9);
   doc("", "c", -2.5);
@@ -288,12 +290,19 @@ TEST_F(ViewTest, DescendingAndNumberSortOrders) {
   EXPECT_EQ(rows(bySubject, HTNAV_NEXT, 0, 2), (Rows{"1 D D|100", "2 D C|-2.5", "3 D B|10", "4 D A|9"}));
 }
 
-TEST_F(ViewTest, TextSortsByCollationNotBytes) {
+TEST_P(ViewTest, TextSortsByCollationNotBytes) {
   for (const char* s : {"zebra", "Apple", "éclair", "apple pie", "Eclair", "banana"}) doc("", s, 0);
   HTINDEXHANDLE index = open(view("Words", "", {{"S", "Subject", "", HTCOLSORT_ASCEND}}));
   EXPECT_EQ(rows(index, HTNAV_NEXT, 0, 1),
             (Rows{"1 D Apple", "2 D apple pie", "3 D banana", "4 D Eclair", "5 D éclair", "6 D zebra"}));
 }
+
+
+QUIRE_BOTH_BACKENDS(CategorizedView);
+
+QUIRE_BOTH_BACKENDS(HierarchyView);
+
+QUIRE_BOTH_BACKENDS(ViewTest);
 
 }  // namespace
 }  // namespace quire::engine::test

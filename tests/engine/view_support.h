@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/store/Locator.h"
 #include "engine/view/ViewCursor.h"
 #include "index_support.h"
 
@@ -22,16 +23,17 @@ struct Column {
   HTUINT flags = 0;
 };
 
-class ViewTest : public IndexTest {
+class ViewTest : public BackendTestOf<IndexTest> {
  protected:
   void SetUp() override {
-    IndexTest::SetUp();
+    BackendTestOf<IndexTest>::SetUp();
+    if (IsSkipped()) return;
     db_ = createAndOpen("views.nsf", "Views");
   }
   void TearDown() override {
     for (HTINDEXHANDLE index : open_) HTIndexClose(index);
     if (db_) HTDatabaseClose(db_, 0);
-    IndexTest::TearDown();
+    BackendTestOf<IndexTest>::TearDown();
   }
 
   static HTSTATUS createView(HTDBHANDLE db, const char* name, const char* selection, const std::vector<Column>& columns,
