@@ -154,10 +154,10 @@ template <typename Base = EngineTest>
 class BackendTestOf : public Base, public ::testing::WithParamInterface<Backend> {
  protected:
   void SetUp() override {
-    if (GetParam() == Backend::Postgres && ScratchPostgres::clusterUri().empty())
+    if (backend() == Backend::Postgres && ScratchPostgres::clusterUri().empty())
       GTEST_SKIP() << "no PostgreSQL cluster for this run (QUIRE_TEST_PG unset; scripts/test.sh starts one)";
     Base::SetUp();
-    if (GetParam() == Backend::Postgres) {
+    if (backend() == Backend::Postgres) {
       std::string error;
       const std::string uri = pg_.make(error);
       ASSERT_FALSE(uri.empty()) << error;
@@ -172,7 +172,13 @@ class BackendTestOf : public Base, public ::testing::WithParamInterface<Backend>
   }
 
   static constexpr const char* kServer = "PgServer";
-  bool onPostgres() const { return GetParam() == Backend::Postgres; }
+  // A fixture derived from this one may still be used by plain TEST_F tests: they run on
+  // the local server.
+  Backend backend() const {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    return info && info->value_param() ? GetParam() : Backend::Sqlite;
+  }
+  bool onPostgres() const { return backend() == Backend::Postgres; }
   // The server the test's databases live on: "" (local) or the PostgreSQL one.
   const char* server() const { return server_.c_str(); }
 
