@@ -18,8 +18,6 @@
 // another connection committed (what SQLite's data_version promises).
 #include "engine/store/PgStorage.h"
 
-#include <libpq-fe.h>
-
 #include <cctype>
 #include <chrono>
 #include <cmath>
@@ -32,11 +30,14 @@
 
 #include "engine/core/Status.h"
 #include "engine/core/Text.h"
+#include "engine/store/LibPq.h"
 
 namespace quire::engine::store {
 namespace {
 
 namespace fs = std::filesystem;
+
+const LibPq& pq() { return libpq(); }
 
 constexpr Oid kInt8 = 20;
 constexpr Oid kFloat8 = 701;
@@ -80,7 +81,7 @@ Locator parse(const std::string& text) {
 }
 
 std::string sqlState(const PGresult* r) {
-  const char* s = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
+  const char* s = r ? pq().PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
   return s ? s : "";
 }
 
@@ -100,7 +101,7 @@ std::string trimmed(const char* message) {
 }
 
 struct ResultFree {
-  void operator()(PGresult* r) const { PQclear(r); }
+  void operator()(PGresult* r) const { pq().PQclear(r); }
 };
 using Result = std::unique_ptr<PGresult, ResultFree>;
 
@@ -223,19 +224,19 @@ class PgStatement final : public Statement {
   }
 
   bool step() override;
-  bool isNull(int c) override { return !valid(c) || PQgetisnull(result_.get(), row_, c); }
+  bool isNull(int c) override { return !valid(c) || pq().PQgetisnull(result_.get(), row_, c); }
   int64_t int64(int c) override {
     if (isNull(c)) return 0;
-    const char* v = PQgetvalue(result_.get(), row_, c);
-    const Oid type = PQftype(result_.get(), c);
+    const char* v = pq().PQgetvalue(result_.get(), row_, c);
+    const Oid type = pq().PQftype(result_.get(), c);
     if (type == kBool) return v[0] == 't' ? 1 : 0;
     if (type == kBytea) {
-      decodeHex(v, size_t(PQgetlength(result_.get(), row_, c)), scratch_[c]);
+      decodeHex(v, size_t(pq().PQgetlength(result_.get(), row_, c)), scratch_[c]);
       return std::strtoll(std::string(scratch_[c].begin(), scratch_[c].end()).c_str(), nullptr, 10);
     }
     return std::strtoll(v, nullptr, 10);
   }
-  double real(int c) override { return isNull(c) ? 0.0 : std::strtod(PQgetvalue(result_.get(), row_, c), nullptr); }
+  double real(int c) override { return isNull(c) ? 0.0 : std::strtod(pq().PQgetvalue(result_.get(), row_, c), nullptr); }
   std::string text(int c) override {
     const std::string_view v = blobView(c);
     return std::string(v);
@@ -246,9 +247,9 @@ class PgStatement final : public Statement {
   }
   std::string_view blobView(int c) override {
     if (isNull(c)) return {};
-    const char* v = PQgetvalue(result_.get(), row_, c);
-    const size_t n = size_t(PQgetlength(result_.get(), row_, c));
-    if (PQftype(result_.get(), c) != kBytea) return {v, n};
+    const char* v = pq().PQgetvalue(result_.get(), row_, c);
+    const size_t n = size_t(pq().PQgetlength(result_.get(), row_, c));
+    if (pq().PQftype(result_.get(), c) != kBytea) return {v, n};
     Blob& out = scratch_[c];
     decodeHex(v, n, out);
     return {reinterpret_cast<const char*>(out.data()), out.size()};
@@ -270,7 +271,7 @@ class PgStatement final : public Statement {
     params_[size_t(i) - 1] = {kind, std::move(value)};
     return *this;
   }
-  bool valid(int c) const { return result_ && row_ >= 0 && row_ < PQntuples(result_.get()) && c >= 0 && c < PQnfields(result_.get()); }
+  bool valid(int c) const { return result_ && row_ >= 0 && row_ < pq().PQntuples(result_.get()) && c >= 0 && c < pq().PQnfields(result_.get()); }
 
   PgConnection& conn_;
   std::string sql_;
@@ -283,7 +284,7 @@ class PgStatement final : public Statement {
 class PgConnection final : public Connection {
  public:
   PgConnection(PGconn* conn, Locator where) : conn_(conn), where_(std::move(where)) {}
-  ~PgConnection() override { PQfinish(conn_); }
+  ~PgConnection() override { pq().PQfinish(conn_); }
 
   int interfaceVersion() const override { return 3; }
   Dialect dialect() const override { return Dialect::Postgres; }
@@ -300,7 +301,7 @@ class PgConnection final : public Connection {
 
   int64_t lastInsertId() override {
     Result r = run("SELECT current_setting('quire.last_insert_id', true)");
-    return PQgetisnull(r.get(), 0, 0) ? 0 : std::strtoll(PQgetvalue(r.get(), 0, 0), nullptr, 10);
+    return pq().PQgetisnull(r.get(), 0, 0) ? 0 : std::strtoll(pq().PQgetvalue(r.get(), 0, 0), nullptr, 10);
   }
   int64_t changes() override { return changes_; }
 
@@ -313,7 +314,7 @@ class PgConnection final : public Connection {
                "cannot begin a transaction");
         return;
       } catch (const Error&) {
-        if (PQtransactionStatus(conn_) != PQTRANS_IDLE) simple("ROLLBACK", "rollback failed");
+        if (pq().PQtransactionStatus(conn_) != PQTRANS_IDLE) simple("ROLLBACK", "rollback failed");
         if (attempt + 1 >= kRetries || lastState_.empty() || !retryable(lastState_)) throw;
         backoff(attempt);
       }
@@ -323,13 +324,13 @@ class PgConnection final : public Connection {
     try {
       simple("UPDATE quire_state SET data_version = data_version + 1; COMMIT", "commit failed");
     } catch (...) {
-      if (PQtransactionStatus(conn_) != PQTRANS_IDLE) PQclear(PQexec(conn_, "ROLLBACK"));
+      if (pq().PQtransactionStatus(conn_) != PQTRANS_IDLE) pq().PQclear(pq().PQexec(conn_, "ROLLBACK"));
       throw;
     }
     ++ownCommits_;
   }
   void rollback() override {
-    if (PQtransactionStatus(conn_) != PQTRANS_IDLE) simple("ROLLBACK", "rollback failed");
+    if (pq().PQtransactionStatus(conn_) != PQTRANS_IDLE) simple("ROLLBACK", "rollback failed");
   }
   void savepoint(std::string_view n) override { simple("SAVEPOINT " + std::string(n), "savepoint failed"); }
   void release(std::string_view n) override { simple("RELEASE SAVEPOINT " + std::string(n), "release failed"); }
@@ -338,7 +339,7 @@ class PgConnection final : public Connection {
   bool writersWaiting() override {
     Result r = run("SELECT EXISTS(SELECT 1 FROM pg_locks WHERE locktype = 'advisory' AND classid = " +
                    std::to_string(kLockClass) + " AND objid = " + std::to_string(lockKey_) + " AND NOT granted)");
-    return PQgetvalue(r.get(), 0, 0)[0] == 't';
+    return pq().PQgetvalue(r.get(), 0, 0)[0] == 't';
   }
 
   int schemaVersion() override { return int(number("SELECT schema_version FROM quire_state")); }
@@ -369,11 +370,11 @@ class PgConnection final : public Connection {
     }
     for (int attempt = 0;; ++attempt) {
       const std::string& name = prepared(key, sql, types);
-      PGresult* r = PQexecPrepared(conn_, name.c_str(), int(params.size()), values.data(), lengths.data(),
+      PGresult* r = pq().PQexecPrepared(conn_, name.c_str(), int(params.size()), values.data(), lengths.data(),
                                    formats.data(), 0);
-      const ExecStatusType s = PQresultStatus(r);
+      const ExecStatusType s = pq().PQresultStatus(r);
       if (s == PGRES_TUPLES_OK || s == PGRES_COMMAND_OK) {
-        const char* n = PQcmdTuples(r);
+        const char* n = pq().PQcmdTuples(r);
         changes_ = n && *n ? std::strtoll(n, nullptr, 10) : 0;
         return r;
       }
@@ -387,14 +388,14 @@ class PgConnection final : public Connection {
   }
 
   Result run(const std::string& sql) {
-    Result r(PQexec(conn_, sql.c_str()));
-    if (PQresultStatus(r.get()) != PGRES_TUPLES_OK && PQresultStatus(r.get()) != PGRES_COMMAND_OK)
+    Result r(pq().PQexec(conn_, sql.c_str()));
+    if (pq().PQresultStatus(r.get()) != PGRES_TUPLES_OK && pq().PQresultStatus(r.get()) != PGRES_COMMAND_OK)
       fail(r.get(), "statement failed");
     return r;
   }
   void simple(const std::string& sql, std::string_view what) {
-    Result r(PQexec(conn_, sql.c_str()));
-    const ExecStatusType s = PQresultStatus(r.get());
+    Result r(pq().PQexec(conn_, sql.c_str()));
+    const ExecStatusType s = pq().PQresultStatus(r.get());
     lastState_.clear();
     if (s != PGRES_TUPLES_OK && s != PGRES_COMMAND_OK) {
       lastState_ = sqlState(r.get());
@@ -403,14 +404,14 @@ class PgConnection final : public Connection {
   }
   int64_t number(const std::string& sql) {
     Result r = run(sql);
-    return PQntuples(r.get()) && !PQgetisnull(r.get(), 0, 0) ? std::strtoll(PQgetvalue(r.get(), 0, 0), nullptr, 10) : 0;
+    return pq().PQntuples(r.get()) && !pq().PQgetisnull(r.get(), 0, 0) ? std::strtoll(pq().PQgetvalue(r.get(), 0, 0), nullptr, 10) : 0;
   }
 
   [[noreturn]] void fail(const PGresult* r, std::string_view what) {
     const std::string state = sqlState(r);
-    std::string msg = r ? trimmed(PQresultErrorMessage(r)) : std::string();
-    if (msg.empty()) msg = trimmed(PQerrorMessage(conn_));
-    raise(PQstatus(conn_) == CONNECTION_BAD ? HTFAIL_SERVER_NOT_FOUND : codeFor(state),
+    std::string msg = r ? trimmed(pq().PQresultErrorMessage(r)) : std::string();
+    if (msg.empty()) msg = trimmed(pq().PQerrorMessage(conn_));
+    raise(pq().PQstatus(conn_) == CONNECTION_BAD ? HTFAIL_SERVER_NOT_FOUND : codeFor(state),
           "Database " + name() + ": " + std::string(what) + ": " + msg);
   }
 
@@ -421,10 +422,10 @@ class PgConnection final : public Connection {
     lockKey_ = number("SELECT oid::bigint FROM pg_namespace WHERE nspname = current_schema()") & 0x7FFFFFFF;
   }
   std::string quoted(const std::string& identifier) {
-    char* q = PQescapeIdentifier(conn_, identifier.c_str(), identifier.size());
+    char* q = pq().PQescapeIdentifier(conn_, identifier.c_str(), identifier.size());
     if (!q) fail(nullptr, "bad identifier");
     std::string s = q;
-    PQfreemem(q);
+    pq().PQfreemem(q);
     return s;
   }
 
@@ -440,15 +441,15 @@ class PgConnection final : public Connection {
     std::vector<Oid> oids;
     for (char t : types) oids.push_back(t == 'i' ? kInt8 : t == 'd' ? kFloat8 : t == 'b' ? kBytea : 0);
     std::string name = "q" + std::to_string(prepared_.size() + 1);
-    Result r(PQprepare(conn_, name.c_str(), sql.c_str(), int(oids.size()), oids.data()));
-    if (PQresultStatus(r.get()) != PGRES_COMMAND_OK) fail(r.get(), "cannot prepare \"" + sql.substr(0, 200) + "\"");
+    Result r(pq().PQprepare(conn_, name.c_str(), sql.c_str(), int(oids.size()), oids.data()));
+    if (pq().PQresultStatus(r.get()) != PGRES_COMMAND_OK) fail(r.get(), "cannot prepare \"" + sql.substr(0, 200) + "\"");
     return prepared_.emplace(key, std::move(name)).first->second;
   }
 
   // A serialization failure or deadlock of a statement outside a transaction can run again
   // as it stands; inside one, the whole transaction is lost and the caller must hear of it.
   bool recoverable(const PGresult* r) {
-    return retryable(sqlState(r)) && PQtransactionStatus(conn_) == PQTRANS_IDLE;
+    return retryable(sqlState(r)) && pq().PQtransactionStatus(conn_) == PQTRANS_IDLE;
   }
   static void backoff(int attempt) { std::this_thread::sleep_for(std::chrono::milliseconds(2 << attempt)); }
 
@@ -473,20 +474,20 @@ bool PgStatement::step() {
   } else {
     ++row_;
   }
-  return row_ < PQntuples(result_.get());
+  return row_ < pq().PQntuples(result_.get());
 }
 
 std::unique_ptr<PgConnection> connect(const Locator& where) {
   const char* keys[] = {"dbname", "application_name", "connect_timeout", nullptr};
   const char* values[] = {where.uri.c_str(), "quire", "10", nullptr};
-  PGconn* raw = PQconnectdbParams(keys, values, 1);
-  if (!raw || PQstatus(raw) != CONNECTION_OK) {
-    const std::string msg = raw ? trimmed(PQerrorMessage(raw)) : "out of memory";
-    PQfinish(raw);
+  PGconn* raw = pq().PQconnectdbParams(keys, values, 1);
+  if (!raw || pq().PQstatus(raw) != CONNECTION_OK) {
+    const std::string msg = raw ? trimmed(pq().PQerrorMessage(raw)) : "out of memory";
+    pq().PQfinish(raw);
     raise(HTFAIL_SERVER_NOT_FOUND, "Cannot connect to the server " + where.uri + ": " + msg);
   }
   // Notices (e.g. "schema already exists, skipping") are not for the user of an API.
-  PQsetNoticeProcessor(raw, [](void*, const char*) {}, nullptr);
+  pq().PQsetNoticeProcessor(raw, [](void*, const char*) {}, nullptr);
   auto conn = std::make_unique<PgConnection>(raw, where);
   conn->run("SET client_min_messages TO warning");
   return conn;
@@ -500,23 +501,23 @@ void ensureCatalogue(PgConnection& conn) {
     conn.run(kCatalogue);
     conn.run("COMMIT");
   } catch (...) {
-    PQclear(PQexec(conn.raw(), "ROLLBACK"));
+    pq().PQclear(pq().PQexec(conn.raw(), "ROLLBACK"));
     throw;
   }
 }
 
 std::string literal(PgConnection& conn, const std::string& text) {
-  char* q = PQescapeLiteral(conn.raw(), text.c_str(), text.size());
+  char* q = pq().PQescapeLiteral(conn.raw(), text.c_str(), text.size());
   if (!q) raise(HTFAIL_STORAGE_ERROR, "Cannot quote " + text);
   std::string s = q;
-  PQfreemem(q);
+  pq().PQfreemem(q);
   return s;
 }
 
 std::optional<std::string> schemaOf(PgConnection& conn, const std::string& path) {
   Result r = conn.run("SELECT schema_name FROM quire.databases WHERE path = " + literal(conn, path));
-  if (PQntuples(r.get()) == 0) return std::nullopt;
-  return std::string(PQgetvalue(r.get(), 0, 0));
+  if (pq().PQntuples(r.get()) == 0) return std::nullopt;
+  return std::string(pq().PQgetvalue(r.get(), 0, 0));
 }
 
 PgConnection& pgOf(Connection& c) {
@@ -566,10 +567,10 @@ std::unique_ptr<Connection> openRemote(const fs::path& locator, const OpenOption
 
 void publishRemote(Connection& created) {
   PgConnection& conn = pgOf(created);
-  Result r(PQexec(conn.raw(), ("INSERT INTO quire.databases(path, schema_name) VALUES(" +
+  Result r(pq().PQexec(conn.raw(), ("INSERT INTO quire.databases(path, schema_name) VALUES(" +
                                literal(conn, conn.where().path) + ", " + literal(conn, conn.schema()) + ")")
                                   .c_str()));
-  if (PQresultStatus(r.get()) == PGRES_COMMAND_OK) {
+  if (pq().PQresultStatus(r.get()) == PGRES_COMMAND_OK) {
     conn.unpublished = false;
     return;
   }
@@ -581,8 +582,8 @@ void publishRemote(Connection& created) {
 void discardRemote(Connection& created) noexcept {
   auto* conn = dynamic_cast<PgConnection*>(&created);
   if (!conn || !conn->unpublished) return;
-  PQclear(PQexec(conn->raw(), "ROLLBACK"));
-  PQclear(PQexec(conn->raw(), ("DROP SCHEMA IF EXISTS " + conn->quoted(conn->schema()) + " CASCADE").c_str()));
+  pq().PQclear(pq().PQexec(conn->raw(), "ROLLBACK"));
+  pq().PQclear(pq().PQexec(conn->raw(), ("DROP SCHEMA IF EXISTS " + conn->quoted(conn->schema()) + " CASCADE").c_str()));
   conn->unpublished = false;
 }
 
@@ -602,13 +603,13 @@ void removeRemote(const fs::path& locator) {
   try {
     Result r = conn->run("SELECT schema_name FROM quire.databases WHERE path = " + literal(*conn, where.path) +
                          " FOR UPDATE");
-    if (PQntuples(r.get()) == 0) raise(HTFAIL_DB_NOT_FOUND, "Database " + where.path + " not found on " + where.uri);
-    const std::string schema = PQgetvalue(r.get(), 0, 0);
+    if (pq().PQntuples(r.get()) == 0) raise(HTFAIL_DB_NOT_FOUND, "Database " + where.path + " not found on " + where.uri);
+    const std::string schema = pq().PQgetvalue(r.get(), 0, 0);
     conn->run("DROP SCHEMA " + conn->quoted(schema) + " CASCADE");
     conn->run("DELETE FROM quire.databases WHERE path = " + literal(*conn, where.path));
     conn->run("COMMIT");
   } catch (...) {
-    PQclear(PQexec(conn->raw(), "ROLLBACK"));
+    pq().PQclear(pq().PQexec(conn->raw(), "ROLLBACK"));
     throw;
   }
 }
@@ -620,7 +621,7 @@ std::vector<std::string> listRemote(const fs::path& root) {
   std::vector<std::string> out;
   if (!conn->number("SELECT (to_regclass('quire.databases') IS NOT NULL)::int")) return out;
   Result r = conn->run("SELECT path FROM quire.databases ORDER BY path");
-  for (int i = 0; i < PQntuples(r.get()); ++i) out.emplace_back(PQgetvalue(r.get(), i, 0));
+  for (int i = 0; i < pq().PQntuples(r.get()); ++i) out.emplace_back(pq().PQgetvalue(r.get(), i, 0));
   return out;
 }
 

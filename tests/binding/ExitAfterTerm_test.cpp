@@ -2,6 +2,7 @@
 // library's exit handler still runs HTTerm, after the main thread's thread-locals are gone,
 // and a host's own exit handlers may call the API at that point too. The process must leave
 // with status 0 (under AddressSanitizer too, which would report a use after destruction).
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -70,6 +71,21 @@ TEST_F(ExitTest, HostExitHandlerCallsTheApiAfterThreadLocalsAreGone) {
     char name[HT_SERVER_NAME_CAPACITY] = {};
     EXPECT_EQ(HTAPI.HTServerList(HTLIST_FIRST, name), HTSUCCESS);
     std::atexit(CallTheApiAtExit);
+  });
+  EXPECT_EQ(code, 0);
+}
+
+// The PostgreSQL client drags Kerberos, LDAP and TLS libraries (and their thread-locals)
+// into whatever process maps it; a host whose databases are all local must not carry them.
+TEST_F(ExitTest, LocalDatabasesLeaveThePostgresClientUnloaded) {
+  const int code = RunInChild([&] {
+    UseEngine();
+    if (HasFatalFailure()) return;
+    HTDBHANDLE db = 0;
+    ASSERT_EQ(HTAPI.HTDatabaseCreate("", "local.nsf", "Local", nullptr, HTDBCLASS_DATABASE), HTSUCCESS);
+    ASSERT_EQ(HTAPI.HTDatabaseOpen("", "local.nsf", 0, &db), HTSUCCESS);
+    HTAPI.HTDatabaseClose(db, 0);
+    EXPECT_EQ(dlopen("libpq.so.5", RTLD_NOW | RTLD_NOLOAD), nullptr);
   });
   EXPECT_EQ(code, 0);
 }

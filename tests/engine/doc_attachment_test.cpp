@@ -11,6 +11,7 @@ class AttachmentTest : public DocTest {
  protected:
   void SetUp() override {
     DocTest::SetUp();
+    if (IsSkipped()) return;
     doc_ = create();
     binary_.resize(1024 * 1024 + 13);
     for (size_t i = 0; i < binary_.size(); ++i) binary_[i] = char((i * 131 + i / 256) & 0xFF);  // every byte value

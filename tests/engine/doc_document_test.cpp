@@ -230,6 +230,7 @@ class DocumentAccessTest : public DocTest {
  protected:
   void SetUp() override {
     DocTest::SetUp();
+    if (IsSkipped()) return;
     addEntry("Ed Editor", HTACLLEVEL_EDITOR, 0);
     addEntry("Ann Author", HTACLLEVEL_AUTHOR, 0);
     addEntry("Bob Author", HTACLLEVEL_AUTHOR, 0);

@@ -229,6 +229,7 @@ class SigningTest : public SecurityTest {
  protected:
   void SetUp() override {
     SecurityTest::SetUp();
+    if (IsSkipped()) return;
     engine_ = dlopen(NTHTAPI_PATH, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(engine_, nullptr) << dlerror();
     nnotes_ = dlopen(NNOTES_PATH, RTLD_NOW | RTLD_LOCAL);

@@ -9,7 +9,11 @@
 #include <vector>
 
 #include "EngineFixture.h"
+#include "engine/core/Status.h"
 #include "engine/store/PgStorage.h"
+#ifdef QUIRE_TEST_POSTGRES
+#include "engine/store/LibPq.h"
+#endif
 
 namespace quire::engine::test {
 namespace {
@@ -191,6 +195,19 @@ TEST_F(PostgresAddressingTest, LocatorsFoldCaseAndKeepTheServerEntry) {
   EXPECT_FALSE(store::isRemote("/srv/quire/postgresql://x"));
   EXPECT_EQ(store::remoteLocator(root, "MAIL\\Abc.nsf").native(), "postgresql://db.example:5432/quire/mail/abc.nsf");
 }
+
+#ifdef QUIRE_TEST_POSTGRES
+TEST_F(PostgresAddressingTest, AMissingClientLibraryIsNamedInTheError) {
+  try {
+    store::loadLibPq("libpq-absent-for-this-test.so.5");
+    FAIL() << "loaded a library that does not exist";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.code(), HTFAIL_NOT_IMPLEMENTED);
+    EXPECT_NE(std::string(e.what()).find("libpq-absent-for-this-test.so.5"), std::string::npos) << e.what();
+  }
+  EXPECT_NE(store::libpq().PQexec, nullptr);
+}
+#endif
 
 }  // namespace
 }  // namespace quire::engine::test
