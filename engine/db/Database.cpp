@@ -199,9 +199,13 @@ void sweep() {
     }
   }
   // A batch whose writer paused gives way to another process's writer at once, not only
-  // after the batch age.
-  for (auto& db : open)
+  // after the batch age. Asking whether anyone waits may use the connection (a PostgreSQL
+  // server is asked over it), which only the holder of the database lock may touch.
+  for (auto& db : open) {
+    auto lock = db->tryLock();
+    if (!lock.owns_lock()) continue;  // its holder is writing and will commit the batch itself
     if (store::batchIdle(db->conn(), idle) || store::batchWaitedFor(db->conn())) flushUnattended(*db);
+  }
 }
 
 void runFlusher() {

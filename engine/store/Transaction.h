@@ -91,7 +91,8 @@ bool batchOpen(const Connection& conn);
 bool holdsWriteLock(const Connection& conn);
 // Whether `conn` has a batch whose last write is at least `idle` old.
 bool batchIdle(const Connection& conn, std::chrono::milliseconds idle);
-// Whether `conn` has a batch and another connection waits for the write lock it holds.
+// Whether `conn` has a batch and another connection waits for the write lock it holds. Only
+// while the database lock is held: a backend may ask its server over the connection.
 bool batchWaitedFor(Connection& conn);
 
 // Commits the batch of `conn`, if any. Throws the commit's error, or the error a deferred
