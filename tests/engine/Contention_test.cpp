@@ -1,4 +1,5 @@
-// Several processes working on one database at once, with and without delayed commit: each
+// Several processes working on one database at once, with and without delayed commit, on
+// either backend (a local SQLite file, or a server kept in PostgreSQL): each
 // increments one counter document (open, read, put + 1, save) and meanwhile creates and
 // deletes documents, walks a view and searches the full-text index. Afterwards the counter
 // must equal the increments whose save returned success, every refused save must have been
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include "EngineFixture.h"
+#include "engine/store/Locator.h"
 #include "engine/store/Storage.h"
 #include "engine/store/WriterGate.h"
 
@@ -76,7 +78,7 @@ std::string errorMessage(HTSTATUS code) {
 // ---- the worker's side -----------------------------------------------------------------
 
 struct Tally {
-  long acks = 0, conflicts = 0, others = 0, creates = 0, deletes = 0, walks = 0, searches = 0;
+  long acks = 0, conflicts = 0, others = 0, creates = 0, deletes = 0, walks = 0, searches = 0, keySearches = 0;
   long slowestSaveUs = 0;
   std::string firstFailure;
 
@@ -153,6 +155,29 @@ void walk(HTDBHANDLE db, HTID view, Tally& t) {
   HTIndexClose(index);
 }
 
+// The worker's own category and a key it wrote: a row it saw saved must be found, unless
+// it was deleted meanwhile (by this worker alone, so never between its save and the search
+// below).
+void keySearch(HTDBHANDLE db, HTID view, int worker, int n, Tally& t) {
+  HTINDEXHANDLE index = 0;
+  if (HTSTATUS s = HTIndexOpen(db, &index)) return t.failure("index open", s);
+  if (HTSTATUS s = HTIndexOpenViewFolder(index, 0, view, 0)) {
+    HTIndexClose(index);
+    return t.failure("view open", s);
+  }
+  const std::string owner = "worker " + std::to_string(worker);
+  const std::string key = std::to_string((n * 7919) % 1000) + " apple " + std::to_string(n);
+  HTKEYDESC keys[2] = {};
+  keys[0].type = keys[1].type = HTTYPE_TEXT;
+  keys[0].value = owner.c_str();
+  keys[1].value = key.c_str();
+  HTUINT matched = 0;
+  if (HTSTATUS s = HTIndexKeySearch(index, 2, keys, HTKEYSEARCH_EXACT, &matched)) t.failure("key search", s);
+  else if (matched != 1) t.failure("key search found a count other than one:", HTSTATUS(matched));
+  else ++t.keySearches;
+  HTIndexClose(index);
+}
+
 void search(HTDBHANDLE db, Tally& t) {
   HTINDEXHANDLE index = 0;
   if (HTSTATUS s = HTIndexOpen(db, &index)) return t.failure("index open", s);
@@ -178,7 +203,8 @@ TEST(ContentionChild, Run) {
   if (worker < 0) GTEST_SKIP() << "runs only as a worker of MultiProcessContention";
   ASSERT_EQ(_HTInit(HTVERSION_LIBRARY, 0, 0, nullptr), HTSUCCESS);
   HTDBHANDLE db = 0;
-  ASSERT_EQ(HTDatabaseOpen("", kPath, 0, &db), HTSUCCESS);
+  const char* server = std::getenv("QUIRE_CONTENTION_SERVER");
+  ASSERT_EQ(HTDatabaseOpen(server ? server : "", kPath, 0, &db), HTSUCCESS);
   const HTUINT delay = HTUINT(envInt("QUIRE_CONTENTION_DELAY", 0));
   ASSERT_EQ(HTDatabaseSetProperty(db, HTDATABASE_DELAY_COMMIT, &delay), HTSUCCESS);
   if (envInt("QUIRE_CONTENTION_FLOOD", 0)) {
@@ -192,6 +218,7 @@ TEST(ContentionChild, Run) {
   }
   const HTID counter = HTID(envInt("QUIRE_CONTENTION_COUNTER", 0));
   const HTID view = HTID(envInt("QUIRE_CONTENTION_VIEW", 0));
+  const bool fullText = envInt("QUIRE_CONTENTION_FT", 1) != 0;
   const auto until = Clock::now() + std::chrono::seconds(envInt("QUIRE_CONTENTION_SECONDS", kDefaultSeconds));
 
   Tally t;
@@ -199,16 +226,17 @@ TEST(ContentionChild, Run) {
   for (int n = 1; Clock::now() < until; ++n) {
     increment(db, counter, t);
     if (n % 4 == 0) create(db, worker, n, mine, t);
+    if (n % 8 == 0) keySearch(db, view, worker, n, t);
     if (n % 12 == 0) removeOldest(db, mine, t);
     if (n % 15 == 0) walk(db, view, t);
-    if (n % 20 == 0) search(db, t);
+    if (n % 20 == 0 && fullText) search(db, t);
   }
   if (HTSTATUS s = HTDatabaseClose(db, 0)) t.failure("close", s);
   if (HTSTATUS s = HTTerm(0)) t.failure("term", s);
 
   std::ostringstream out;
   out << t.acks << ' ' << t.conflicts << ' ' << t.others << ' ' << t.creates << ' ' << t.deletes << ' ' << t.walks
-      << ' ' << t.searches << ' ' << t.slowestSaveUs << ' ' << t.firstFailure << '\n';
+      << ' ' << t.searches << ' ' << t.keySearches << ' ' << t.slowestSaveUs << ' ' << t.firstFailure << '\n';
   const std::string line = out.str();
   const int fd = envInt("QUIRE_CONTENTION_FD", -1);
   ASSERT_EQ(write(fd, line.data(), line.size()), ssize_t(line.size()));
@@ -221,10 +249,11 @@ struct Worker {
   int readFd = -1;
 };
 
-class MultiProcessContention : public EngineTest {
+class MultiProcessContention : public BackendTest {
  protected:
   void SetUp() override {
-    EngineTest::SetUp();
+    BackendTest::SetUp();
+    if (IsSkipped()) return;
     db_ = createAndOpen(kPath, "Counter");
     HTDOCHANDLE doc = 0;
     ASSERT_EQ(HTDocumentCreate(db_, 0, &doc), HTSUCCESS);
@@ -235,7 +264,13 @@ class MultiProcessContention : public EngineTest {
     ASSERT_EQ(HTDocumentGetProperty(doc, HTDOCUMENT_DOCID, &counter_), HTSUCCESS);
     HTDocumentClose(doc, 0);
     ASSERT_EQ(createView(db_, "By owner", view_), HTSUCCESS);
-    ASSERT_EQ(HTDatabaseCreateFTIndex(db_, 0, 0, nullptr), HTSUCCESS);
+    // Full text on a PostgreSQL server is still to come; until then the workers search
+    // nothing there, and the figures say so.
+    const HTSTATUS ft = HTDatabaseCreateFTIndex(db_, 0, 0, nullptr);
+    fullText_ = ft == HTSUCCESS;
+    if (!(onPostgres() && ft == HTFAIL_NOT_IMPLEMENTED)) {
+      ASSERT_EQ(ft, HTSUCCESS);
+    }
   }
 
   Worker spawn(int worker, bool delayed, int floodSeconds = 0) {
@@ -247,6 +282,8 @@ class MultiProcessContention : public EngineTest {
       close(fds[0]);
       if (FILE* quiet = freopen("/dev/null", "w", stdout)) (void)quiet;
       setenv("QUIRE_CONTENTION_WORKER", std::to_string(worker).c_str(), 1);
+      setenv("QUIRE_CONTENTION_SERVER", home_.c_str(), 1);
+      setenv("QUIRE_CONTENTION_FT", fullText_ ? "1" : "0", 1);
       setenv("QUIRE_CONTENTION_DELAY", delayed ? "1" : "0", 1);
       setenv("QUIRE_CONTENTION_FLOOD", std::to_string(floodSeconds).c_str(), 1);
       setenv("QUIRE_CONTENTION_COUNTER", std::to_string(counter_).c_str(), 1);
@@ -300,7 +337,8 @@ class MultiProcessContention : public EngineTest {
       EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "worker status " << status;
       std::istringstream in(line);
       Tally t;
-      in >> t.acks >> t.conflicts >> t.others >> t.creates >> t.deletes >> t.walks >> t.searches >> t.slowestSaveUs;
+      in >> t.acks >> t.conflicts >> t.others >> t.creates >> t.deletes >> t.walks >> t.searches >> t.keySearches >>
+          t.slowestSaveUs;
       std::getline(in, t.firstFailure);
       EXPECT_FALSE(line.empty()) << "worker reported nothing";
       EXPECT_EQ(t.others, 0) << "a call other than a conflicting save failed:" << t.firstFailure;
@@ -311,6 +349,7 @@ class MultiProcessContention : public EngineTest {
       sum.deletes += t.deletes;
       sum.walks += t.walks;
       sum.searches += t.searches;
+      sum.keySearches += t.keySearches;
       sum.slowestSaveUs = std::max(sum.slowestSaveUs, t.slowestSaveUs);
     }
 
@@ -320,8 +359,12 @@ class MultiProcessContention : public EngineTest {
     HTDocumentClose(doc, 0);
     EXPECT_EQ(counter, double(sum.acks)) << "increments acknowledged but not in the counter";
     EXPECT_GT(sum.acks, 0);
+    if (fullText_) {
+      EXPECT_GT(sum.searches, 0);
+    }
+    EXPECT_GT(sum.keySearches, 0);
 
-    auto conn = store::openSqlite(dataDir_ / kPath, {.readOnly = true});
+    auto conn = store::open(locate(kPath), {.readOnly = true});
     auto items = conn->prepare("SELECT count(*) FROM notes WHERE note_class = 1 AND deleted = 0 AND form = 'Item'");
     ASSERT_TRUE(items->step());
     EXPECT_EQ(items->int64(0), sum.creates - sum.deletes);
@@ -332,19 +375,21 @@ class MultiProcessContention : public EngineTest {
     EXPECT_EQ(kept, rows(rebuilt)) << "the view kept up by the saves differs from one built from nothing";
     EXPECT_FALSE(kept.empty());
 
-    std::printf("[ figures  ] %d processes, %d s, delayed commit %s: %ld increments acknowledged (counter %.0f), "
-                "%ld conflicts, %ld other failures; %ld created, %ld deleted, %ld view walks, %ld searches; "
+    std::printf("[ figures  ] %s, %d processes, %d s, delayed commit %s: %ld increments acknowledged (counter %.0f), "
+                "%ld conflicts, %ld other failures; %ld created, %ld deleted, %ld view walks, %ld key searches, %ld full-text searches%s; "
                 "slowest save %.1f ms; %zu view rows\n",
-                kWorkers, seconds, delayed ? "on" : "off", sum.acks, counter, sum.conflicts, sum.others, sum.creates,
-                sum.deletes, sum.walks, sum.searches, double(sum.slowestSaveUs) / 1000.0, kept.size());
+                onPostgres() ? "PostgreSQL" : "SQLite", kWorkers, seconds, delayed ? "on" : "off", sum.acks, counter, sum.conflicts, sum.others, sum.creates,
+                sum.deletes, sum.walks, sum.keySearches, sum.searches,
+                fullText_ ? "" : " (no full text on this backend yet)", double(sum.slowestSaveUs) / 1000.0, kept.size());
   }
 
   HTDBHANDLE db_ = 0;
   HTID counter_ = 0;
   HTID view_ = 0;
+  bool fullText_ = false;
 };
 
-TEST_F(MultiProcessContention, SynchronousSavesLoseNoIncrement) { run(false); }
+TEST_P(MultiProcessContention, SynchronousSavesLoseNoIncrement) { run(false); }
 
 // Processes saving with delayed commit without pause hold the write lock nearly all the
 // time. Another process's writes must still get through within the batch age (200 ms) --
@@ -397,7 +442,9 @@ TEST_F(MultiProcessContention, BusyDelayedWriterGivesWayToOtherWriters) {
               floodSaves, refused, writes, slowest);
 }
 
-TEST_F(MultiProcessContention, DelayedCommitLosesNoIncrementAndStarvesNoWriter) { run(true); }
+TEST_P(MultiProcessContention, DelayedCommitLosesNoIncrementAndStarvesNoWriter) { run(true); }
+
+QUIRE_BOTH_BACKENDS(MultiProcessContention);
 
 }  // namespace
 }  // namespace quire::engine::test

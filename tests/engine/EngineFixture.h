@@ -24,6 +24,8 @@
 #endif
 
 #include "engine/api/EntryPoints.h"
+#include "engine/core/Paths.h"
+#include "engine/db/Session.h"
 #include "hitest/hitest.h"
 
 namespace quire::engine::test {
@@ -73,6 +75,16 @@ class EngineTest : public ::testing::Test {
     HTDBHANDLE db = 0;
     EXPECT_EQ(HTDatabaseOpen(server, path, 0, &db), HTSUCCESS);
     return db;
+  }
+
+  // Where the database at `apiPath` of `server` (by default the home server) lives: a file,
+  // or a PostgreSQL locator. Empty when the server or the path cannot be resolved.
+  std::filesystem::path locate(const char* apiPath, const char* server = nullptr) {
+    db::ServerRef ref;
+    paths::Resolved where;
+    if (db::resolveServer(server ? server : home_.c_str(), ref) != HTSUCCESS) return {};
+    if (paths::resolve(ref.root, apiPath, where) != HTSUCCESS) return {};
+    return where.file;
   }
 
   std::filesystem::path dataDir_;

@@ -12,6 +12,7 @@
 #include "engine/mail/Message.h"
 #include "engine/mail/Router.h"
 #include "engine/store/AclStore.h"
+#include "engine/store/Locator.h"
 #include "engine/store/Transaction.h"
 
 namespace quire::engine::test {
@@ -19,18 +20,19 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class MailTest : public EngineTest {
+class MailTest : public BackendTest {
  protected:
   void SetUp() override {
-    EngineTest::SetUp();
+    BackendTest::SetUp();
+    if (IsSkipped()) return;
     actAs("Sam Sender");
   }
 
-  std::shared_ptr<db::Database> openDb(const fs::path& relative) { return db::openFile(dataDir_ / relative); }
+  std::shared_ptr<db::Database> openDb(const fs::path& relative) { return db::openFile(locate(relative.c_str())); }
 
   // A directory database with people and groups, written through the document layer.
   void makeDirectory() {
-    ASSERT_EQ(HTDatabaseCreate("", "names.nsf", "Directory", nullptr, HTDBCLASS_DATABASE), HTSUCCESS);
+    ASSERT_EQ(HTDatabaseCreate(server(), "names.nsf", "Directory", nullptr, HTDBCLASS_DATABASE), HTSUCCESS);
   }
 
   void addDocument(const std::function<void(doc::Note&)>& fill, const char* path = "names.nsf") {
@@ -63,8 +65,7 @@ class MailTest : public EngineTest {
   // Documents of `form` in the database at `relative` (none when the file does not exist).
   std::vector<doc::Note> documents(const fs::path& relative, const std::string& form) {
     std::vector<doc::Note> out;
-    std::error_code ec;
-    if (!fs::exists(dataDir_ / relative, ec)) return out;
+    if (!store::exists(locate(relative.c_str()))) return out;
     auto db = openDb(relative);
     auto lock = db->lock();
     auto st = db->conn().prepare("SELECT note_id FROM notes WHERE deleted = 0 AND note_class = 1 ORDER BY note_id");
@@ -120,7 +121,7 @@ TEST_F(MailTest, AddressListsAreSplitAndTrimmed) {
   EXPECT_NE(mail::reportUnid(UNID{{1, 2, 3, 4}}).words[2], 3u);
 }
 
-TEST_F(MailTest, DeliversToEveryRecipientWithAttachmentAndHidesBlindCopies) {
+TEST_P(MailTest, DeliversToEveryRecipientWithAttachmentAndHidesBlindCopies) {
   makeDirectory();
   addPerson({"CN=Ann Lee/O=Acme"}, "mail\\ann.nsf");
   addPerson({"Bob Stone"}, "mail\\bob.nsf", "bstone");
@@ -168,7 +169,7 @@ TEST_F(MailTest, DeliversToEveryRecipientWithAttachmentAndHidesBlindCopies) {
   HTDatabaseClose(db, 0);
 }
 
-TEST_F(MailTest, UnknownRecipientGivesTheSenderAFailureReport) {
+TEST_P(MailTest, UnknownRecipientGivesTheSenderAFailureReport) {
   makeDirectory();
   addPerson({"Sam Sender"}, "mail\\sam.nsf");
   addPerson({"Ann Lee"}, "mail\\ann.nsf");
@@ -190,7 +191,7 @@ TEST_F(MailTest, UnknownRecipientGivesTheSenderAFailureReport) {
   HTDatabaseClose(db, 0);
 }
 
-TEST_F(MailTest, ReportForASenderOutsideTheDirectoryStaysInMailBox) {
+TEST_P(MailTest, ReportForASenderOutsideTheDirectoryStaysInMailBox) {
   makeDirectory();
   addPerson({"Ann Lee"}, "..\\..\\outside.nsf");  // a mail file that would leave the data directory
   HTDBHANDLE db = senderDb();
@@ -204,14 +205,14 @@ TEST_F(MailTest, ReportForASenderOutsideTheDirectoryStaysInMailBox) {
   EXPECT_EQ(documents("mail.box", "Memo").size(), 1u);
   EXPECT_EQ(queued("SELECT COUNT(*) FROM mail_queue WHERE state = 1"), 1);
   char reply[200];
-  ASSERT_EQ(HTServerExecute("", "route", sizeof reply, reply), HTSUCCESS);
+  ASSERT_EQ(HTServerExecute(server(), "route", sizeof reply, reply), HTSUCCESS);
   EXPECT_STREQ(reply, "Routed 0 message(s): 0 delivered, 0 undeliverable, 0 held, 0 left queued");
   EXPECT_EQ(documents("mail.box", "NonDelivery Report").size(), 1u);
   EXPECT_FALSE(fs::exists(dataDir_.parent_path().parent_path() / "outside.nsf"));
   HTDatabaseClose(db, 0);
 }
 
-TEST_F(MailTest, GroupsExpandToTheirMembersOnce) {
+TEST_P(MailTest, GroupsExpandToTheirMembersOnce) {
   makeDirectory();
   addPerson({"Ann Lee"}, "mail\\ann.nsf");
   addPerson({"Bob Stone"}, "mail\\bob.nsf");
@@ -226,12 +227,12 @@ TEST_F(MailTest, GroupsExpandToTheirMembersOnce) {
   HTDatabaseClose(db, 0);
 }
 
-TEST_F(MailTest, RoutingAgainAfterAnInterruptedRunDeliversNothingTwice) {
+TEST_P(MailTest, RoutingAgainAfterAnInterruptedRunDeliversNothingTwice) {
   makeDirectory();
   addPerson({"Ann Lee"}, "mail\\ann.nsf");
   addPerson({"Bob Stone"}, "mail\\bob.nsf");
   db::ServerRef local;
-  ASSERT_EQ(db::resolveServer("", local), HTSUCCESS);
+  ASSERT_EQ(db::resolveServer(server(), local), HTSUCCESS);
 
   // A message queued without routing, and Ann's copy written as if a run had stopped
   // between her mail file's commit and mail.box's.
@@ -243,7 +244,7 @@ TEST_F(MailTest, RoutingAgainAfterAnInterruptedRunDeliversNothingTwice) {
   const UNID unid = mail::deposit(local, memo);
   doc::Note copy = mail::deliveredCopy(memo);
   copy.header.unid = unid;
-  ASSERT_EQ(HTDatabaseCreate("", "mail/ann.nsf", "Ann", nullptr, HTDBCLASS_DATABASE), HTSUCCESS);
+  ASSERT_EQ(HTDatabaseCreate(server(), "mail/ann.nsf", "Ann", nullptr, HTDBCLASS_DATABASE), HTSUCCESS);
   addDocument([&](doc::Note& n) { n = copy; }, "mail/ann.nsf");
   EXPECT_EQ(queued(), 1);
 
@@ -259,13 +260,13 @@ TEST_F(MailTest, RoutingAgainAfterAnInterruptedRunDeliversNothingTwice) {
   EXPECT_EQ(documents("mail/bob.nsf", "Memo").size(), 1u);
 }
 
-TEST_F(MailTest, MessagesWithoutRecipientOrDirectoryAreRefused) {
+TEST_P(MailTest, MessagesWithoutRecipientOrDirectoryAreRefused) {
   HTDBHANDLE db = senderDb();
   // No directory database yet.
   EXPECT_EQ(send(db, "Ann Lee", "", "", "S", "B"), HTFAIL_MAIL_NO_DIRECTORY);
   makeDirectory();
   EXPECT_EQ(send(db, "", nullptr, " , ", "S", "B"), HTFAIL_MAIL_NO_RECIPIENT);
-  EXPECT_FALSE(fs::exists(dataDir_ / "mail.box"));
+  EXPECT_FALSE(store::exists(locate("mail.box")));
 
   // A recipient appended the way a document's Send does it: an empty entry names nobody.
   HTMAILREC rec{};
@@ -302,6 +303,8 @@ TEST_F(MailTest, ConsoleAddsServersAndRefusesUnknownCommands) {
   EXPECT_EQ(std::string(reply).size(), 7u);  // cut to the capacity
   EXPECT_EQ(HTServerExecute("Nowhere", "route", sizeof reply, reply), HTFAIL_SERVER_NOT_FOUND);
 }
+
+QUIRE_BOTH_BACKENDS(MailTest);
 
 }  // namespace
 }  // namespace quire::engine::test

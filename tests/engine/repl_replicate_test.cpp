@@ -1,5 +1,6 @@
 // Replication through the real engine: HTServerReplicate between the local data directory
-// and a named server, both ways, with deletions, conflicts, statistics and access.
+// and a named server (a directory server, or one kept in PostgreSQL), both ways, with
+// deletions, conflicts, statistics and access.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -11,6 +12,7 @@
 #include "engine/db/Database.h"
 #include "engine/doc/Note.h"
 #include "engine/store/AclStore.h"
+#include "engine/store/Locator.h"
 #include "engine/store/Properties.h"
 #include "engine/store/Transaction.h"
 
@@ -34,17 +36,25 @@ std::string key(const UNID& u) {
   return text;
 }
 
-class ReplicationTest : public EngineTest {
+// The replica is always a local SQLite file; the hub is a directory server or, in the
+// PostgreSQL run, the server kept there.
+class ReplicationTest : public BackendTest {
  protected:
   void SetUp() override {
-    EngineTest::SetUp();
-    char reply[200];
-    ASSERT_EQ(HTServerExecute("", "add server Hub hub", sizeof reply, reply), HTSUCCESS);
+    BackendTest::SetUp();
+    if (IsSkipped()) return;
+    home_.clear();
+    hub_ = onPostgres() ? kServer : "Hub";
+    if (!onPostgres()) {
+      char reply[200];
+      ASSERT_EQ(HTServerExecute("", "add server Hub hub", sizeof reply, reply), HTSUCCESS);
+    }
     ASSERT_EQ(HTDatabaseCreate("", "team.nsf", "Team", nullptr, HTDBCLASS_DATABASE), HTSUCCESS);
   }
 
   std::shared_ptr<db::Database> local(const char* path = "team.nsf") { return db::openFile(dataDir_ / path); }
-  std::shared_ptr<db::Database> server(const char* path = "team.nsf") { return db::openFile(dataDir_ / "hub" / path); }
+  std::shared_ptr<db::Database> server(const char* path = "team.nsf") { return db::openFile(locate(path, hub_.c_str())); }
+  bool onHub(const char* path) { return store::exists(locate(path, hub_.c_str())); }
 
   template <typename F>
   static void write(db::Database& db, F&& change) {
@@ -98,9 +108,9 @@ class ReplicationTest : public EngineTest {
     return out;
   }
 
-  static HTSTATUS replicate(HTREPLSTATS& stats, HTUINT flags = 0, const char* list = "team.nsf", HTUINT count = 1,
-                            const char* serverName = "Hub") {
-    return HTServerReplicate(serverName, flags, 0, count, list, &stats);
+  HTSTATUS replicate(HTREPLSTATS& stats, HTUINT flags = 0, const char* list = "team.nsf", HTUINT count = 1,
+                     const char* serverName = nullptr) {
+    return HTServerReplicate(serverName ? serverName : hub_.c_str(), flags, 0, count, list, &stats);
   }
 
   static void expectMoved(const HTREPLSTATS& s, std::array<uint32_t, 6> moved, uint32_t conflicts = 0) {
@@ -112,9 +122,11 @@ class ReplicationTest : public EngineTest {
     EXPECT_EQ(s.pushedDeleted, moved[5]);
     EXPECT_EQ(s.conflicts, conflicts);
   }
+
+  std::string hub_;
 };
 
-TEST_F(ReplicationTest, FirstRunMakesAReplicaAndASecondMovesNothing) {
+TEST_P(ReplicationTest, FirstRunMakesAReplicaAndASecondMovesNothing) {
   auto mine = local();
   add(*mine, "Agenda");
   add(*mine, "Minutes");
@@ -149,7 +161,7 @@ TEST_F(ReplicationTest, FirstRunMakesAReplicaAndASecondMovesNothing) {
   expectMoved(stats, {0, 0, 0, 0, 0, 0});
 }
 
-TEST_F(ReplicationTest, ChangesTravelBothWaysIncludingDeletions) {
+TEST_P(ReplicationTest, ChangesTravelBothWaysIncludingDeletions) {
   auto mine = local();
   const UNID keep = add(*mine, "Keep");
   const UNID editHere = add(*mine, "Edit here");
@@ -189,7 +201,7 @@ TEST_F(ReplicationTest, ChangesTravelBothWaysIncludingDeletions) {
   expectMoved(stats, {0, 0, 0, 0, 0, 0});
 }
 
-TEST_F(ReplicationTest, ConcurrentEditsKeepBothVersions) {
+TEST_P(ReplicationTest, ConcurrentEditsKeepBothVersions) {
   auto mine = local();
   const UNID doc = add(*mine, "Original");
   HTREPLSTATS stats;
@@ -220,7 +232,7 @@ TEST_F(ReplicationTest, ConcurrentEditsKeepBothVersions) {
   expectMoved(stats, {0, 0, 0, 0, 0, 0});
 }
 
-TEST_F(ReplicationTest, WithoutHistoryOnlyEqualSequencesMakeAConflict) {
+TEST_P(ReplicationTest, WithoutHistoryOnlyEqualSequencesMakeAConflict) {
   auto mine = local();
   const UNID same = add(*mine, "Same base");
   const UNID ahead = add(*mine, "Ahead");
@@ -244,7 +256,7 @@ TEST_F(ReplicationTest, WithoutHistoryOnlyEqualSequencesMakeAConflict) {
   EXPECT_EQ(snapshot(*mine).size(), 3u);
 }
 
-TEST_F(ReplicationTest, AnEditThatWinsOverADeletionBringsTheDocumentBack) {
+TEST_P(ReplicationTest, AnEditThatWinsOverADeletionBringsTheDocumentBack) {
   auto mine = local();
   const UNID doc = add(*mine, "Draft");
   HTREPLSTATS stats;
@@ -277,7 +289,7 @@ TEST_F(ReplicationTest, AnEditThatWinsOverADeletionBringsTheDocumentBack) {
   EXPECT_EQ(snapshot(*mine).size(), s.size());
 }
 
-TEST_F(ReplicationTest, OneDirectionAtATime) {
+TEST_P(ReplicationTest, OneDirectionAtATime) {
   auto mine = local();
   const UNID doc = add(*mine, "Shared");
   HTREPLSTATS stats;
@@ -297,7 +309,7 @@ TEST_F(ReplicationTest, OneDirectionAtATime) {
   EXPECT_EQ(replicate(stats, 0x3), HTFAIL_INVALID_ARGUMENT);
 }
 
-TEST_F(ReplicationTest, EveryDatabaseModeTakesOnlyThoseWithAReplica) {
+TEST_P(ReplicationTest, EveryDatabaseModeTakesOnlyThoseWithAReplica) {
   auto mine = local();
   add(*mine, "One");
   HTREPLSTATS stats;
@@ -305,18 +317,18 @@ TEST_F(ReplicationTest, EveryDatabaseModeTakesOnlyThoseWithAReplica) {
   ASSERT_EQ(HTDatabaseCreate("", "other.nsf", "Other", nullptr, HTDBCLASS_DATABASE), HTSUCCESS);
   add(*mine, "Two");
 
-  ASSERT_EQ(HTServerReplicate("Hub", 0x400, 0, 0, nullptr, &stats), HTSUCCESS);
+  ASSERT_EQ(HTServerReplicate(hub_.c_str(), 0x400, 0, 0, nullptr, &stats), HTSUCCESS);
   EXPECT_EQ(stats.databases, 1u);
   EXPECT_EQ(stats.pushedAdded, 1u);
-  EXPECT_FALSE(fs::exists(dataDir_ / "hub" / "other.nsf"));
+  EXPECT_FALSE(onHub("other.nsf"));
   // Two paths in one packed list, one of them empty.
   const char list[] = "other.nsf\0\0team.nsf";
-  ASSERT_EQ(HTServerReplicate("Hub", 0, 0, 3, list, &stats), HTSUCCESS);
+  ASSERT_EQ(HTServerReplicate(hub_.c_str(), 0, 0, 3, list, &stats), HTSUCCESS);
   EXPECT_EQ(stats.databases, 2u);
-  EXPECT_TRUE(fs::exists(dataDir_ / "hub" / "other.nsf"));
+  EXPECT_TRUE(onHub("other.nsf"));
 }
 
-TEST_F(ReplicationTest, FailuresAreReportedInTheStatusField) {
+TEST_P(ReplicationTest, FailuresAreReportedInTheStatusField) {
   HTREPLSTATS stats;
   std::memset(&stats, 0xAB, sizeof stats);
   EXPECT_EQ(replicate(stats, 0, "team.nsf", 1, "Nowhere"), HTFAIL_SERVER_NOT_FOUND);
@@ -325,7 +337,7 @@ TEST_F(ReplicationTest, FailuresAreReportedInTheStatusField) {
   EXPECT_EQ(replicate(stats, 0, nullptr, 0), HTFAIL_NO_DATABASE_LIST);
   EXPECT_EQ(stats.status, HTFAIL_NO_DATABASE_LIST);
   EXPECT_EQ(replicate(stats, 0, "team.nsf", 1, "Local"), HTFAIL_BAD_SERVER);
-  EXPECT_EQ(HTServerReplicate("Hub", 0, 0, 1, "team.nsf", nullptr), HTFAIL_INVALID_ARGUMENT);
+  EXPECT_EQ(HTServerReplicate(hub_.c_str(), 0, 0, 1, "team.nsf", nullptr), HTFAIL_INVALID_ARGUMENT);
 
   // One missing database does not stop the others.
   const char list[] = "missing.nsf\0team.nsf";
@@ -339,7 +351,7 @@ TEST_F(ReplicationTest, FailuresAreReportedInTheStatusField) {
   EXPECT_EQ(replicate(stats, 0, "mail.box", 1), HTFAIL_REPL_FAILED);
 }
 
-TEST_F(ReplicationTest, TheServerAclDecides) {
+TEST_P(ReplicationTest, TheServerAclDecides) {
   auto mine = local();
   const UNID doc = add(*mine, "Policy");
   HTREPLSTATS stats;
@@ -370,6 +382,8 @@ TEST_F(ReplicationTest, TheServerAclDecides) {
   EXPECT_EQ(stats.pushedUpdated, 1u);
   EXPECT_EQ(snapshot(*theirs)[key(doc)].subject, "Changed by Eve");
 }
+
+QUIRE_BOTH_BACKENDS(ReplicationTest);
 
 }  // namespace
 }  // namespace quire::engine::test
