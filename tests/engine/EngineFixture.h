@@ -174,6 +174,7 @@ class BackendTestOf : public Base, public ::testing::WithParamInterface<Backend>
       const std::string uri = pg_.make(error);
       ASSERT_FALSE(uri.empty()) << error;
       addServer(this->dataDir_, kServer, uri);
+      pgUri_ = uri;
       server_ = kServer;
       this->home_ = kServer;
     }
@@ -195,6 +196,7 @@ class BackendTestOf : public Base, public ::testing::WithParamInterface<Backend>
   const char* server() const { return server_.c_str(); }
 
   std::string server_;
+  std::string pgUri_;  // the PostgreSQL database of the test, for clients outside the engine
   ScratchPostgres pg_;
 };
 

@@ -4,9 +4,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
+
+#ifdef QUIRE_TEST_POSTGRES
+#include <libpq-fe.h>
+#endif
 
 #include "EngineFixture.h"
 #include "engine/core/Status.h"
@@ -172,6 +178,70 @@ TEST_P(ServerStoreTest, WritersInSeveralProcessesLoseNoUpdate) {
 }
 
 QUIRE_BOTH_BACKENDS(ServerStoreTest);
+
+#ifdef QUIRE_TEST_POSTGRES
+class PostgresWriterTest : public ServerStoreTest {
+ protected:
+  // A client outside the engine, as psql would be.
+  struct Outside {
+    explicit Outside(const std::string& uri) : conn(PQconnectdb(uri.c_str())) {}
+    ~Outside() { PQfinish(conn); }
+    std::string run(const std::string& sql) {
+      PGresult* r = PQexec(conn, sql.c_str());
+      const ExecStatusType s = PQresultStatus(r);
+      std::string out = s == PGRES_TUPLES_OK && PQntuples(r) ? PQgetvalue(r, 0, 0) : "";
+      if (s != PGRES_TUPLES_OK && s != PGRES_COMMAND_OK) out = "error: " + std::string(PQerrorMessage(conn));
+      PQclear(r);
+      return out;
+    }
+    PGconn* conn;
+  };
+};
+
+// A save that PostgreSQL ends in a deadlock -- here with a client outside the engine that
+// holds the document's row and then asks for the database's writer turn -- is reported as a
+// conflict, leaves nothing of itself, and the same document can be saved again at once.
+TEST_P(PostgresWriterTest, ASaveEndedByADeadlockIsAConflictAndLeavesNothing) {
+  HTDBHANDLE db = createAndOpen("deadlock.nsf", "Deadlock");
+  const HTID id = saveDoc(db, "before");
+  Outside outside(pgUri_), watcher(pgUri_);
+  ASSERT_EQ(PQstatus(outside.conn), CONNECTION_OK);
+  const std::string schema = outside.run("SELECT schema_name FROM quire.databases WHERE path = 'deadlock.nsf'");
+  ASSERT_FALSE(schema.empty());
+  // The engine's side is then the one that finds the deadlock, and loses.
+  ASSERT_EQ(outside.run("SET deadlock_timeout = '60s'"), "");
+  ASSERT_EQ(outside.run("BEGIN"), "");
+  ASSERT_EQ(outside.run("SELECT note_id::text FROM " + schema + ".notes WHERE note_id = " + std::to_string(id) +
+                        " FOR UPDATE"),
+            std::to_string(id));
+
+  HTDOCHANDLE doc = 0;
+  ASSERT_EQ(HTDocumentOpen(db, id, 0, &doc), HTSUCCESS);
+  HTItemPut(doc, "Subject", HTTYPE_TEXT, 0, HTTYPE_TEXT, "after", 0);
+  HTSTATUS saved = HTSUCCESS;
+  std::thread save([&] { saved = HTDocumentSave(doc, 0); });
+  std::string waiting = "0";
+  for (int k = 0; k < 1000 && waiting == "0"; ++k) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    waiting = watcher.run("SELECT count(*)::text FROM pg_locks WHERE NOT granted AND locktype <> 'advisory'");
+  }
+  ASSERT_NE(waiting, "0") << "the engine's save never waited for the row";
+  EXPECT_EQ(outside.run("SELECT pg_advisory_xact_lock(" + std::to_string(0x5155) +
+                        ", (SELECT (oid::bigint & 2147483647)::int FROM pg_namespace WHERE nspname = '" + schema + "'))::text"),
+            "");
+  save.join();
+  EXPECT_EQ(saved, HTFAIL_CONFLICT) << message(saved);
+  ASSERT_EQ(outside.run("ROLLBACK"), "");
+
+  EXPECT_EQ(subject(db, id), "before");
+  EXPECT_EQ(HTDocumentSave(doc, 0), HTSUCCESS) << message(HTFAIL_STORAGE_ERROR);
+  EXPECT_EQ(subject(db, id), "after");
+  HTDocumentClose(doc, 0);
+  HTDatabaseClose(db, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(, PostgresWriterTest, ::testing::Values(Backend::Postgres), backendName);
+#endif
 
 class PostgresAddressingTest : public EngineTest {};
 
