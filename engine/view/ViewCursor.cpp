@@ -40,7 +40,8 @@ uint32_t ViewCursor::rowAt(uint32_t p) const {
 // any reader anyway).
 void ViewCursor::updateDeleted() {
   db::Database& database = *env_->database;
-  const uint64_t generation = stateOf(database).generation.load();
+  if (!state_) state_ = sharedStateOf(database);
+  const uint64_t generation = state_->generation.load();
   const auto now = std::chrono::steady_clock::now();
   const bool askForeign = seenGeneration_ == kUnseen || now - foreignChecked_ >= kForeignCheckInterval;
   if (generation == seenGeneration_ && !askForeign) return;

@@ -51,6 +51,7 @@
 
 #include "engine/index/FullText.h"
 #include "engine/index/Index.h"
+#include "engine/view/ViewIndex.h"
 #include "engine/view/ViewSnapshot.h"
 
 namespace quire::engine::view {
@@ -128,6 +129,8 @@ class ViewCursor : public index::IndexCursor {
   std::vector<FtQuery> ftChain_;      // the search and its refinements, for refresh()
 
   std::unordered_set<HTID> deleted_;  // documents deleted since the snapshot
+  // The database's change counter, looked up once: every move reads it.
+  std::shared_ptr<DatabaseState> state_;
   uint64_t seenGeneration_ = 0;
   int64_t seenDataVersion_ = 0;
   std::chrono::steady_clock::time_point foreignChecked_{};

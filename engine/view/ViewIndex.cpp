@@ -663,6 +663,8 @@ void forEachDocument(store::Connection& conn, Visit&& visit) {
 
 DatabaseState& stateOf(const db::Database& database) { return *entryOf(database).state; }
 
+std::shared_ptr<DatabaseState> sharedStateOf(const db::Database& database) { return entryOf(database).state; }
+
 void noteChanged(const db::Database& database) { stateOf(database).generation.fetch_add(1); }
 
 const std::string& collationVersion() {

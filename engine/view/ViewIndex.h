@@ -64,6 +64,8 @@ struct DatabaseState {
   std::atomic<uint64_t> generation{0};
 };
 DatabaseState& stateOf(const db::Database& database);
+// The same, for a reader that keeps it (it stays valid however long it is kept).
+std::shared_ptr<DatabaseState> sharedStateOf(const db::Database& database);
 
 // The key format and collator version the stored keys depend on.
 const std::string& collationVersion();
