@@ -4,8 +4,9 @@
 // part 2 with one base record per view), with random UNIDs; fixtures/format-2.txt is what
 // that engine read back from it through the C API: every document with every item, every
 // row of a categorised view with its cells, and the answers of full-text queries. The test
-// reads a copy of the file with this engine and compares, then saves into it and checks that
-// the old and new documents live side by side.
+// reads a copy of the file with this engine and compares (the view's single base record is
+// split into chunks on open, and must walk as a view built afresh), then saves into it and
+// checks that the old and new documents live side by side.
 //
 // To write the pair again (only ever with the engine whose format they pin):
 //   QUIRE_WRITE_FORMAT_FIXTURE=tests/engine/fixtures engine_tests --gtest_filter='StoredFormat.*'
