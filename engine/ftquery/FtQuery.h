@@ -121,6 +121,43 @@ FtsRow buildFtsRow(std::span<const ItemText> items);
 // "CREATE VIRTUAL TABLE <name> USING fts5(body, fields, tokenize = ...)".
 std::string ftsCreateTableSql(std::string_view tableName);
 
+// ---------------------------------------------------------------------------
+// The same index on PostgreSQL
+// ---------------------------------------------------------------------------
+// One row per document in a table of the same name (pgCreateTableSql): note_id, and body
+// and fields as tsvector columns under GIN indexes, holding the tokens above at their
+// positions (from 1, boundary tokens keep their place but are not stored), so a phrase is
+// a chain of <-> and a prefix is :*. A tsvector cannot hold every document exactly (it
+// keeps at most kPgMaxPosition positions, kPgMaxPositionsPerLexeme per token, about a
+// megabyte of text): pgVectors() then leaves both columns NULL and sets `verify`, and the
+// search checks such documents with matches() instead.
+//
+// A query becomes a boolean SQL condition over the two columns (pgMatch()): each term is
+// `column @@ ?N::text::tsquery` with its tsquery text bound as a parameter, joined by the
+// query's AND, OR and NOT, so every operator of the syntax maps and one GIN look-up serves
+// each term. A NULL column (a document to verify) leaves the condition NULL, never true.
+inline constexpr size_t kPgMaxPosition = 16383;
+inline constexpr size_t kPgMaxPositionsPerLexeme = 256;
+inline constexpr size_t kPgMaxVectorBytes = 512 * 1024;
+
+struct PgRow {
+    std::string body;    // tsvector text, empty when verify
+    std::string fields;
+    bool verify = false;
+};
+PgRow pgVectors(std::span<const ItemText> items);
+
+// "CREATE TABLE <name>(...)" with its GIN indexes.
+std::string pgCreateTableSql(std::string_view tableName);
+
+struct PgMatch {
+    std::string condition;             // SQL, parameters ?first.. in `queries` order
+    std::vector<std::string> queries;  // tsquery texts
+    // The positive terms of each column OR'ed into one tsquery, for ts_rank; "" when none.
+    std::string bodyRank;
+    std::string fieldsRank;
+};
+
 // A document's items, tokenised once for matching any number of queries. Each
 // sequence comes with its positions ordered by token, so finding a term costs
 // a binary search, not a pass over the document: a query of many terms stays
@@ -153,6 +190,8 @@ public:
     // Whether the document satisfies the query; agrees with the FTS5 index.
     bool matches(const TokenizedDocument& document) const;
     bool matches(std::span<const ItemText> items) const { return matches(TokenizedDocument(items)); }
+    // The PostgreSQL form (above); its parameters are numbered from `firstParameter`.
+    PgMatch pgMatch(int firstParameter) const;
 
 private:
     Query(std::shared_ptr<const QueryNode> root, std::string match)

@@ -151,6 +151,17 @@ void attachmentTexts(store::Connection& conn, HTID note, std::vector<ItemText>& 
 
 bool tableExists(store::Connection& conn) { return store::tableExists(conn, kTable); }
 
+bool onPostgres(store::Connection& conn) { return conn.dialect() == store::Dialect::Postgres; }
+
+// The column holding the note ID: FTS5's rowid, or a plain column on PostgreSQL.
+std::string keyColumn(store::Connection& conn) { return onPostgres(conn) ? "note_id" : "rowid"; }
+
+void deleteRow(store::Connection& conn, HTID note) {
+  conn.prepare(std::string("DELETE FROM ") + kTable + " WHERE " + keyColumn(conn) + " = ?1")
+      ->bind(1, int64_t(note))
+      .run();
+}
+
 size_t textBytes(const std::vector<ItemText>& texts) {
   size_t n = 0;
   for (const auto& t : texts)
@@ -159,8 +170,21 @@ size_t textBytes(const std::vector<ItemText>& texts) {
 }
 
 void writeRow(store::Connection& conn, HTID note, const std::vector<ItemText>& texts) {
+  deleteRow(conn, note);
+  if (onPostgres(conn)) {
+    const ftquery::PgRow row = ftquery::pgVectors(texts);
+    auto st = conn.prepare(std::string("INSERT INTO ") + kTable +
+                           "(note_id, body, fields, verify) VALUES(?1, ?2::text::tsvector, ?3::text::tsvector, ?4)");
+    st->bind(1, int64_t(note));
+    if (row.verify) {
+      st->bindNull(2).bindNull(3).bind(4, int64_t(1));
+    } else {
+      st->bind(2, row.body).bind(3, row.fields).bind(4, int64_t(0));
+    }
+    st->run();
+    return;
+  }
   const ftquery::FtsRow row = ftquery::buildFtsRow(texts);
-  conn.prepare(std::string("DELETE FROM ") + kTable + " WHERE rowid = ?1")->bind(1, int64_t(note)).run();
   conn.prepare(std::string("INSERT INTO ") + kTable + "(rowid, body, fields) VALUES(?1, ?2, ?3)")
       ->bind(1, int64_t(note))
       .bind(2, row.body)
@@ -213,7 +237,7 @@ HTSTATUS parse(std::string_view query, std::optional<ftquery::Query>& out) {
 void onSaved(db::Database&, store::Connection& conn, const doc::SavedNote& note) {
   if (note.header.noteClass != store::note_class::kDocument || !indexed(conn)) return;
   if (note.header.deleted) {
-    conn.prepare(std::string("DELETE FROM ") + kTable + " WHERE rowid = ?1")->bind(1, int64_t(note.header.id)).run();
+    deleteRow(conn, note.header.id);
     return;
   }
   std::vector<ItemText> texts;
@@ -224,7 +248,7 @@ void onSaved(db::Database&, store::Connection& conn, const doc::SavedNote& note)
 
 void onDeleted(db::Database&, store::Connection& conn, const store::NoteHeader& header) {
   if (!indexed(conn)) return;
-  conn.prepare(std::string("DELETE FROM ") + kTable + " WHERE rowid = ?1")->bind(1, int64_t(header.id)).run();
+  deleteRow(conn, header.id);
 }
 
 const bool kObserverRegistered = doc::registerNoteObserver({"fulltext", &onSaved, &onDeleted});
@@ -238,17 +262,15 @@ HTSTATUS create(db::Database& database, bool rebuild, HTFTSTATS* stats) {
   (void)kObserverRegistered;
   auto lock = database.lock();
   store::Connection& conn = database.conn();
-  if (conn.dialect() != store::Dialect::Sqlite)
-    return fail(HTFAIL_NOT_IMPLEMENTED, "Full-text indexes need the SQLite storage backend");
   store::Transaction tx(conn);
   std::unordered_set<HTID> before;
   if (tableExists(conn)) {
-    auto st = conn.prepare(std::string("SELECT rowid FROM ") + kTable);
+    auto st = conn.prepare("SELECT " + keyColumn(conn) + " FROM " + kTable);
     while (st->step()) before.insert(HTID(st->int64(0)));
     conn.exec(std::string("DROP TABLE ") + kTable);
   }
   (void)rebuild;  // an existing index is rebuilt either way: see FullText.h
-  conn.exec(ftquery::ftsCreateTableSql(kTable));
+  conn.exec(onPostgres(conn) ? ftquery::pgCreateTableSql(kTable) : ftquery::ftsCreateTableSql(kTable));
   HTFTSTATS s{};
   uint64_t bytes = 0;
   uint64_t documents = 0;
@@ -321,6 +343,65 @@ HTSTATUS scanImpl(db::Database& database, const std::shared_ptr<db::Database>* s
   return HTSUCCESS;
 }
 
+// The texts of one live document, or false when it is gone.
+bool documentText(store::Connection& conn, HTID note, std::vector<ItemText>& texts) {
+  auto st = conn.prepare("SELECT items FROM notes WHERE note_id = ?1 AND note_class = ?2 AND deleted = 0");
+  st->bind(1, int64_t(note)).bind(2, int64_t(store::note_class::kDocument));
+  if (!st->step()) return false;
+  std::vector<store::StoredItem> items;
+  if (!store::decodeItems(st->blob(0), items)) raise(HTFAIL_STORAGE_ERROR, store::damagedItemsMessage(conn, note));
+  texts.clear();
+  itemTexts(items, texts);
+  attachmentTexts(conn, note, texts);
+  return true;
+}
+
+// The index on PostgreSQL: the GIN indexes find the documents, ts_rank scores them, and the
+// few documents too large for a tsvector are matched here.
+void searchPostgres(store::Connection& conn, const ftquery::Query& query, const std::unordered_set<HTID>& unreadable,
+                    const std::unordered_set<HTID>* within, std::vector<Hit>& out, unsigned fill) {
+  const ftquery::PgMatch match = query.pgMatch(1);
+  std::vector<std::string> params = match.queries;
+  std::string rank = "0";
+  if (fill & kScores) {
+    rank.clear();
+    for (const auto& [column, tsquery] : {std::pair{"f.body", &match.bodyRank}, std::pair{"f.fields", &match.fieldsRank}}) {
+      if (tsquery->empty()) continue;
+      params.push_back(*tsquery);
+      if (!rank.empty()) rank += " + ";
+      rank += std::string("COALESCE(ts_rank(") + column + ", ?" + std::to_string(params.size()) + "::text::tsquery), 0)";
+    }
+    if (rank.empty()) rank = "0";
+  }
+  std::string sql = "SELECT f.note_id, " + rank + ", " + ((fill & kDates) ? "n.modified" : "0") + ", f.verify FROM " +
+                    kTable + " f";
+  if (fill & kDates) sql += " JOIN notes n ON n.note_id = f.note_id";
+  sql += " WHERE " + match.condition + " OR f.verify <> 0 ORDER BY f.note_id";
+  auto st = conn.prepare(sql);
+  for (size_t k = 0; k < params.size(); ++k) st->bind(int(k + 1), params[k]);
+  struct Row {
+    Hit hit;
+    double raw;
+    bool verify;
+  };
+  std::vector<Row> rows;
+  while (st->step()) {
+    const HTID note = HTID(st->int64(0));
+    if ((!unreadable.empty() && unreadable.count(note)) || (within && !within->count(note))) continue;
+    rows.push_back(Row{Hit{note, 0, st->int64(2)}, st->real(1), st->int64(3) != 0});
+  }
+  st.reset();
+  std::vector<double> raw;
+  std::vector<ItemText> texts;
+  for (const Row& row : rows) {
+    // Matched by the query itself; their score is the lowest, as ts_rank cannot weigh them.
+    if (row.verify && (!documentText(conn, row.hit.note, texts) || !query.matches(texts))) continue;
+    out.push_back(row.hit);
+    raw.push_back(row.verify ? 0.0 : row.raw);
+  }
+  if (fill & kScores) scale(out, raw);
+}
+
 HTSTATUS searchImpl(db::Database& database, const std::shared_ptr<db::Database>* shared, const ReadAccess& reader,
                     std::string_view query, const std::unordered_set<HTID>* within, std::vector<Hit>& out,
                     unsigned fill) {
@@ -331,6 +412,10 @@ HTSTATUS searchImpl(db::Database& database, const std::shared_ptr<db::Database>*
   std::optional<ftquery::Query> parsed;
   if (HTSTATUS s = parse(query, parsed)) return s;
   const std::unordered_set<HTID> unreadable = unreadableFor(database, shared, reader);
+  if (onPostgres(conn)) {
+    searchPostgres(conn, *parsed, unreadable, within, out, fill);
+    return HTSUCCESS;
+  }
   // Deleted documents leave the index in the transaction that deletes them, so the index
   // alone answers; the notes table is joined only for dates.
   std::string sql = "SELECT f.rowid";

@@ -1,8 +1,9 @@
 // The full-text index of a database, and full-text search with or without it.
 //
-// Index. One FTS5 table `ft_index` in the database file, in the layout of
-// engine/ftquery/FtQuery.h (rowid = note ID; columns body and fields built by
-// ftquery::buildFtsRow). It exists only between HTDatabaseCreateFTIndex and
+// Index. One table `ft_index` in the database, in the layout of engine/ftquery/FtQuery.h:
+// on SQLite an FTS5 table (rowid = note ID; columns body and fields built by
+// ftquery::buildFtsRow), on PostgreSQL tsvector columns under GIN indexes (ftquery::pgVectors),
+// with documents too large for a tsvector marked to be matched row by row instead. It exists only between HTDatabaseCreateFTIndex and
 // HTDatabaseDeleteFTIndex; the properties ft_indexed (0/1) and ft_last_indexed (time of the
 // last build) record that. While it exists, a note observer (doc/NoteEvents.h) rewrites a
 // document's row inside the transaction that saves it and removes it inside the one that
@@ -18,8 +19,8 @@
 // Search. `search` parses the query with ftquery (syntax there), finds the matching
 // documents through the index when there is one, else by tokenising every document the
 // same way and matching it (slower, same answer), and keeps only live documents the
-// reader may read. Relevance: with the index, FTS5's bm25 mapped to 1..100 (higher is more
-// relevant); without it, a term-frequency score on the same scale.
+// reader may read. Relevance: with the index, FTS5's bm25 (or PostgreSQL's ts_rank) mapped to
+// 1..100 (higher is more relevant); without it, a term-frequency score on the same scale.
 //
 // All functions take the database lock themselves unless they take a Connection, in which
 // case the caller holds it.
