@@ -1,12 +1,11 @@
 #include "engine/store/NoteStore.h"
 
-#include <unistd.h>
-
 #include <chrono>
 #include <mutex>
 #include <random>
 
 #include "engine/core/DateTime.h"
+#include "engine/core/Process.h"
 #include "engine/core/Status.h"
 #include "engine/core/Text.h"
 #include "engine/store/Items.h"
@@ -113,9 +112,9 @@ UNID newUnid() {
   }
   // Reseeded after a fork, so parent and child do not draw the same tails.
   static thread_local std::mt19937_64 rng{std::random_device{}()};
-  static thread_local pid_t seededFor = ::getpid();
-  if (seededFor != ::getpid()) {
-    seededFor = ::getpid();
+  static thread_local pid_t seededFor = currentProcess();
+  if (seededFor != currentProcess()) {
+    seededFor = currentProcess();
     rng.seed(std::random_device{}());
   }
   const uint64_t tail = rng();

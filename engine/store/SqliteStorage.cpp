@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <thread>
 
 #include "engine/core/Status.h"
@@ -383,7 +384,23 @@ void restoreSqlite(const std::filesystem::path& source, const std::filesystem::p
             to->name(), progress);
 }
 
+namespace {
+
+// SQLite counts every allocation under a process-wide mutex unless told otherwise; nothing
+// here reads those counts, and a save made some forty allocations. Only possible before
+// SQLite starts: when the host already started it, the counting stays on.
+void configureSqliteOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+    sqlite3_initialize();
+  });
+}
+
+}  // namespace
+
 std::unique_ptr<Connection> openSqlite(const std::filesystem::path& path, const OpenOptions& options) {
+  configureSqliteOnce();
   const std::string file = path.string();
   int flags = SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_PRIVATECACHE;
   flags |= options.readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;

@@ -1,12 +1,11 @@
 #include "engine/store/Transaction.h"
 
-#include <unistd.h>
-
 #include <atomic>
 #include <map>
 #include <mutex>
 #include <optional>
 
+#include "engine/core/Process.h"
 #include "engine/core/Status.h"
 #include "engine/store/Properties.h"
 
@@ -187,7 +186,7 @@ bool batchOpen(const Connection& conn) {
 bool holdsWriteLock(const Connection& conn) {
   std::lock_guard lock(mapMutex());
   const BatchState* s = find(conn);
-  return s && (s->depth > 0 || (s->open && s->owner == ::getpid()));
+  return s && (s->depth > 0 || (s->open && s->owner == currentProcess()));
 }
 
 bool batchIdle(const Connection& conn, std::chrono::milliseconds idle) {
@@ -231,7 +230,7 @@ Transaction::Transaction(Connection& conn, Commit mode)
       s.opened = Clock::now();
       s.lastWrite = s.opened.time_since_epoch().count();
       s.writes = 0;
-      s.owner = ::getpid();
+      s.owner = currentProcess();
       s.open = true;
     }
   } catch (...) {
@@ -283,7 +282,7 @@ void Transaction::commit() {
 void flushBatch(Connection& conn) {
   BatchState* s = lookup(conn);
   if (!s || s->depth > 0) return;
-  if (s->open && s->owner == ::getpid()) {
+  if (s->open && s->owner == currentProcess()) {
     try {
       commitBatch(conn, *s);
     } catch (...) {
@@ -302,7 +301,7 @@ void flushBatch(Connection& conn) {
 
 bool flushBatchDeferred(Connection& conn, std::string* error) noexcept {
   BatchState* s = lookup(conn);
-  if (!s || s->depth > 0 || !s->open || s->owner != ::getpid()) return true;
+  if (!s || s->depth > 0 || !s->open || s->owner != currentProcess()) return true;
   try {
     commitBatch(conn, *s);
     release(conn);
@@ -320,7 +319,7 @@ bool flushBatchDeferred(Connection& conn, std::string* error) noexcept {
 void forgetConnection(Connection& conn) noexcept {
   BatchState* s = lookup(conn);
   if (!s) return;
-  if (s->open && s->owner == ::getpid()) {
+  if (s->open && s->owner == currentProcess()) {
     try {
       rollBack(conn);
     } catch (...) {
