@@ -186,6 +186,7 @@ HT_EXPORT HTSTATUS HTDocumentOpen(HTDBHANDLE handle, HTID id, HTUINT flags, HTDO
     if (HTSTATUS s = openDb(handle, h)) return s;
     auto& database = *h->database();
     auto lock = database.lock();
+    store::ReadSnapshot snapshot(database.conn());
     auto note = id ? doc::loadNote(database, database.conn(), id) : std::nullopt;
     if (!note) return fail(HTFAIL_NOTE_NOT_FOUND, "No document with ID " + std::to_string(id) + " in " + h->apiPath());
     if (note->header.deleted)

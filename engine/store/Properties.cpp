@@ -37,7 +37,9 @@ Cache& cacheOf(Connection& conn) {
 // The cache, emptied first when the file may have changed since it was filled.
 Cache& validCache(Connection& conn) {
   Cache& cache = cacheOf(conn);
-  const bool writing = holdsWriteLock(conn);
+  // Inside a write transaction or a read snapshot no other connection's commit can show up,
+  // so one check per transaction is enough.
+  const bool writing = holdsWriteLock(conn) || conn.readSnapshot;
   if (writing && cache.checkedIn == conn.transactionSerial) return cache;
   const int64_t version = conn.dataVersion();
   if (version != cache.dataVersion) {

@@ -97,7 +97,7 @@ class SqliteConnection final : public Connection {
     sqlite3_close_v2(db_);
   }
 
-  int interfaceVersion() const override { return 4; }
+  int interfaceVersion() const override { return 5; }
   Dialect dialect() const override { return Dialect::Sqlite; }
   std::string name() const override { return file_; }
 
@@ -144,6 +144,22 @@ class SqliteConnection final : public Connection {
   void commit() override { control("COMMIT"); }
   void rollback() override {
     if (!sqlite3_get_autocommit(db_)) control("ROLLBACK");
+  }
+  bool beginRead() override {
+    if (!sqlite3_get_autocommit(db_)) return false;
+    // Deferred: the snapshot is taken by the first statement, and no write lock is asked for.
+    control("BEGIN");
+    return true;
+  }
+  void endRead() noexcept override {
+    // Ending a transaction that wrote nothing cannot lose anything; should COMMIT fail all
+    // the same, the rollback still releases the read lock.
+    if (sqlite3_get_autocommit(db_)) return;
+    try {
+      control("COMMIT");
+    } catch (...) {
+      if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
   }
   void savepoint(std::string_view n) override { control("SAVEPOINT " + std::string(n)); }
   void release(std::string_view n) override { control("RELEASE " + std::string(n)); }

@@ -80,7 +80,7 @@ class Statement {
 
 class Connection {
  public:
-  static constexpr int kInterfaceVersion = 4;
+  static constexpr int kInterfaceVersion = 5;
 
   virtual ~Connection() = default;
   virtual int interfaceVersion() const { return 1; }
@@ -113,6 +113,15 @@ class Connection {
   // check. Never throws; may read the whole database, so backends run it once per connection.
   virtual std::string checkStructure() { return {}; }
 
+  // Interface version 5: a read transaction, so that several statements see one committed
+  // state and the backend takes its read lock once for all of them instead of once per
+  // statement. Use store::ReadSnapshot rather than calling these. beginRead() answers false,
+  // and starts nothing, when a transaction is already open on the connection or the backend
+  // has no such thing (the default); endRead() is then not called. Nothing may be written
+  // between the two.
+  virtual bool beginRead() { return false; }
+  virtual void endRead() noexcept {}
+
   // The schema version of the core tables (store/Schema.h).
   virtual int schemaVersion() = 0;
   virtual void setSchemaVersion(int version) = 0;
@@ -128,7 +137,8 @@ class Connection {
   // Bookkeeping of the typed helpers above the interface, kept with the connection so it
   // lives and dies with it: store::Transaction counts outermost transactions here, and
   // store/Properties.cpp keeps its cache of property values.
-  uint64_t transactionSerial = 0;  // bumped at every outermost begin()
+  uint64_t transactionSerial = 0;  // bumped at every outermost begin() and beginRead()
+  bool readSnapshot = false;       // a store::ReadSnapshot's read transaction is open
   std::shared_ptr<void> propertyCache;
 };
 

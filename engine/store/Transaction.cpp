@@ -206,10 +206,27 @@ bool batchWaitedFor(Connection& conn) {
   return conn.writersWaiting();
 }
 
+ReadSnapshot::ReadSnapshot(Connection& conn) : conn_(conn) {
+  if (conn.readSnapshot) return;
+  began_ = conn.beginRead();
+  if (!began_) return;
+  conn.readSnapshot = true;
+  ++conn.transactionSerial;
+}
+
+ReadSnapshot::~ReadSnapshot() {
+  if (!began_) return;
+  conn_.readSnapshot = false;
+  conn_.endRead();
+}
+
 Transaction::Transaction(Connection& conn, Commit mode)
     : conn_(conn), state_(&enter(conn, depth_)), mode_(mode) {
   BatchState& s = *state_;
   try {
+    if (conn.readSnapshot) {
+      raise(HTFAIL_INTERNAL, "Database " + conn.name() + ": a write was begun inside a read snapshot");
+    }
     if (depth_ > 0) {
       kind_ = Kind::Nested;
       savepoint_ = "sp" + std::to_string(depth_);

@@ -79,6 +79,24 @@ class Transaction {
   std::string savepoint_;
 };
 
+// Several reads as one: the statements run while it lives see one committed state, and the
+// connection takes its read lock once for all of them (opening a document read its record and
+// then checked a property, each statement taking and dropping the lock on its own). Does
+// nothing when a transaction or batch is already open on `conn`: that one holds the lock.
+// Nothing may be written while it lives; a Transaction opened meanwhile throws. Used by the
+// thread holding the connection's database lock.
+class ReadSnapshot {
+ public:
+  explicit ReadSnapshot(Connection& conn);
+  ~ReadSnapshot();
+  ReadSnapshot(const ReadSnapshot&) = delete;
+  ReadSnapshot& operator=(const ReadSnapshot&) = delete;
+
+ private:
+  Connection& conn_;
+  bool began_ = false;
+};
+
 // Whether a Transaction is open on `conn` (caches that must not keep what an uncommitted
 // transaction shows ask this). Between the writes of a batch this is false: what the batch
 // holds is only lost if its COMMIT fails.
