@@ -33,6 +33,11 @@ using Clock = std::chrono::steady_clock;
 
 class SqliteConnection;
 
+// Prepared statements by SQL text. A statement in use is taken out of the map as a node and
+// put back when it is done, so a statement used again costs neither a copy of its text nor
+// an allocation.
+using StatementCache = std::map<std::string, sqlite3_stmt*, std::less<>>;
+
 [[noreturn]] void storageError(sqlite3* db, int rc, std::string_view what, const std::string& file) {
   std::string msg = "Database " + file + ": " + std::string(what) + ": ";
   msg += db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
@@ -44,8 +49,8 @@ class SqliteConnection;
 
 class SqliteStatement final : public Statement {
  public:
-  SqliteStatement(SqliteConnection& conn, sqlite3_stmt* stmt, std::string sql)
-      : conn_(conn), stmt_(stmt), sql_(std::move(sql)) {}
+  SqliteStatement(SqliteConnection& conn, StatementCache::node_type node)
+      : conn_(conn), stmt_(node.mapped()), node_(std::move(node)) {}
   ~SqliteStatement() override;
 
   Statement& bindNull(int i) override { return check(sqlite3_bind_null(stmt_, i)); }
@@ -83,7 +88,7 @@ class SqliteStatement final : public Statement {
   Statement& check(int rc);
   SqliteConnection& conn_;
   sqlite3_stmt* stmt_;
-  std::string sql_;
+  StatementCache::node_type node_;
 };
 
 class SqliteConnection final : public Connection {
@@ -94,6 +99,7 @@ class SqliteConnection final : public Connection {
   ~SqliteConnection() override {
     for (auto& [sql, stmt] : cache_) sqlite3_finalize(stmt);
     for (auto& [sql, stmt] : control_) sqlite3_finalize(stmt);
+    sqlite3_finalize(dataVersion_);
     sqlite3_close_v2(db_);
   }
 
@@ -102,17 +108,14 @@ class SqliteConnection final : public Connection {
   std::string name() const override { return file_; }
 
   std::unique_ptr<Statement> prepare(std::string_view sql) override {
-    std::string key(sql);
-    sqlite3_stmt* stmt = nullptr;
-    auto it = cache_.find(key);
-    if (it != cache_.end()) {
-      stmt = it->second;
-      cache_.erase(it);
-    } else {
-      int rc = sqlite3_prepare_v2(db_, key.c_str(), int(key.size()), &stmt, nullptr);
-      if (rc != SQLITE_OK) fail(rc, "cannot prepare \"" + key + "\"");
+    auto it = cache_.find(sql);
+    if (it == cache_.end()) {
+      sqlite3_stmt* stmt = nullptr;
+      int rc = sqlite3_prepare_v2(db_, sql.data(), int(sql.size()), &stmt, nullptr);
+      if (rc != SQLITE_OK) fail(rc, "cannot prepare \"" + std::string(sql) + "\"");
+      it = cache_.emplace(std::string(sql), stmt).first;
     }
-    return std::make_unique<SqliteStatement>(*this, stmt, std::move(key));
+    return std::make_unique<SqliteStatement>(*this, cache_.extract(it));
   }
 
   void exec(std::string_view sql) override {
@@ -174,7 +177,18 @@ class SqliteConnection final : public Connection {
   uint64_t spaceFree() override {
     return uint64_t(pragmaInt("PRAGMA freelist_count")) * uint64_t(pragmaInt("PRAGMA page_size"));
   }
-  int64_t dataVersion() override { return pragmaInt("PRAGMA data_version"); }
+  // Asked before nearly every cached read, so it keeps a statement of its own.
+  int64_t dataVersion() override {
+    if (!dataVersion_) {
+      const int rc = sqlite3_prepare_v2(db_, "PRAGMA data_version", -1, &dataVersion_, nullptr);
+      if (rc != SQLITE_OK) fail(rc, "cannot prepare \"PRAGMA data_version\"");
+    }
+    const int rc = sqlite3_step(dataVersion_);
+    const int64_t version = rc == SQLITE_ROW ? sqlite3_column_int64(dataVersion_, 0) : 0;
+    sqlite3_reset(dataVersion_);
+    if (rc != SQLITE_ROW) fail(rc, "cannot read the data version");
+    return version;
+  }
 
   void compact(const Progress& progress) {
     // The count of virtual-machine steps shows that VACUUM moves.
@@ -219,14 +233,12 @@ class SqliteConnection final : public Connection {
     storageError(db_, rc, what, file_);
   }
 
-  void giveBack(std::string sql, sqlite3_stmt* stmt) {
+  void giveBack(StatementCache::node_type node) {
+    sqlite3_stmt* stmt = node.mapped();
     sqlite3_reset(stmt);
     sqlite3_clear_bindings(stmt);
-    if (cache_.size() < 64 && !cache_.count(sql)) {
-      cache_.emplace(std::move(sql), stmt);
-    } else {
-      sqlite3_finalize(stmt);
-    }
+    // The same text in use twice at once came back as two statements: one is kept.
+    if (cache_.size() >= 64 || !cache_.insert(std::move(node)).inserted) sqlite3_finalize(stmt);
   }
 
   sqlite3* handle() { return db_; }
@@ -270,7 +282,8 @@ class SqliteConnection final : public Connection {
 
   sqlite3* db_;
   std::string file_;
-  std::map<std::string, sqlite3_stmt*> cache_;
+  StatementCache cache_;
+  sqlite3_stmt* dataVersion_ = nullptr;
   std::map<std::string, sqlite3_stmt*> control_;
   std::unique_ptr<WriterGate> gate_;
   Clock::time_point busySince_;
@@ -305,7 +318,7 @@ std::string SqliteConnection::checkStructure() {
   return structure_;
 }
 
-SqliteStatement::~SqliteStatement() { conn_.giveBack(std::move(sql_), stmt_); }
+SqliteStatement::~SqliteStatement() { conn_.giveBack(std::move(node_)); }
 
 Statement& SqliteStatement::check(int rc) {
   if (rc != SQLITE_OK) conn_.fail(rc, "cannot bind a value");

@@ -13,6 +13,7 @@
 #include "engine/core/Ini.h"
 #include "engine/core/ListCursor.h"
 #include "engine/core/Paths.h"
+#include "engine/core/Process.h"
 #include "engine/store/ItemCodec.h"
 #include "engine/store/NoteStore.h"
 #include "engine/store/Schema.h"
@@ -160,6 +161,17 @@ TEST(EngineUnid, NewOnesSortByCreationAndDifferAcrossProcesses) {
   waitpid(child, &status, 0);
   EXPECT_EQ(received, kEach);
   EXPECT_EQ(clashes, 0);
+}
+
+TEST(EngineProcess, TheCachedIdFollowsAFork) {
+  EXPECT_EQ(currentProcess(), getpid());
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) _exit(currentProcess() == getpid() ? 0 : 1);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a forked child saw its parent's id";
+  EXPECT_EQ(currentProcess(), getpid());
 }
 
 TEST(EnginePaths, ResolvesInsideAndRefusesEscapes) {

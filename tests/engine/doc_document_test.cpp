@@ -6,6 +6,7 @@
 #include "engine/db/Database.h"
 #include "engine/doc/Document.h"
 #include "engine/store/NoteStore.h"
+#include "engine/store/Properties.h"
 
 namespace quire::engine::test {
 namespace {
@@ -225,6 +226,30 @@ TEST_P(DocumentTest, CopyMakesANewDocumentInAnotherDatabase) {
 }
 
 // ---- access --------------------------------------------------------------------------------
+
+// Opening reads the document and the access rules in one read transaction; a change of the
+// rules committed by another connection (another process, as far as the engine can tell)
+// must still count from the very next open, in both directions.
+TEST_F(DocumentTest, AccessRulesChangedElsewhereCountAtTheNextOpen) {
+  HTACLENTRY none{};
+  std::strncpy(none.name, "-Default-", sizeof none.name - 1);
+  none.level = HTACLLEVEL_NO_ACCESS;
+  ASSERT_EQ(HTACLUpdate(db_, &none, &none, HTACLUPDATE_LEVEL), HTSUCCESS);
+  HTDOCHANDLE doc = create();
+  save(doc);
+  const HTID id = idOf(doc);
+  HTDocumentClose(doc, 0);
+  actAs("Someone Else");
+  HTDocumentClose(open(id), 0);  // the ACL is not enforced yet: the local user owns the file
+
+  auto other = store::openSqlite(dataDir_ / "docs.nsf", {});
+  store::prop::set(*other, store::prop::kUniformAccess, int64_t(1));
+  HTDOCHANDLE refused = 0;
+  EXPECT_EQ(HTDocumentOpen(db_, id, 0, &refused), HTFAIL_ACCESS_DENIED);
+  EXPECT_EQ(refused, 0u);
+  store::prop::set(*other, store::prop::kUniformAccess, int64_t(0));
+  HTDocumentClose(open(id), 0);
+}
 
 class DocumentAccessTest : public DocTest {
  protected:

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "engine/core/Status.h"
 #include "engine/store/Properties.h"
 #include "engine/store/Schema.h"
 #include "engine/store/Transaction.h"
@@ -113,6 +114,47 @@ TEST_F(PropertyCache, ValuesStayCurrentAcrossAGroupedBatch) {
   prop::set(*b, "x", int64_t(9));
   EXPECT_EQ(prop::getInt(*a, "x", 0), 9);
   setBatchLimits(before);
+}
+
+// A read snapshot checks the file once when it begins, sees one committed state while it
+// lives, and leaves the cache to check again once it ends.
+TEST_F(PropertyCache, ReadSnapshotSeesOneStateAndCommitsAfterIt) {
+  auto a = open(), b = open();
+  prop::set(*b, "x", int64_t(1));
+  EXPECT_EQ(prop::getInt(*a, "x", 0), 1);
+  prop::set(*b, "x", int64_t(2));
+  {
+    ReadSnapshot snapshot(*a);
+    EXPECT_EQ(prop::getInt(*a, "x", 0), 2);  // the value cached before the snapshot is stale
+    prop::set(*b, "x", int64_t(3));         // the snapshot takes no lock a writer waits for
+    EXPECT_EQ(prop::getInt(*a, "x", 0), 2);
+    auto st = a->prepare("SELECT value FROM properties WHERE name = 'x'");
+    ASSERT_TRUE(st->step());
+    EXPECT_EQ(st->int64(0), 2);
+  }
+  EXPECT_EQ(prop::getInt(*a, "x", 0), 3);
+  EXPECT_FALSE(a->readSnapshot);
+}
+
+TEST_F(PropertyCache, ReadSnapshotNestsAndRefusesWrites) {
+  auto a = open();
+  {
+    ReadSnapshot outer(*a);
+    {
+      ReadSnapshot inner(*a);
+    }
+    EXPECT_TRUE(a->readSnapshot);  // the inner one ended nothing
+    EXPECT_THROW(Transaction tx(*a), quire::engine::Error);
+  }
+  EXPECT_FALSE(a->readSnapshot);
+  {
+    Transaction tx(*a);
+    ReadSnapshot inside(*a);  // the transaction already holds the lock: nothing to begin
+    EXPECT_FALSE(a->readSnapshot);
+    prop::set(*a, "x", int64_t(4));
+    tx.commit();
+  }
+  EXPECT_EQ(prop::getInt(*open(), "x", 0), 4);
 }
 
 }  // namespace
