@@ -11,7 +11,7 @@
 // implements. Version 1 is everything below. A method added later gets a default
 // implementation here that falls back on version-1 methods, and its comment names the
 // version that introduced it. Version 2 added Statement::blobView, version 3
-// Connection::writersWaiting.
+// Connection::writersWaiting, version 4 checkStructure, version 5 beginRead and endRead.
 //
 // Errors: every method throws Error (core/Status.h) with HTFAIL_STORAGE_ERROR (or
 // HTFAIL_NOT_A_DATABASE / HTFAIL_SCHEMA_TOO_NEW when opening) and a message naming the file.
