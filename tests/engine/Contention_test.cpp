@@ -218,19 +218,27 @@ TEST(ContentionChild, Run) {
   }
   const HTID counter = HTID(envInt("QUIRE_CONTENTION_COUNTER", 0));
   const HTID view = HTID(envInt("QUIRE_CONTENTION_VIEW", 0));
-  const bool fullText = envInt("QUIRE_CONTENTION_FT", 1) != 0;
   const auto until = Clock::now() + std::chrono::seconds(envInt("QUIRE_CONTENTION_SECONDS", kDefaultSeconds));
 
   Tally t;
   std::deque<HTID> mine;
-  for (int n = 1; Clock::now() < until; ++n) {
+  int n = 1;
+  for (; Clock::now() < until; ++n) {
     increment(db, counter, t);
     if (n % 4 == 0) create(db, worker, n, mine, t);
     if (n % 8 == 0) keySearch(db, view, worker, n, t);
     if (n % 12 == 0) removeOldest(db, mine, t);
     if (n % 15 == 0) walk(db, view, t);
-    if (n % 20 == 0 && fullText) search(db, t);
+    if (n % 20 == 0) search(db, t);
   }
+  // On a loaded machine the time may run out before a path's first turn; each runs once more
+  // then, so the trial never passes without having walked and searched.
+  if (t.keySearches == 0) {
+    create(db, worker, n, mine, t);
+    keySearch(db, view, worker, n, t);
+  }
+  if (t.walks == 0) walk(db, view, t);
+  if (t.searches == 0) search(db, t);
   if (HTSTATUS s = HTDatabaseClose(db, 0)) t.failure("close", s);
   if (HTSTATUS s = HTTerm(0)) t.failure("term", s);
 
@@ -264,13 +272,7 @@ class MultiProcessContention : public BackendTest {
     ASSERT_EQ(HTDocumentGetProperty(doc, HTDOCUMENT_DOCID, &counter_), HTSUCCESS);
     HTDocumentClose(doc, 0);
     ASSERT_EQ(createView(db_, "By owner", view_), HTSUCCESS);
-    // Full text on a PostgreSQL server is still to come; until then the workers search
-    // nothing there, and the figures say so.
-    const HTSTATUS ft = HTDatabaseCreateFTIndex(db_, 0, 0, nullptr);
-    fullText_ = ft == HTSUCCESS;
-    if (!(onPostgres() && ft == HTFAIL_NOT_IMPLEMENTED)) {
-      ASSERT_EQ(ft, HTSUCCESS);
-    }
+    ASSERT_EQ(HTDatabaseCreateFTIndex(db_, 0, 0, nullptr), HTSUCCESS);
   }
 
   Worker spawn(int worker, bool delayed, int floodSeconds = 0) {
@@ -283,7 +285,6 @@ class MultiProcessContention : public BackendTest {
       if (FILE* quiet = freopen("/dev/null", "w", stdout)) (void)quiet;
       setenv("QUIRE_CONTENTION_WORKER", std::to_string(worker).c_str(), 1);
       setenv("QUIRE_CONTENTION_SERVER", home_.c_str(), 1);
-      setenv("QUIRE_CONTENTION_FT", fullText_ ? "1" : "0", 1);
       setenv("QUIRE_CONTENTION_DELAY", delayed ? "1" : "0", 1);
       setenv("QUIRE_CONTENTION_FLOOD", std::to_string(floodSeconds).c_str(), 1);
       setenv("QUIRE_CONTENTION_COUNTER", std::to_string(counter_).c_str(), 1);
@@ -359,9 +360,8 @@ class MultiProcessContention : public BackendTest {
     HTDocumentClose(doc, 0);
     EXPECT_EQ(counter, double(sum.acks)) << "increments acknowledged but not in the counter";
     EXPECT_GT(sum.acks, 0);
-    if (fullText_) {
-      EXPECT_GT(sum.searches, 0);
-    }
+    EXPECT_GT(sum.searches, 0);
+    EXPECT_GT(sum.walks, 0);
     EXPECT_GT(sum.keySearches, 0);
 
     auto conn = store::open(locate(kPath), {.readOnly = true});
@@ -376,17 +376,16 @@ class MultiProcessContention : public BackendTest {
     EXPECT_FALSE(kept.empty());
 
     std::printf("[ figures  ] %s, %d processes, %d s, delayed commit %s: %ld increments acknowledged (counter %.0f), "
-                "%ld conflicts, %ld other failures; %ld created, %ld deleted, %ld view walks, %ld key searches, %ld full-text searches%s; "
+                "%ld conflicts, %ld other failures; %ld created, %ld deleted, %ld view walks, %ld key searches, %ld full-text searches; "
                 "slowest save %.1f ms; %zu view rows\n",
                 onPostgres() ? "PostgreSQL" : "SQLite", kWorkers, seconds, delayed ? "on" : "off", sum.acks, counter, sum.conflicts, sum.others, sum.creates,
                 sum.deletes, sum.walks, sum.keySearches, sum.searches,
-                fullText_ ? "" : " (no full text on this backend yet)", double(sum.slowestSaveUs) / 1000.0, kept.size());
+                double(sum.slowestSaveUs) / 1000.0, kept.size());
   }
 
   HTDBHANDLE db_ = 0;
   HTID counter_ = 0;
   HTID view_ = 0;
-  bool fullText_ = false;
 };
 
 TEST_P(MultiProcessContention, SynchronousSavesLoseNoIncrement) { run(false); }
