@@ -38,6 +38,20 @@ typedef HTSTATUS (*HT_HTQuireBackup_fn)(const char *server, const char *path, co
 typedef HTSTATUS (*HT_HTQuireRestore_fn)(const char *file, const char *server, const char *path, HTUINT flags);
 #define HTQUIRE_RESTORE_REPLACE 0x0001u
 
+/* Security at a server kept in PostgreSQL (the server's people as roles of their own, each
+ * database's ACL as grants, Readers items as row-level security). HTQUIRE_SERVER_STATUS reads
+ * what is set up; HTQUIRE_SERVER_SETUP sets the server up first (roles for the people of its
+ * names.nsf, grants for every database), which needs a login role that may create roles and
+ * owns the databases' schemas (a superuser, typically). Either way `report` receives the
+ * state as one JSON object, zero-terminated, and `*needed` (when not null) the bytes it
+ * takes with its terminator; a `capacity` below that gives HTFAIL_TEXT_TOO_LONG with an empty
+ * `report`, after the work was done (setup may run again: it changes nothing the second
+ * time). HTFAIL_INVALID_ARGUMENT for a server whose databases are files. */
+typedef HTSTATUS (*HT_HTQuireServerSecurity_fn)(const char *server, HTUINT action, HTUINT capacity, char *report,
+                                                 HTUINT *needed);
+#define HTQUIRE_SERVER_STATUS 0u
+#define HTQUIRE_SERVER_SETUP  1u
+
 /* HTDatabaseCopy flags (the engine's): without HTDBCOPY_REPLICA the copy is a new database
  * with its own replica ID and no replication history; with it, a replica of the source.
  * Either way the copy holds the source's documents, design, ACL and attachments as of one

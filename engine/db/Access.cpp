@@ -72,6 +72,11 @@ Access aclAccess(Database& db, const std::filesystem::path& serverRoot, const st
     auto lock = db.lock();
     entries = store::acl::list(db.conn());
   }
+  return aclAccess(entries, serverRoot, user);
+}
+
+Access aclAccess(const std::vector<store::acl::Entry>& entries, const std::filesystem::path& serverRoot,
+                 const std::string& user) {
   const std::string userKey = nameKey(user);
   for (const auto& e : entries)
     if (!(e.flags & HTACLFLAG_GROUP) && nameKey(e.name) == userKey) return fromEntry(e);

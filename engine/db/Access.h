@@ -25,8 +25,10 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/db/Database.h"
+#include "engine/store/AclStore.h"
 
 namespace quire::engine::db {
 
@@ -46,6 +48,9 @@ Access effectiveAccess(DbHandle& handle);
 // The ACL's answer for `user`, whatever the enforcement (for HTACLGetAccessLevel of other
 // users and for tests). Takes the database lock itself.
 Access aclAccess(Database& db, const std::filesystem::path& serverRoot, const std::string& user);
+// The same answer from entries already read (callers inside a transaction on the ACL).
+Access aclAccess(const std::vector<store::acl::Entry>& entries, const std::filesystem::path& serverRoot,
+                 const std::string& user);
 
 // 0 when the session user has at least `level` through `handle`; else HTFAIL_ACCESS_DENIED
 // with "User X needs Y access to <what> in <db>; they have Z" recorded.

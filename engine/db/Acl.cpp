@@ -5,6 +5,7 @@
 #include "engine/core/Status.h"
 #include "engine/core/Text.h"
 #include "engine/db/Access.h"
+#include "engine/db/ServerSecurity.h"
 #include "engine/store/AclStore.h"
 #include "engine/store/Properties.h"
 #include "engine/store/Transaction.h"
@@ -82,6 +83,7 @@ HTSTATUS aclAdd(DbHandle& h, const HTACLENTRY& entry) {
   auto lock = db.lock();
   store::Transaction tx(db.conn());
   if (!acl::insert(db.conn(), e)) return fail(HTFAIL_ENTRY_EXISTS, "An access control entry named " + name + " already exists");
+  security::syncGrants(db.conn(), h.server().root);
   tx.commit();
   return HTSUCCESS;
 }
@@ -93,6 +95,7 @@ HTSTATUS aclDelete(DbHandle& h, std::string_view name) {
   auto lock = db.lock();
   store::Transaction tx(db.conn());
   if (!acl::remove(db.conn(), trim(name))) return notFound(name);
+  security::syncGrants(db.conn(), h.server().root);
   tx.commit();
   return HTSUCCESS;
 }
@@ -117,6 +120,7 @@ HTSTATUS aclUpdate(DbHandle& h, const HTACLENTRY& entry, const HTACLENTRY& newEn
   if (mask & HTACLUPDATE_ROLES) std::memcpy(changed.roles.data(), newEntry.roles, changed.roles.size());
   if (mask & HTACLUPDATE_FLAGS) changed.flags = newEntry.flags;
   acl::update(db.conn(), current->name, changed);
+  security::syncGrants(db.conn(), h.server().root);
   tx.commit();
   return HTSUCCESS;
 }
@@ -158,6 +162,7 @@ HTSTATUS aclSetRoleName(DbHandle& h, HTINT role, std::string_view name) {
     clearRoleEverywhere(db.conn(), role);
   }
   acl::setRoleName(db.conn(), role, name);
+  security::syncGrants(db.conn(), h.server().root);
   tx.commit();
   return HTSUCCESS;
 }
@@ -171,6 +176,7 @@ HTSTATUS aclReset(DbHandle& h) {
   acl::insert(db.conn(), {userName(), HTACLLEVEL_MANAGER, 0, {}});
   acl::insert(db.conn(),
               {acl::kDefaultEntry, h.server().named ? HTACLLEVEL_NO_ACCESS : HTACLLEVEL_AUTHOR, 0, {}});
+  security::syncGrants(db.conn(), h.server().root);
   tx.commit();
   return HTSUCCESS;
 }

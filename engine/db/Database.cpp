@@ -18,6 +18,7 @@
 #include "engine/core/Status.h"
 #include "engine/core/Text.h"
 #include "engine/db/Access.h"
+#include "engine/db/ServerSecurity.h"
 #include "engine/store/AclStore.h"
 #include "engine/store/Locator.h"
 #include "engine/store/NoteStore.h"
@@ -123,6 +124,10 @@ void buildRemote(const fs::path& locator, const CreateOptions& options, const Se
   try {
     fill(*conn, options, server, templ);
     store::publishRemote(*conn);
+    // Only a catalogued database can have its grants applied.
+    store::Transaction tx(*conn);
+    security::syncGrants(*conn, server.root);
+    tx.commit();
   } catch (...) {
     store::discardRemote(*conn);
     throw;

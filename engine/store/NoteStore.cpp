@@ -1,5 +1,6 @@
 #include "engine/store/NoteStore.h"
 
+#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <random>
@@ -17,6 +18,26 @@ namespace {
 constexpr const char* kNoteColumns =
     "note_id, unid, note_class, form, parent_unid, sequence, sequence_time, change_seq, created, modified, "
     "accessed, deleted, design_name, design_alias, design_flags, owner";
+
+std::atomic<NoteAccessNamesFn> gAccessNames{nullptr};
+
+// The names of a note's access columns, joined by a unit separator that no name key holds
+// (accessNames drops names with control characters), so one text parameter carries a list
+// that string_to_array() splits again; NULL stays NULL.
+void bindNames(Statement& st, int index, const std::optional<std::vector<std::string>>& names) {
+  if (!names) {
+    st.bindNull(index);
+    return;
+  }
+  std::string joined;
+  for (const std::string& n : *names) {
+    if (!joined.empty()) joined += '\x1f';
+    joined += n;
+  }
+  st.bind(index, joined);
+}
+
+bool keepsAccessNames(Connection& conn) { return conn.dialect() == Dialect::Postgres && gAccessNames.load(); }
 
 NoteHeader readHeader(Statement& st) {
   NoteHeader n;
@@ -160,14 +181,24 @@ HTID insertNote(Connection& conn, NoteHeader& n, const std::vector<StoredItem>* 
   if (n.modified == 0) n.modified = now;
   if (n.sequenceTime == 0) n.sequenceTime = now;
   n.changeSeq = nextChange(conn);
+  const bool access = keepsAccessNames(conn);
   auto st = conn.prepare(
-      "INSERT INTO notes(note_id, unid, note_class, form, parent_unid, sequence, sequence_time, change_seq, "
-      "created, modified, accessed, deleted, design_name, design_alias, design_flags, owner, items, item_flags) "
-      "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18)");
+      access ? "INSERT INTO notes(note_id, unid, note_class, form, parent_unid, sequence, sequence_time, change_seq, "
+               "created, modified, accessed, deleted, design_name, design_alias, design_flags, owner, items, item_flags, "
+               "readers, authors) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, "
+               "?18, string_to_array(?19, chr(31)), string_to_array(?20, chr(31)))"
+             : "INSERT INTO notes(note_id, unid, note_class, form, parent_unid, sequence, sequence_time, change_seq, "
+               "created, modified, accessed, deleted, design_name, design_alias, design_flags, owner, items, item_flags) "
+               "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18)");
   if (n.id) st->bind(1, int64_t(n.id)); else st->bindNull(1);
   bindHeader(*st, n, 2);
   if (items && !items->empty()) st->bindBlob(17, encodeItems(*items)).bind(18, int64_t(itemFlags(*items)));
   else st->bindNull(17).bind(18, int64_t(0));
+  if (access) {
+    const NoteAccessNames names = items ? gAccessNames.load()(*items) : NoteAccessNames{};
+    bindNames(*st, 19, names.readers);
+    bindNames(*st, 20, names.authors);
+  }
   st->run();
   n.id = HTID(conn.lastInsertId());
   markModified(conn, n.noteClass, n.modified);
@@ -250,12 +281,23 @@ std::string damagedItemsMessage(Connection& conn, HTID id) {
 }
 
 void writeItems(Connection& conn, HTID id, const std::vector<StoredItem>& items) {
-  auto st = conn.prepare("UPDATE notes SET items = ?2, item_flags = ?3 WHERE note_id = ?1");
+  const bool access = keepsAccessNames(conn);
+  auto st = conn.prepare(access ? "UPDATE notes SET items = ?2, item_flags = ?3, readers = string_to_array(?4, chr(31)), "
+                                  "authors = string_to_array(?5, chr(31)) WHERE note_id = ?1"
+                                : "UPDATE notes SET items = ?2, item_flags = ?3 WHERE note_id = ?1");
   st->bind(1, int64_t(id));
   if (items.empty()) st->bindNull(2);
   else st->bindBlob(2, encodeItems(items));
-  st->bind(3, int64_t(itemFlags(items))).run();
+  st->bind(3, int64_t(itemFlags(items)));
+  if (access) {
+    const NoteAccessNames names = gAccessNames.load()(items);
+    bindNames(*st, 4, names.readers);
+    bindNames(*st, 5, names.authors);
+  }
+  st->run();
 }
+
+void setNoteAccessNamesFunction(NoteAccessNamesFn fn) { gAccessNames.store(fn); }
 
 std::vector<DesignEntry> listDesign(Connection& conn, uint32_t noteClass, const std::string& user) {
   auto st = conn.prepare(

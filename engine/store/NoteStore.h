@@ -47,6 +47,20 @@ inline bool isDesign(uint32_t cls) { return cls != kDocument; }
 // notes.design_flags bits the core interprets.
 constexpr uint32_t kDesignFlagPrivate = 0x2000;  // = HTVIEWFLAG_PRIVATE: visible to `owner` only
 
+// Who may read a note and who is named as its author, as name keys: `readers` is empty when
+// the note has no Readers item (anyone with access reads it), else the names of its Readers
+// and Authors items; `authors` the names of its Authors items. On PostgreSQL these go into
+// notes.readers and notes.authors in the same statement as the items, where the server's
+// row-level security reads them; SQLite stores neither. The session layer installs the
+// function that computes them, since it owns how names compare (db/ServerSecurity.h).
+struct NoteAccessNames {
+  std::optional<std::vector<std::string>> readers;
+  std::optional<std::vector<std::string>> authors;
+};
+struct StoredItem;
+using NoteAccessNamesFn = NoteAccessNames (*)(const std::vector<StoredItem>& items);
+void setNoteAccessNamesFunction(NoteAccessNamesFn fn);
+
 struct NoteHeader {
   HTID id = 0;
   UNID unid{};

@@ -18,6 +18,7 @@
 // another connection committed (what SQLite's data_version promises).
 #include "engine/store/PgStorage.h"
 
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cmath>
@@ -477,9 +478,23 @@ bool PgStatement::step() {
   return row_ < pq().PQntuples(result_.get());
 }
 
+std::atomic<DefaultRoleFn> gDefaultRole{nullptr};
+
+// The role to log in as, or "" to leave it to libpq: an entry or environment that names one
+// is the deployment's explicit choice and wins.
+std::string loginRole(const Locator& where) {
+  const size_t authority = where.uri.find("://") + 3;
+  const size_t end = where.uri.find('/', authority);
+  if (where.uri.substr(authority, end - authority).find('@') != std::string::npos) return {};
+  if (std::getenv("PGUSER") || std::getenv("PGSERVICE")) return {};
+  const DefaultRoleFn role = gDefaultRole.load();
+  return role ? role() : std::string();
+}
+
 std::unique_ptr<PgConnection> connect(const Locator& where) {
-  const char* keys[] = {"dbname", "application_name", "connect_timeout", nullptr};
-  const char* values[] = {where.uri.c_str(), "quire", "10", nullptr};
+  const std::string role = loginRole(where);
+  const char* keys[] = {"dbname", "application_name", "connect_timeout", role.empty() ? nullptr : "user", nullptr};
+  const char* values[] = {where.uri.c_str(), "quire", "10", role.c_str(), nullptr};
   PGconn* raw = pq().PQconnectdbParams(keys, values, 1);
   if (!raw || pq().PQstatus(raw) != CONNECTION_OK) {
     const std::string msg = raw ? trimmed(pq().PQerrorMessage(raw)) : "out of memory";
@@ -612,6 +627,22 @@ void removeRemote(const fs::path& locator) {
     pq().PQclear(pq().PQexec(conn->raw(), "ROLLBACK"));
     throw;
   }
+}
+
+void setDefaultRole(DefaultRoleFn role) { gDefaultRole.store(role); }
+
+std::unique_ptr<Connection> openServer(const fs::path& root) {
+  Locator where = parse(root.native());
+  where.path.clear();
+  auto conn = connect(where);
+  ensureCatalogue(*conn);
+  conn->run("SET search_path TO quire");
+  return conn;
+}
+
+std::string remoteSchema(Connection& server, const fs::path& locator) {
+  PgConnection& conn = pgOf(server);
+  return schemaOf(conn, parse(locator.native()).path).value_or(std::string());
 }
 
 std::vector<std::string> listRemote(const fs::path& root) {

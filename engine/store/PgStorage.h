@@ -61,4 +61,18 @@ void removeRemote(const std::filesystem::path& locator);
 // Every database path of the server (slash form, as spelled when it was created).
 std::vector<std::string> listRemote(const std::filesystem::path& root);
 
+// Logging in. Users connect as their own roles: when neither the server entry
+// (postgresql://role@host/...) nor libpq's environment (PGUSER, PGSERVICE) names a role, a
+// connection logs in as the role `role()` returns (the session user's, db/ServerSecurity.h),
+// rather than as the operating system's user. Set once by the session layer; null (the
+// default) leaves libpq's own choice.
+using DefaultRoleFn = std::string (*)();
+void setDefaultRole(DefaultRoleFn role);
+
+// A connection to the server's PostgreSQL database itself, with the catalogue schema made
+// (and on its search path) but no Notes database entered: for setting up the server.
+std::unique_ptr<Connection> openServer(const std::filesystem::path& root);
+// The schema that holds the database at `locator` on its server; empty when none does.
+std::string remoteSchema(Connection& server, const std::filesystem::path& locator);
+
 }  // namespace quire::engine::store

@@ -33,5 +33,8 @@ void discardRemote(Connection&) noexcept {}
 bool remoteExists(const fs::path& locator) { unsupported(locator.native()); }
 void removeRemote(const fs::path& locator) { unsupported(locator.native()); }
 std::vector<std::string> listRemote(const fs::path& root) { unsupported(root.native()); }
+void setDefaultRole(DefaultRoleFn) {}
+std::unique_ptr<Connection> openServer(const fs::path& root) { unsupported(root.native()); }
+std::string remoteSchema(Connection& server, const fs::path&) { unsupported(server.name()); }
 
 }  // namespace quire::engine::store
