@@ -103,6 +103,8 @@ DO $$ BEGIN
   IF NOT EXISTS (SELECT 1 FROM pg_roles WHERE rolname = 'quire_people') THEN
     CREATE ROLE quire_people NOLOGIN;
   END IF;
+EXCEPTION WHEN duplicate_object OR unique_violation THEN
+  NULL;  -- another setup made it meanwhile
 END $$;
 GRANT USAGE ON SCHEMA quire TO quire_people;
 GRANT SELECT ON quire.databases, quire.people TO quire_people;
