@@ -16,6 +16,7 @@
 #include "objects/QRItem.h"
 #include "objects/Quiredoc.h"
 #include "tools/quire/Cli.h"
+#include "tools/quire/ServerSecurity.h"
 
 namespace quirecli {
 
@@ -48,7 +49,8 @@ constexpr char kServerUsage[] =
     "  quire server add NAME DIRECTORY [--force]\n"
     "      a relative DIRECTORY lies below the data directory; --force replaces an entry\n"
     "  quire server remove NAME\n"
-    "      forgets the server; its directory stays\n";
+    "      forgets the server; its directory stays\n"
+    QUIRE_SERVER_SECURITY_USAGE;
 
 using Json = nlohmann::ordered_json;
 
@@ -429,7 +431,8 @@ int ServerRemove(Context& context, Arguments& arguments) {
 }
 
 int RunServer(Context& context, Arguments& arguments) {
-  return Dispatch(context, arguments, {{"add", ServerAdd}, {"remove", ServerRemove}});
+  return Dispatch(context, arguments,
+                  {{"add", ServerAdd}, {"remove", ServerRemove}, {"setup", ServerSetup}, {"status", ServerStatus}});
 }
 
 }  // namespace
@@ -437,6 +440,6 @@ int RunServer(Context& context, Arguments& arguments) {
 QUIRE_COMMAND_GROUP(names, "names", "the directory: people and groups in names.nsf", kNamesUsage, RunNames);
 QUIRE_COMMAND_GROUP(mail, "mail", "send mail, route it and list a mail file", kMailUsage, RunMail);
 QUIRE_COMMAND_GROUP(replicate, "replicate", "replicate databases with a named server", kReplicateUsage, RunReplicate);
-QUIRE_COMMAND_GROUP(server, "server", "add and remove named servers", kServerUsage, RunServer);
+QUIRE_COMMAND_GROUP(server, "server", "add and remove named servers; set up security on PostgreSQL", kServerUsage, RunServer);
 
 }  // namespace quirecli
