@@ -22,7 +22,8 @@ const std::set<std::string>& contractNames() {
 
 // Documented engine extensions (hitest.h, "Engine extensions").
 const std::set<std::string> kExtensions = {"HTQuireEvaluate",    "HTQuireSignNote", "HTQuireConfigWarnings",
-                                           "HTQuireSetProgress", "HTQuireBackup",   "HTQuireRestore"};
+                                           "HTQuireSetProgress", "HTQuireBackup",   "HTQuireRestore",
+                                           "HTQuireServerSecurity"};
 
 TEST(EngineExports, EveryContractNameResolvesFromTheSharedLibrary) {
   EXPECT_EQ(contractNames().size(), size_t(HT_ENTRY_POINT_COUNT));
