@@ -124,12 +124,22 @@ void buildRemote(const fs::path& locator, const CreateOptions& options, const Se
   try {
     fill(*conn, options, server, templ);
     store::publishRemote(*conn);
-    // Only a catalogued database can have its grants applied.
+  } catch (...) {
+    store::discardRemote(*conn);
+    throw;
+  }
+  // Only a catalogued database can have its grants applied; one whose grants cannot be is
+  // taken away again, so that a failed create leaves nothing behind.
+  try {
     store::Transaction tx(*conn);
     security::syncGrants(*conn, server.root);
     tx.commit();
   } catch (...) {
-    store::discardRemote(*conn);
+    conn.reset();
+    try {
+      store::removeRemote(locator);
+    } catch (const Error&) {
+    }
     throw;
   }
 }
