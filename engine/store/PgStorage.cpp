@@ -640,11 +640,6 @@ std::unique_ptr<Connection> openServer(const fs::path& root) {
   return conn;
 }
 
-std::string remoteSchema(Connection& server, const fs::path& locator) {
-  PgConnection& conn = pgOf(server);
-  return schemaOf(conn, parse(locator.native()).path).value_or(std::string());
-}
-
 std::vector<std::string> listRemote(const fs::path& root) {
   Locator where = parse(root.native());
   where.path.clear();

@@ -72,7 +72,5 @@ void setDefaultRole(DefaultRoleFn role);
 // A connection to the server's PostgreSQL database itself, with the catalogue schema made
 // (and on its search path) but no Notes database entered: for setting up the server.
 std::unique_ptr<Connection> openServer(const std::filesystem::path& root);
-// The schema that holds the database at `locator` on its server; empty when none does.
-std::string remoteSchema(Connection& server, const std::filesystem::path& locator);
 
 }  // namespace quire::engine::store

@@ -35,6 +35,5 @@ void removeRemote(const fs::path& locator) { unsupported(locator.native()); }
 std::vector<std::string> listRemote(const fs::path& root) { unsupported(root.native()); }
 void setDefaultRole(DefaultRoleFn) {}
 std::unique_ptr<Connection> openServer(const fs::path& root) { unsupported(root.native()); }
-std::string remoteSchema(Connection& server, const fs::path&) { unsupported(server.name()); }
 
 }  // namespace quire::engine::store
