@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <system_error>
+#include <utility>
 
 #include "engine/core/Paths.h"
 #include "engine/core/Status.h"
@@ -46,6 +47,19 @@ bool hidden(const std::string& name) { return name.empty() || name[0] == '.' || 
 
 void sortByName(std::vector<CatalogEntry>& v) {
   std::sort(v.begin(), v.end(), [](const CatalogEntry& a, const CatalogEntry& b) { return foldCase(a.file) < foldCase(b.file); });
+}
+
+// A listing in the order every caller shows it: the way up (below the top), then the
+// directories, then the databases, each sorted by file name.
+HTSTATUS finishListing(const paths::Resolved& dir, HTINT listClass, std::vector<CatalogEntry> dirs,
+                       std::vector<CatalogEntry> dbs, std::vector<CatalogEntry>& out) {
+  sortByName(dirs);
+  sortByName(dbs);
+  out.clear();
+  if (!dir.apiPath.empty() && listsDirectories(listClass)) out.push_back({false, "..", "..", dir.apiPath + "\\.."});
+  out.insert(out.end(), dirs.begin(), dirs.end());
+  out.insert(out.end(), dbs.begin(), dbs.end());
+  return HTSUCCESS;
 }
 
 HTREPLICAID idFromBlob(const store::Blob& b) {
@@ -125,13 +139,7 @@ HTSTATUS listDirectory(const ServerRef& server, std::string_view directory, HTIN
       if (auto info = peek(e.path())) dbs.push_back({true, info->title, name, api});
     }
   }
-  sortByName(dirs);
-  sortByName(dbs);
-  out.clear();
-  if (!dir.apiPath.empty() && listsDirectories(listClass)) out.push_back({false, "..", "..", dir.apiPath + "\\.."});
-  out.insert(out.end(), dirs.begin(), dirs.end());
-  out.insert(out.end(), dbs.begin(), dbs.end());
-  return HTSUCCESS;
+  return finishListing(dir, listClass, std::move(dirs), std::move(dbs), out);
 }
 
 std::vector<CatalogEntry> allDatabases(const ServerRef& server) {
@@ -172,13 +180,7 @@ HTSTATUS listRemote(const ServerRef& server, const paths::Resolved& dir, HTINT l
     }
   }
   if (!any) return fail(HTFAIL_DB_NOT_FOUND, "Directory " + dir.apiPath + " not found");
-  sortByName(dirs);
-  sortByName(dbs);
-  out.clear();
-  if (!dir.apiPath.empty() && listsDirectories(listClass)) out.push_back({false, "..", "..", dir.apiPath + "\\.."});
-  out.insert(out.end(), dirs.begin(), dirs.end());
-  out.insert(out.end(), dbs.begin(), dbs.end());
-  return HTSUCCESS;
+  return finishListing(dir, listClass, std::move(dirs), std::move(dbs), out);
 }
 
 }  // namespace
