@@ -19,8 +19,8 @@ namespace quire::engine::store {
 #define QUIRE_LIBPQ_FUNCTIONS(X)                                                                              \
   X(PQclear) X(PQcmdTuples) X(PQconnectdbParams) X(PQerrorMessage) X(PQescapeIdentifier) X(PQescapeLiteral) \
   X(PQexec) X(PQexecPrepared) X(PQfinish) X(PQfreemem) X(PQftype) X(PQgetisnull) X(PQgetlength)              \
-  X(PQgetvalue) X(PQnfields) X(PQntuples) X(PQprepare) X(PQresultErrorField) X(PQresultErrorMessage)         \
-  X(PQresultStatus) X(PQsetNoticeProcessor) X(PQstatus) X(PQtransactionStatus)
+  X(PQgetResult) X(PQgetvalue) X(PQnfields) X(PQntuples) X(PQprepare) X(PQresultErrorField) X(PQresultErrorMessage) \
+  X(PQresultStatus) X(PQsendQuery) X(PQsetNoticeProcessor) X(PQstatus) X(PQtransactionStatus)
 
 struct LibPq {
 #define QUIRE_LIBPQ_MEMBER(name) decltype(&::name) name = nullptr;

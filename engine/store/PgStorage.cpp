@@ -13,9 +13,21 @@
 // be overtaken, and serialization failures do not arise between engine clients. A statement
 // outside a transaction that still meets one (or a deadlock) is retried a few times.
 //
+// Durability without serialising on the disk. Holding the lock through the commit's WAL flush
+// would make every writer wait for every other writer's flush, so the write transaction
+// commits without waiting for it (its lock goes at once) and, in the same round trip, a tiny
+// transaction of the connection's own touches its row in quire.commit_marks and commits
+// synchronously. The log is flushed in order, so that flush covers the earlier commit, and the
+// flushes of concurrent writers are merged by the server. A save is acknowledged only after
+// the second commit. Where quire.commit_marks cannot be written (a server set up by an older
+// engine, where this role may not create it), commits stay synchronous under the lock.
+//
 // Data version: every commit bumps quire_state.data_version in the same transaction; a
 // connection subtracts its own commits, so the number it reports changes exactly when
-// another connection committed (what SQLite's data_version promises).
+// another connection committed (what SQLite's data_version promises). The row is only ever
+// written under the lock, which the quick commit now releases together with the row, so it
+// adds no waiting of its own. Inside a write transaction the number cannot change (other
+// writers wait for the lock), so it is read once, with the lock, not per question.
 #include "engine/store/PgStorage.h"
 
 #include <atomic>
@@ -56,6 +68,7 @@ CREATE TABLE IF NOT EXISTS quire.databases(
   schema_name TEXT NOT NULL UNIQUE
 );
 CREATE SEQUENCE IF NOT EXISTS quire.schema_ids;
+{MARKS}
 DO $$ BEGIN
   IF NOT EXISTS (SELECT 1 FROM pg_collation WHERE collname = 'nocase'
                  AND collnamespace = 'quire'::regnamespace) THEN
@@ -63,6 +76,27 @@ DO $$ BEGIN
   END IF;
 END $$;
 )sql";
+
+// One row per server process, touched by the commit that makes a save durable (see the file
+// comment). A session may only see and touch its own row, so nobody can hold another's
+// barrier up by locking its row.
+constexpr const char* kCommitMarks = R"sql(
+CREATE TABLE IF NOT EXISTS quire.commit_marks(
+  pid INTEGER PRIMARY KEY,
+  mark BIGINT NOT NULL
+);
+ALTER TABLE quire.commit_marks ENABLE ROW LEVEL SECURITY;
+DO $$ BEGIN
+  IF NOT EXISTS (SELECT 1 FROM pg_policies WHERE schemaname = 'quire' AND tablename = 'commit_marks') THEN
+    CREATE POLICY own_mark ON quire.commit_marks USING (pid = pg_backend_pid()) WITH CHECK (pid = pg_backend_pid());
+  END IF;
+END $$;
+GRANT SELECT, INSERT, UPDATE ON quire.commit_marks TO PUBLIC;
+)sql";
+
+constexpr const char* kMark =
+    "INSERT INTO quire.commit_marks(pid, mark) VALUES(pg_backend_pid(), 1) "
+    "ON CONFLICT(pid) DO UPDATE SET mark = quire.commit_marks.mark + 1";
 
 struct Locator {
   std::string uri;   // scheme://authority/dbname
@@ -307,12 +341,15 @@ class PgConnection final : public Connection {
   int64_t changes() override { return changes_; }
 
   void begin() override {
-    // The lock is taken in the same round trip as BEGIN; a writer holding it across calls
-    // (delayed commit) is seen by others through writersWaiting().
+    // The lock and the data version come in the same round trip as BEGIN; a writer holding
+    // the lock across calls (delayed commit) is seen by others through writersWaiting().
     for (int attempt = 0;; ++attempt) {
       try {
-        simple("BEGIN; SELECT pg_advisory_xact_lock(" + std::to_string(kLockClass) + ", " + std::to_string(lockKey_) + ")",
-               "cannot begin a transaction");
+        Result r = query("BEGIN; SELECT pg_advisory_xact_lock(" + std::to_string(kLockClass) + ", " +
+                             std::to_string(lockKey_) + "); SELECT data_version FROM quire_state",
+                         "cannot begin a transaction");
+        lockedVersion_ = pq().PQntuples(r.get()) ? std::strtoll(pq().PQgetvalue(r.get(), 0, 0), nullptr, 10) : 0;
+        versionLocked_ = true;
         return;
       } catch (const Error&) {
         if (pq().PQtransactionStatus(conn_) != PQTRANS_IDLE) simple("ROLLBACK", "rollback failed");
@@ -322,15 +359,21 @@ class PgConnection final : public Connection {
     }
   }
   void commit() override {
-    try {
-      simple("UPDATE quire_state SET data_version = data_version + 1; COMMIT", "commit failed");
-    } catch (...) {
-      if (pq().PQtransactionStatus(conn_) != PQTRANS_IDLE) pq().PQclear(pq().PQexec(conn_, "ROLLBACK"));
-      throw;
+    versionLocked_ = false;
+    if (!marks_) {
+      try {
+        simple("UPDATE quire_state SET data_version = data_version + 1; COMMIT", "commit failed");
+      } catch (...) {
+        if (pq().PQtransactionStatus(conn_) != PQTRANS_IDLE) pq().PQclear(pq().PQexec(conn_, "ROLLBACK"));
+        throw;
+      }
+      ++ownCommits_;
+      return;
     }
-    ++ownCommits_;
+    commitThenMark();
   }
   void rollback() override {
+    versionLocked_ = false;
     if (pq().PQtransactionStatus(conn_) != PQTRANS_IDLE) simple("ROLLBACK", "rollback failed");
   }
   void savepoint(std::string_view n) override { simple("SAVEPOINT " + std::string(n), "savepoint failed"); }
@@ -354,7 +397,10 @@ class PgConnection final : public Connection {
   }
   // The server reuses free space itself (vacuum); there is nothing a compaction would return.
   uint64_t spaceFree() override { return 0; }
-  int64_t dataVersion() override { return number("SELECT data_version FROM quire_state") - ownCommits_; }
+  int64_t dataVersion() override {
+    if (versionLocked_ && pq().PQtransactionStatus(conn_) == PQTRANS_INTRANS) return lockedVersion_ - ownCommits_;
+    return number("SELECT data_version FROM quire_state") - ownCommits_;
+  }
 
   // --- used by PgStatement and the free functions ---
   PGresult* execute(const std::string& sql, const std::vector<std::pair<char, const std::string*>>& params) {
@@ -394,7 +440,9 @@ class PgConnection final : public Connection {
       fail(r.get(), "statement failed");
     return r;
   }
-  void simple(const std::string& sql, std::string_view what) {
+  void simple(const std::string& sql, std::string_view what) { query(sql, what); }
+  // Runs `sql` (one or more statements) and answers the last statement's result.
+  Result query(const std::string& sql, std::string_view what) {
     Result r(pq().PQexec(conn_, sql.c_str()));
     const ExecStatusType s = pq().PQresultStatus(r.get());
     lastState_.clear();
@@ -402,6 +450,7 @@ class PgConnection final : public Connection {
       lastState_ = sqlState(r.get());
       fail(r.get(), what);
     }
+    return r;
   }
   int64_t number(const std::string& sql) {
     Result r = run(sql);
@@ -420,7 +469,15 @@ class PgConnection final : public Connection {
   void enter(const std::string& schema) {
     schema_ = schema;
     const Result r = run("SET search_path TO " + quoted(schema) + ", quire");
-    lockKey_ = number("SELECT oid::bigint FROM pg_namespace WHERE nspname = current_schema()") & 0x7FFFFFFF;
+    const Result found = run(
+        "SELECT oid::bigint, COALESCE(has_schema_privilege('quire', 'USAGE') AND "
+        "has_table_privilege(to_regclass('quire.commit_marks'), 'SELECT') AND "
+        "has_table_privilege(to_regclass('quire.commit_marks'), 'INSERT') AND "
+        "has_table_privilege(to_regclass('quire.commit_marks'), 'UPDATE'), false) "
+        "FROM pg_namespace WHERE nspname = current_schema()");
+    if (pq().PQntuples(found.get()) != 1) fail(nullptr, "schema " + schema + " is missing");
+    lockKey_ = std::strtoll(pq().PQgetvalue(found.get(), 0, 0), nullptr, 10) & 0x7FFFFFFF;
+    marks_ = pq().PQgetvalue(found.get(), 0, 1)[0] == 't';
   }
   std::string quoted(const std::string& identifier) {
     char* q = pq().PQescapeIdentifier(conn_, identifier.c_str(), identifier.size());
@@ -454,10 +511,53 @@ class PgConnection final : public Connection {
   }
   static void backoff(int attempt) { std::this_thread::sleep_for(std::chrono::milliseconds(2 << attempt)); }
 
+  // The write transaction commits without waiting for the disk (its lock goes at once), then
+  // the connection's mark commits synchronously in the same round trip: see the file comment.
+  void commitThenMark() {
+    const std::string sql = std::string(
+                                "UPDATE quire_state SET data_version = data_version + 1; "
+                                "SET LOCAL synchronous_commit TO off; COMMIT; ") +
+                            kMark;
+    lastState_.clear();
+    if (!pq().PQsendQuery(conn_, sql.c_str())) {
+      fail(nullptr, "commit failed");
+    }
+    // Results: UPDATE, SET, COMMIT, then the mark. The first failure stops the rest.
+    int done = 0;
+    Result failed;
+    while (PGresult* raw = pq().PQgetResult(conn_)) {
+      Result r(raw);
+      const ExecStatusType s = pq().PQresultStatus(r.get());
+      if (s == PGRES_TUPLES_OK || s == PGRES_COMMAND_OK) {
+        ++done;
+      } else if (!failed) {
+        failed = std::move(r);
+      }
+    }
+    if (!failed) {
+      ++ownCommits_;
+      return;
+    }
+    lastState_ = sqlState(failed.get());
+    if (done < 3) {
+      // The transaction itself did not commit (or the connection broke before it could say).
+      if (pq().PQtransactionStatus(conn_) != PQTRANS_IDLE) pq().PQclear(pq().PQexec(conn_, "ROLLBACK"));
+      fail(failed.get(), "commit failed");
+    }
+    // Committed, but the server could not confirm that it reached the disk: the caller must
+    // not take the change as saved (nor as lost).
+    ++ownCommits_;
+    if (pq().PQtransactionStatus(conn_) != PQTRANS_IDLE) pq().PQclear(pq().PQexec(conn_, "ROLLBACK"));
+    fail(failed.get(), "the change was committed but the server did not confirm that it is on disk");
+  }
+
   PGconn* conn_;
   Locator where_;
   std::string schema_;
   int64_t lockKey_ = 0;
+  bool marks_ = false;           // commits go through commitThenMark()
+  bool versionLocked_ = false;   // lockedVersion_ holds for the open write transaction
+  int64_t lockedVersion_ = 0;
   int64_t changes_ = 0;
   int64_t ownCommits_ = 0;
   std::string lastState_;
@@ -509,15 +609,22 @@ std::unique_ptr<PgConnection> connect(const Locator& where) {
 }
 
 void ensureCatalogue(PgConnection& conn) {
-  if (conn.number("SELECT (to_regclass('quire.databases') IS NOT NULL)::int")) return;
+  const Result found = conn.run(
+      "SELECT to_regclass('quire.databases') IS NOT NULL, to_regclass('quire.commit_marks') IS NOT NULL");
+  const bool catalogue = pq().PQgetvalue(found.get(), 0, 0)[0] == 't';
+  if (catalogue && pq().PQgetvalue(found.get(), 0, 1)[0] == 't') return;
   conn.run("BEGIN");
   try {
     conn.run("SELECT pg_advisory_xact_lock(" + std::to_string(kLockClass) + ", 0)");
-    conn.run(kCatalogue);
+    const std::string script = std::string(kCatalogue);
+    const size_t at = script.find("{MARKS}");
+    conn.run(catalogue ? std::string(kCommitMarks) : script.substr(0, at) + kCommitMarks + script.substr(at + 7));
     conn.run("COMMIT");
-  } catch (...) {
+  } catch (const Error& e) {
     pq().PQclear(pq().PQexec(conn.raw(), "ROLLBACK"));
-    throw;
+    // A catalogue made by an older engine, by a role that this one may not add to: its
+    // commits then stay synchronous under the lock (PgConnection::enter).
+    if (!catalogue || e.code() != HTFAIL_ACCESS_DENIED) throw;
   }
 }
 
