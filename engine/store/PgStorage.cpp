@@ -242,7 +242,14 @@ class PgConnection;
 
 class PgStatement final : public Statement {
  public:
-  PgStatement(PgConnection& conn, std::string sql) : conn_(conn), sql_(std::move(sql)) {}
+  // What running the statement does to the id lastInsertId() answers.
+  enum class IdEffect {
+    Answers,   // an INSERT given a RETURNING clause for the id its trigger assigned: those
+               // rows are taken for lastInsertId() and not shown
+    None,      // a SELECT
+    Unknown,   // anything else may fire a trigger that sets it
+  };
+  PgStatement(PgConnection& conn, std::string sql, IdEffect effect) : conn_(conn), sql_(std::move(sql)), effect_(effect) {}
 
   Statement& bindNull(int i) override { return set(i, 'n', {}); }
   Statement& bind(int i, int64_t v) override { return set(i, 'i', std::to_string(v)); }
@@ -310,6 +317,7 @@ class PgStatement final : public Statement {
 
   PgConnection& conn_;
   std::string sql_;
+  IdEffect effect_ = IdEffect::Unknown;
   std::vector<Param> params_;
   Result result_;
   int row_ = -1;
@@ -328,15 +336,30 @@ class PgConnection final : public Connection {
   std::unique_ptr<Statement> prepare(std::string_view sql) override {
     std::string key(sql);
     auto it = translated_.find(key);
-    if (it == translated_.end()) it = translated_.emplace(key, translate(sql, false)).first;
-    return std::make_unique<PgStatement>(*this, it->second);
+    if (it == translated_.end()) it = translated_.emplace(key, translateStatement(sql)).first;
+    return std::make_unique<PgStatement>(*this, it->second.sql, it->second.effect);
   }
 
-  void exec(std::string_view sql) override { simple(translate(sql, true), "statement failed"); }
+  void exec(std::string_view sql) override {
+    insertIdKnown_ = false;
+    simple(translate(sql, true), "statement failed");
+  }
 
+  // The id the INSERT triggers leave in quire.last_insert_id: taken from the INSERT's own
+  // answer when it came through a statement of prepare() (no round trip of its own, while
+  // the writer lock is held), asked for otherwise.
   int64_t lastInsertId() override {
+    if (insertIdKnown_) return insertId_;
     Result r = run("SELECT current_setting('quire.last_insert_id', true)");
     return pq().PQgetisnull(r.get(), 0, 0) ? 0 : std::strtoll(pq().PQgetvalue(r.get(), 0, 0), nullptr, 10);
+  }
+  void forgetInsertId() { insertIdKnown_ = false; }
+  void noteInsertId(const PGresult* r) {
+    const int rows = pq().PQntuples(r);
+    // No row (ON CONFLICT DO NOTHING) leaves the setting as a trigger may have left it.
+    insertIdKnown_ = rows > 0;
+    if (insertIdKnown_)
+      insertId_ = pq().PQgetisnull(r, rows - 1, 0) ? 0 : std::strtoll(pq().PQgetvalue(r, rows - 1, 0), nullptr, 10);
   }
   int64_t changes() override { return changes_; }
 
@@ -374,11 +397,15 @@ class PgConnection final : public Connection {
   }
   void rollback() override {
     versionLocked_ = false;
+    insertIdKnown_ = false;  // the setting is rolled back with the transaction
     if (pq().PQtransactionStatus(conn_) != PQTRANS_IDLE) simple("ROLLBACK", "rollback failed");
   }
   void savepoint(std::string_view n) override { simple("SAVEPOINT " + std::string(n), "savepoint failed"); }
   void release(std::string_view n) override { simple("RELEASE SAVEPOINT " + std::string(n), "release failed"); }
-  void rollbackTo(std::string_view n) override { simple("ROLLBACK TO SAVEPOINT " + std::string(n), "rollback failed"); }
+  void rollbackTo(std::string_view n) override {
+    insertIdKnown_ = false;
+    simple("ROLLBACK TO SAVEPOINT " + std::string(n), "rollback failed");
+  }
 
   bool writersWaiting() override {
     Result r = run("SELECT EXISTS(SELECT 1 FROM pg_locks WHERE locktype = 'advisory' AND classid = " +
@@ -435,6 +462,7 @@ class PgConnection final : public Connection {
   }
 
   Result run(const std::string& sql) {
+    insertIdKnown_ = false;
     Result r(pq().PQexec(conn_, sql.c_str()));
     if (pq().PQresultStatus(r.get()) != PGRES_TUPLES_OK && pq().PQresultStatus(r.get()) != PGRES_COMMAND_OK)
       fail(r.get(), "statement failed");
@@ -443,6 +471,7 @@ class PgConnection final : public Connection {
   void simple(const std::string& sql, std::string_view what) { query(sql, what); }
   // Runs `sql` (one or more statements) and answers the last statement's result.
   Result query(const std::string& sql, std::string_view what) {
+    insertIdKnown_ = false;
     Result r(pq().PQexec(conn_, sql.c_str()));
     const ExecStatusType s = pq().PQresultStatus(r.get());
     lastState_.clear();
@@ -545,23 +574,54 @@ class PgConnection final : public Connection {
       fail(failed.get(), "commit failed");
     }
     // Committed, but the server could not confirm that it reached the disk: the caller must
-    // not take the change as saved (nor as lost).
-    ++ownCommits_;
+    // not take the change as saved (nor as lost). The commit is left out of ownCommits_, so
+    // this connection's caches see a change and read again what the caller may think undone.
     if (pq().PQtransactionStatus(conn_) != PQTRANS_IDLE) pq().PQclear(pq().PQexec(conn_, "ROLLBACK"));
     fail(failed.get(), "the change was committed but the server did not confirm that it is on disk");
+  }
+
+  struct Translated {
+    std::string sql;
+    PgStatement::IdEffect effect = PgStatement::IdEffect::Unknown;
+  };
+  // A single-row INSERT ... VALUES answers the id its trigger assigned (RETURNING is evaluated
+  // after the row's BEFORE trigger ran); one fed by a SELECT is left alone, since it may
+  // insert many rows.
+  static Translated translateStatement(std::string_view sql) {
+    Translated t{translate(sql, false)};
+    auto has = [&](std::string_view word) {
+      for (size_t at = t.sql.find(word); at != std::string::npos; at = t.sql.find(word, at + 1)) {
+        const bool before = at == 0 || !std::isalnum(static_cast<unsigned char>(t.sql[at - 1]));
+        const size_t end = at + word.size();
+        if (before && (end == t.sql.size() || !std::isalnum(static_cast<unsigned char>(t.sql[end])))) return true;
+      }
+      return false;
+    };
+    const size_t first = t.sql.find_first_not_of(" \t\n");
+    if (first == std::string::npos) return t;
+    if (t.sql.compare(first, 7, "SELECT ") == 0) {
+      t.effect = PgStatement::IdEffect::None;
+    } else if (t.sql.compare(first, 12, "INSERT INTO ") == 0 && has("VALUES") && !has("SELECT") && !has("RETURNING") &&
+               t.sql.find(';') == std::string::npos) {
+      t.sql += " RETURNING current_setting('quire.last_insert_id', true)";
+      t.effect = PgStatement::IdEffect::Answers;
+    }
+    return t;
   }
 
   PGconn* conn_;
   Locator where_;
   std::string schema_;
   int64_t lockKey_ = 0;
+  bool insertIdKnown_ = false;  // insertId_ is what quire.last_insert_id holds now
+  int64_t insertId_ = 0;
   bool marks_ = false;           // commits go through commitThenMark()
   bool versionLocked_ = false;   // lockedVersion_ holds for the open write transaction
   int64_t lockedVersion_ = 0;
   int64_t changes_ = 0;
   int64_t ownCommits_ = 0;
   std::string lastState_;
-  std::map<std::string, std::string> translated_;
+  std::map<std::string, Translated> translated_;
   std::map<std::string, std::string> prepared_;
 };
 
@@ -572,6 +632,12 @@ bool PgStatement::step() {
     for (const Param& p : params_) params.emplace_back(p.kind, &p.value);
     result_.reset(conn_.execute(sql_, params));
     row_ = 0;
+    if (effect_ == IdEffect::Answers) {
+      conn_.noteInsertId(result_.get());
+      row_ = pq().PQntuples(result_.get());
+    } else if (effect_ == IdEffect::Unknown) {
+      conn_.forgetInsertId();
+    }
   } else {
     ++row_;
   }

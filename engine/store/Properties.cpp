@@ -153,11 +153,25 @@ void setLater(Connection& conn, std::string_view name, int64_t value) {
 
 void writeLater(Connection& conn) {
   if (!conn.propertyCache) return;
-  for (auto& [name, v] : cacheOf(conn).values) {
-    if (!v.dirty) continue;
-    bindInt(*upsert(conn, name), conn, v.number).run();
-    v.dirty = false;
+  // One statement for all of them: on a server each statement is a round trip, made while
+  // the writer lock is held.
+  std::vector<std::pair<const std::string*, Value*>> dirty;
+  for (auto& [name, v] : cacheOf(conn).values)
+    if (v.dirty) dirty.emplace_back(&name, &v);
+  if (dirty.empty()) return;
+  std::string sql = "INSERT INTO properties(name, value) VALUES";
+  for (size_t k = 0; k < dirty.size(); ++k)
+    sql += (k ? ", (?" : "(?") + std::to_string(2 * k + 1) + ", ?" + std::to_string(2 * k + 2) + ")";
+  sql += " ON CONFLICT(name) DO UPDATE SET value = excluded.value";
+  auto st = conn.prepare(sql);
+  for (size_t k = 0; k < dirty.size(); ++k) {
+    const int at = int(2 * k + 1);
+    st->bind(at, *dirty[k].first);
+    if (conn.dialect() == Dialect::Postgres) st->bind(at + 1, std::to_string(dirty[k].second->number));
+    else st->bind(at + 1, dirty[k].second->number);
   }
+  st->run();
+  for (auto& [name, v] : dirty) v->dirty = false;
 }
 
 void forgetCached(Connection& conn) {

@@ -16,7 +16,10 @@
 
 #include "EngineFixture.h"
 #include "engine/core/Status.h"
+#include "engine/store/Locator.h"
 #include "engine/store/PgStorage.h"
+#include "engine/store/Properties.h"
+#include "engine/store/Transaction.h"
 #ifdef QUIRE_TEST_POSTGRES
 #include "engine/store/LibPq.h"
 #endif
@@ -237,6 +240,73 @@ TEST_P(PostgresWriterTest, ASaveEndedByADeadlockIsAConflictAndLeavesNothing) {
   EXPECT_EQ(HTDocumentSave(doc, 0), HTSUCCESS) << message(HTFAIL_STORAGE_ERROR);
   EXPECT_EQ(subject(db, id), "after");
   HTDocumentClose(doc, 0);
+  HTDatabaseClose(db, 0);
+}
+
+// The data version another connection reports changes with every commit, also when read
+// inside a write transaction (where it is taken once, with the writer lock), while a
+// connection's own commits leave its own number alone; and each commit also commits the
+// connection's mark, the synchronous commit that makes it durable.
+TEST_P(PostgresWriterTest, OthersSeeEachCommitInTheDataVersionAndEachCommitIsMarked) {
+  HTDatabaseClose(createAndOpen("version.nsf", "Version", server()), 0);
+  auto a = store::open(locate("version.nsf", server()), {});
+  auto b = store::open(locate("version.nsf", server()), {});
+  Outside outside(pgUri_);
+  auto marks = [&] { return std::stol(outside.run("SELECT COALESCE(sum(mark), 0)::text FROM quire.commit_marks")); };
+  auto write = [](store::Connection& conn, int64_t value) {
+    store::Transaction tx(conn, store::Commit::Now);
+    store::prop::set(conn, "test_value", value);
+    tx.commit();
+  };
+
+  const long marked = marks();
+  const int64_t ownBefore = a->dataVersion(), otherBefore = b->dataVersion();
+  write(*a, 1);
+  EXPECT_EQ(a->dataVersion(), ownBefore) << "a connection's own commit changed its data version";
+  const int64_t otherAfter = b->dataVersion();
+  EXPECT_NE(otherAfter, otherBefore);
+  EXPECT_EQ(marks(), marked + 1) << "the commit was not followed by its synchronous mark";
+
+  write(*a, 2);
+  {
+    store::Transaction tx(*b, store::Commit::Now);
+    const int64_t inside = b->dataVersion();
+    EXPECT_NE(inside, otherAfter) << "the version taken with the lock missed the commit just before";
+    store::prop::set(*b, "test_value", int64_t(3));
+    EXPECT_EQ(b->dataVersion(), inside);
+    tx.commit();
+  }
+  EXPECT_NE(a->dataVersion(), ownBefore);
+  EXPECT_EQ(store::prop::getInt(*a, "test_value", 0), 3);
+  EXPECT_EQ(marks(), marked + 3);
+}
+
+// When the commit that makes a save durable fails, the save is reported as failed, never as
+// done; the database stays usable and consistent, and the next save goes through.
+TEST_P(PostgresWriterTest, ASaveWhoseDurabilityIsNotConfirmedIsNotReportedAsSaved) {
+  HTDBHANDLE db = createAndOpen("unconfirmed.nsf", "Unconfirmed", server());
+  const HTID before = saveDoc(db, "before");
+  Outside outside(pgUri_);
+  ASSERT_EQ(outside.run("CREATE FUNCTION quire.refuse_mark() RETURNS trigger LANGUAGE plpgsql AS "
+                        "$$ BEGIN RAISE EXCEPTION 'no mark today'; END $$"),
+            "");
+  ASSERT_EQ(outside.run("CREATE TRIGGER refuse BEFORE INSERT OR UPDATE ON quire.commit_marks "
+                        "FOR EACH ROW EXECUTE FUNCTION quire.refuse_mark()"),
+            "");
+
+  HTDOCHANDLE doc = 0;
+  ASSERT_EQ(HTDocumentCreate(db, 0, &doc), HTSUCCESS);
+  HTItemPut(doc, "Subject", HTTYPE_TEXT, 0, HTTYPE_TEXT, "unconfirmed", 0);
+  const HTSTATUS s = HTDocumentSave(doc, 0);
+  EXPECT_NE(s, HTSUCCESS);
+  EXPECT_NE(message(s).find("did not confirm"), std::string::npos) << message(s);
+  HTDocumentClose(doc, 0);
+
+  ASSERT_EQ(outside.run("DROP TRIGGER refuse ON quire.commit_marks"), "");
+  const HTID after = saveDoc(db, "after");
+  EXPECT_NE(after, 0u);
+  EXPECT_EQ(subject(db, before), "before");
+  EXPECT_EQ(subject(db, after), "after");
   HTDatabaseClose(db, 0);
 }
 
