@@ -472,7 +472,7 @@ TEST_P(MultiProcessContention, WritersKilledAtRandomMomentsLeaveTheDatabaseConsi
   for (int k = 1; Clock::now() < until; ++k) {
     Worker victim = spawn(k, false);
     seed = seed * 1103515245u + 12345u;
-    usleep(useconds_t(100'000 + (seed >> 8) % 300'000));
+    usleep(useconds_t(250'000 + (seed >> 8) % 500'000));  // past its start, into its saves
     kill(victim.pid, SIGKILL);
     close(victim.readFd);
     int status = 0;
