@@ -39,7 +39,7 @@ TQuireDocument::TQuireDocument(HTDBHANDLE DbHandle, HTID DocID) : DbHandle(DbHan
     return;
   }
   Opened = true;
-  if (GetITemCount() >= 1) ListItems();
+  if (const int32_t count = GetITemCount(); count >= 1) ListItems(count);
   // Attachments are listed whatever the item count: an engine may keep attachments apart
   // from items, and a document of attachments only must still show them.
   ListAttachments();
@@ -65,7 +65,7 @@ TQuireDocument::TQuireDocument(NewDocTag, HTDBHANDLE DbHandle, const std::string
   }
   Opened = true;
   // The items a form put into the new document.
-  if (GetITemCount() >= 1) ListItems();
+  if (const int32_t count = GetITemCount(); count >= 1) ListItems(count);
   Loaded = true;
 }
 
@@ -75,7 +75,8 @@ TQuireDocument::~TQuireDocument() {
   if (Opened) HTAPI.HTDocumentClose(DocHandle, kDocumentCloseFlags);
 }
 
-void TQuireDocument::ListItems() {
+void TQuireDocument::ListItems(int32_t Count) {
+  Items.Reserve(Items.Count() + Count);
   HTITEMLISTREC record{};
   for (HTSTATUS status = HTAPI.HTItemList(DocHandle, HTLIST_REFRESH, 0, &record); status == 0;
        status = HTAPI.HTItemList(DocHandle, HTLIST_NEXT, 0, &record)) {

@@ -112,7 +112,8 @@ class QUIRE_API TQuireDocument {
   struct NewDocTag {};
   TQuireDocument(NewDocTag, HTDBHANDLE DbHandle, const std::string& FormName);
 
-  void ListItems();
+  // Count: the items the API reports, so Items grows once.
+  void ListItems(int32_t Count);
   void ListAttachments();
   void AddItem(const std::string& Name, TQuireItem* Item);
   std::string ReadUNID(HTINT Property);

@@ -36,26 +36,36 @@ char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - '
 
 bool IcuSized(std::string_view text) { return text.size() <= static_cast<size_t>(INT32_MAX); }
 
-// The comparison key of IndexOf, computed once per entry so a look-up folds
-// only the text it is given. Text that is not valid UTF-8 would fold to
-// U+FFFD and match unrelated text, so it falls back to ASCII folding of its
-// bytes, tagged with 0xFF, a byte that never occurs in valid UTF-8.
-std::string FoldKey(std::string_view text) {
-  if (IcuSized(text) && IsAscii(text)) {
-    std::string key(text);
-    for (char& c : key) c = FoldAscii(c);
-    return key;
-  }
-  if (!IcuSized(text) || !IsValidUtf8(text)) {
-    std::string key(1, '\xFF');
-    for (char c : text) key += FoldAscii(c);
-    return key;
-  }
+// Text that is not valid UTF-8 would fold to U+FFFD and match unrelated text, so its bytes
+// fold as ASCII, tagged with 0xFF, a byte that never occurs in valid UTF-8.
+std::string TaggedAsciiKey(std::string_view text) {
+  std::string key;
+  key.reserve(text.size() + 1);
+  key += '\xFF';
+  for (char c : text) key += FoldAscii(c);
+  return key;
+}
+
+std::string IcuKey(std::string_view text) {
   icu::UnicodeString folded =
       icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
   folded.foldCase(U_FOLD_CASE_DEFAULT);
   std::string key;
   folded.toUTF8String(key);
+  return key;
+}
+
+// The comparison key of IndexOf, computed once per entry so a look-up folds only the text
+// it is given.
+std::string FoldKey(std::string_view text) {
+  if (!IcuSized(text)) return TaggedAsciiKey(text);
+  // One pass folds ASCII text, the common case for names, and gives up at the first byte
+  // that is not ASCII, so most keys cost a single copy.
+  std::string key(text);
+  for (char& c : key) {
+    if (static_cast<unsigned char>(c) >= 0x80) return IsValidUtf8(text) ? IcuKey(text) : TaggedAsciiKey(text);
+    c = FoldAscii(c);
+  }
   return key;
 }
 
@@ -93,8 +103,12 @@ TStringList& TStringList::operator=(TStringList&& other) noexcept {
 int TStringList::Add(std::string_view text) { return AddObject(text, nullptr); }
 
 int TStringList::AddObject(std::string_view text, void* object) {
-  entries_.push_back(Entry{std::string(text), FoldKey(text), object});
+  entries_.emplace_back(Entry{std::string(text), FoldKey(text), object});
   return Count() - 1;
+}
+
+void TStringList::Reserve(int count) {
+  if (count > 0) entries_.reserve(static_cast<size_t>(count));
 }
 
 void TStringList::Insert(int index, std::string_view text) { InsertObject(index, text, nullptr); }

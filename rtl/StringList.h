@@ -44,6 +44,9 @@ class QUIRE_API TStringList {
   // Append; the result is the new entry's index.
   int Add(std::string_view text);
   int AddObject(std::string_view text, void* object);
+  // Room for `count` entries in all, so a list filled from a known count grows once;
+  // nothing changes for a count of 0 or less.
+  void Reserve(int count);
   void Insert(int index, std::string_view text);
   void InsertObject(int index, std::string_view text, void* object);
   // Remove one entry, freeing its object when the list owns objects.
