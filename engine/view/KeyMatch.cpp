@@ -224,11 +224,9 @@ void KeyMatcher::matchCombination(const std::vector<Part>& parts,
       break;
     }
   }
-  const auto& mains = snap_.mainRows();
-  auto it = std::lower_bound(mains.begin(), mains.end(), prefix,
-                             [&](uint32_t row, const std::string& p) { return snap_.key(row) < std::string_view(p); });
-  for (; it != mains.end(); ++it) {
-    const uint32_t row = *it;
+  const uint32_t mains = snap_.mainCount();
+  for (uint32_t i = snap_.mainLowerBound(prefix); i < mains; ++i) {
+    const uint32_t row = snap_.mainRow(i);
     const std::string_view key = snap_.key(row);
     if (key.substr(0, prefix.size()) != prefix) break;
     bool ok = true;
@@ -245,7 +243,7 @@ void KeyMatcher::matchCombination(const std::vector<Part>& parts,
         }
       }
     }
-    if (ok) visit(size_t(it - mains.begin()), row);
+    if (ok) visit(size_t(i), row);
   }
 }
 

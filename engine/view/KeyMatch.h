@@ -41,7 +41,7 @@ class KeyMatcher {
   KeyMatcher(const ViewSnapshot& snapshot, const std::vector<KeyValue>& keys, bool partial);
 
   // Calls `visit(mainIndex, row)` for each main document row that matches, where mainIndex
-  // is its place in ViewSnapshot::mainRows() (lower is earlier in the view).
+  // is its place among ViewSnapshot::mainRow() (lower is earlier in the view).
   void forEachMatch(const std::function<void(size_t, uint32_t)>& visit) const;
 
  private:

@@ -7,6 +7,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <random>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -23,6 +24,7 @@
 #include "engine/core/Progress.h"
 #include "engine/store/Schema.h"
 #include "engine/store/Transaction.h"
+#include "engine/view/BaseSummary.h"
 #include "engine/view/EntryCodec.h"
 
 namespace quire::engine::view {
@@ -47,7 +49,7 @@ constexpr const char* kNoteIndex = "CREATE INDEX IF NOT EXISTS view_entries_note
 void splitBaseRecords(store::Connection& conn);
 
 const bool kSchemaRegistered = store::registerSchemaPart(
-    {"view", 3, [](store::Connection& c, int from) {
+    {"view", 4, [](store::Connection& c, int from) {
        if (from < 1) {
          c.exec(R"sql(
 CREATE TABLE IF NOT EXISTS view_entries(
@@ -97,6 +99,18 @@ CREATE TABLE IF NOT EXISTS view_base_overrides(
 );
 )sql");
          splitBaseRecords(c);
+       }
+       if (from < 4) {
+         // Bases written before summaries have none: their views open by reading every entry,
+         // as they did, until they are next built.
+         c.exec(R"sql(CREATE TABLE IF NOT EXISTS view_base_summaries(
+  view_id INTEGER NOT NULL,
+  chunk INTEGER NOT NULL,
+  build INTEGER NOT NULL,
+  summary BLOB NOT NULL,
+  PRIMARY KEY(view_id, chunk)
+);
+)sql");
        }
      }});
 
@@ -735,6 +749,7 @@ void drop(store::Connection& conn, HTID viewId) {
   conn.prepare("DELETE FROM view_entries WHERE view_id = ?1")->bind(1, int64_t(viewId)).run();
   conn.prepare("DELETE FROM view_base WHERE view_id = ?1")->bind(1, int64_t(viewId)).run();
   conn.prepare("DELETE FROM view_base_chunks WHERE view_id = ?1")->bind(1, int64_t(viewId)).run();
+  conn.prepare("DELETE FROM view_base_summaries WHERE view_id = ?1")->bind(1, int64_t(viewId)).run();
   conn.prepare("DELETE FROM view_base_overrides WHERE view_id = ?1")->bind(1, int64_t(viewId)).run();
   conn.prepare("DELETE FROM view_meta WHERE view_id = ?1")->bind(1, int64_t(viewId)).run();
   conn.prepare("DELETE FROM folder_members WHERE folder_id = ?1")->bind(1, int64_t(viewId)).run();
@@ -938,13 +953,22 @@ class BaseReader {
 // the build nor a reader ever holds more than one chunk of the stored form.
 class ChunkWriter {
  public:
-  ChunkWriter(store::Connection& conn, HTID viewId)
+  // With a design, every chunk gets its summary (BaseSummary.h), all under one new build
+  // number; without one (a base split from an older file) none.
+  ChunkWriter(store::Connection& conn, HTID viewId, const CompiledDesign* design = nullptr)
       : insert_(conn.prepare("INSERT INTO view_base_chunks(view_id, chunk, entries) VALUES(?1, ?2, ?3)")),
         viewId_(viewId) {
+    if (design) {
+      summary_.emplace(*design);
+      insertSummary_ =
+          conn.prepare("INSERT INTO view_base_summaries(view_id, chunk, build, summary) VALUES(?1, ?2, ?3, ?4)");
+      build_ = newBuildNumber();
+    }
     buffer_.reserve(kChunkBytes + kChunkBytes / 4);
     begin();
   }
   void add(const BaseEntry& e) {
+    if (summary_) summary_->add(e.key, e.cells, e.hasReaders, e.parent != 0);
     putU32(buffer_, e.note);
     putU32(buffer_, e.parent);
     putU32(buffer_, uint32_t(e.key.size()));
@@ -974,12 +998,33 @@ class ChunkWriter {
     if (count_ == 0) return;
     for (int k = 0; k < 4; ++k) buffer_[size_t(1 + k)] = char(uint8_t(count_ >> (8 * k)));
     insert_->reset();
-    insert_->bind(1, int64_t(viewId_)).bind(2, chunk_++).bindBlob(3, buffer_.data(), buffer_.size());
+    insert_->bind(1, int64_t(viewId_)).bind(2, chunk_).bindBlob(3, buffer_.data(), buffer_.size());
     insert_->run();
+    if (summary_) {
+      const std::string summary = summary_->take().encode();
+      insertSummary_->reset();
+      insertSummary_->bind(1, int64_t(viewId_)).bind(2, chunk_).bind(3, build_);
+      insertSummary_->bindBlob(4, summary.data(), summary.size());
+      insertSummary_->run();
+    }
+    ++chunk_;
     begin();
   }
 
+  // A reader that opened the view before a rebuild must not be handed the new build's
+  // chunks as if they were its own: a random number tells the builds apart without asking
+  // anything of the file.
+  static int64_t newBuildNumber() {
+    static std::mutex mutex;
+    static std::mt19937_64 rng{std::random_device{}()};
+    std::lock_guard lock(mutex);
+    return int64_t(rng() >> 2) + 1;
+  }
+
   std::unique_ptr<store::Statement> insert_;
+  std::unique_ptr<store::Statement> insertSummary_;
+  std::optional<BaseSummaryBuilder> summary_;
+  int64_t build_ = 0;
   HTID viewId_;
   std::string buffer_;
   uint32_t count_ = 0;
@@ -1184,9 +1229,10 @@ void rebuild(db::Database& database, store::Connection& conn, const CompiledDesi
   }
   conn.prepare("DELETE FROM view_base WHERE view_id = ?1")->bind(1, int64_t(d.id)).run();
   conn.prepare("DELETE FROM view_base_chunks WHERE view_id = ?1")->bind(1, int64_t(d.id)).run();
+  conn.prepare("DELETE FROM view_base_summaries WHERE view_id = ?1")->bind(1, int64_t(d.id)).run();
   conn.prepare("DELETE FROM view_base_overrides WHERE view_id = ?1")->bind(1, int64_t(d.id)).run();
   if (usesBase(d)) {
-    ChunkWriter writer(conn, d.id);
+    ChunkWriter writer(conn, d.id, &d);
     // Responses waiting for their parent stay rows, where resolveWaitingResponses finds them.
     auto waiting = conn.prepare(
         "INSERT INTO view_entries(view_id, sort_key, note_id, parent_id, cells, readers) VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
@@ -1253,6 +1299,60 @@ void forEachStoredEntry(store::Connection& conn, HTID viewId, const std::functio
     visit(row);
   }
   for (; !base.atEnd(); base.advance()) visit(base.current());
+}
+
+bool readBaseOutline(store::Connection& conn, HTID viewId, BaseOutline& out) {
+  out = BaseOutline();
+  auto any = [&](const char* sql) {
+    auto st = conn.prepare(sql);
+    st->bind(1, int64_t(viewId));
+    return st->step();
+  };
+  if (any("SELECT 1 FROM view_entries WHERE view_id = ?1 LIMIT 1")) return false;
+  if (any("SELECT 1 FROM view_base_overrides WHERE view_id = ?1 LIMIT 1")) return false;
+  int64_t chunks = 0;
+  {
+    auto st = conn.prepare("SELECT count(*) FROM view_base_chunks WHERE view_id = ?1");
+    st->bind(1, int64_t(viewId));
+    if (st->step()) chunks = st->int64(0);
+  }
+  auto st = conn.prepare("SELECT chunk, build, summary FROM view_base_summaries WHERE view_id = ?1 ORDER BY chunk");
+  st->bind(1, int64_t(viewId));
+  while (st->step()) {
+    const int64_t chunk = st->int64(0), build = st->int64(1);
+    if (chunk != int64_t(out.chunks.size()) || (chunk > 0 && build != out.build)) return false;
+    out.build = build;
+    out.chunks.emplace_back();
+    if (!BaseSummary::decode(st->blobView(2), out.chunks.back())) return false;
+  }
+  return int64_t(out.chunks.size()) == chunks;
+}
+
+void readBaseChunk(store::Connection& conn, HTID viewId, int64_t chunk, int64_t build, uint32_t expected,
+                   std::string& bytes, std::vector<ChunkEntry>& entries) {
+  entries.clear();
+  {
+    auto st = conn.prepare("SELECT build FROM view_base_summaries WHERE view_id = ?1 AND chunk = ?2");
+    st->bind(1, int64_t(viewId)).bind(2, chunk);
+    if (!st->step() || st->int64(0) != build)
+      raise(HTFAIL_CONFLICT, "The view " + std::to_string(viewId) + " in " + conn.name() +
+                                 " was built again since this index was opened; refresh the index");
+  }
+  auto damaged = [&]() {
+    raise(HTFAIL_STORAGE_ERROR, "The stored index of view " + std::to_string(viewId) + " in " + conn.name() +
+                                    " is damaged" + store::damageFindings(conn));
+  };
+  auto st = conn.prepare("SELECT entries FROM view_base_chunks WHERE view_id = ?1 AND chunk = ?2");
+  st->bind(1, int64_t(viewId)).bind(2, chunk);
+  if (!st->step()) damaged();
+  bytes.assign(st->blobView(0));
+  BaseReader reader;
+  if (!reader.start(bytes)) damaged();
+  entries.reserve(expected);
+  BaseEntry e;
+  bool bad = false;
+  while (reader.next(e, bad)) entries.push_back(ChunkEntry{e.note, e.key, e.cells});
+  if (bad || entries.size() != expected) damaged();
 }
 
 void reindexNote(db::Database& database, store::Connection& conn, HTID noteId) {

@@ -10,7 +10,7 @@
 //       holds several values has one entry per value. Indexed by (view_id, sort_key, note_id)
 //       for ordered walks and key seeks, and by (note_id, view_id) for maintenance.
 //   view_base(view_id, max_note, entries), view_base_chunks(view_id, chunk, entries),
-//   view_base_overrides(view_id, note_id)
+//   view_base_overrides(view_id, note_id), view_base_summaries(view_id, chunk, build, summary)
 //       A view built from nothing keeps the entries of that build in chunks of about 64 KB,
 //       in index order, instead of one row each: a build writes a few hundred rows instead
 //       of a hundred thousand with two index entries each, and streams them out chunk by
@@ -22,7 +22,9 @@
 //       documents that bookkeeping), so a save never rewrites a chunk. Responses still
 //       waiting for their parent stay rows (so their parent's save finds them), and folders
 //       always use rows (their entries follow membership). `forEachStoredEntry` merges base
-//       and rows.
+//       and rows. Each chunk of a build has its summary (BaseSummary.h), all with the build's
+//       random number, so that opening a view reads only those while the base is all there is
+//       of it (no rows, no overrides) and chunks are read when a row in them is first touched.
 //   view_meta(view_id, design_sequence, collation)
 //       What each view's entries were built from: the design note's sequence and the sort-key
 //       format (ICU collator version + key format). Either differing means "rebuild".
@@ -54,6 +56,7 @@
 #include <vector>
 
 #include "engine/db/Database.h"
+#include "engine/view/BaseSummary.h"
 #include "engine/view/ViewDesign.h"
 
 namespace quire::engine::view {
@@ -91,6 +94,30 @@ struct StoredEntry {
   const store::Blob* readers = nullptr;
 };
 void forEachStoredEntry(store::Connection& conn, HTID viewId, const std::function<void(const StoredEntry&)>& visit);
+
+// The base of a built view as an open needs it (ViewSnapshot.h): one summary per chunk, in
+// chunk order, all of one build. False when the view cannot be opened from its summaries:
+// it has rows or overridden entries beside its base, a chunk has no summary (a base written
+// before summaries were kept, or split from an older file) or a damaged one, or the
+// summaries are not of one build. The caller then reads every entry (forEachStoredEntry).
+struct BaseOutline {
+  int64_t build = 0;
+  std::vector<BaseSummary> chunks;
+};
+bool readBaseOutline(store::Connection& conn, HTID viewId, BaseOutline& out);
+
+// One entry of a chunk as read by readBaseChunk: views into the chunk's bytes.
+struct ChunkEntry {
+  HTID note = 0;
+  std::string_view key;
+  std::string_view cells;
+};
+// Chunk `chunk` of build `build` of a view's base: its bytes into `bytes` and its entries, in
+// index order, into `entries` (views into `bytes`). Fails with HTFAIL_STORAGE_ERROR when the
+// chunk is missing or damaged or holds other than `expected` entries, and with
+// HTFAIL_CONFLICT when the view was built again since (that build is no longer stored).
+void readBaseChunk(store::Connection& conn, HTID viewId, int64_t chunk, int64_t build, uint32_t expected,
+                   std::string& bytes, std::vector<ChunkEntry>& entries);
 
 // Drops every entry, the meta row and the memberships of a view or folder.
 void drop(store::Connection& conn, HTID viewId);

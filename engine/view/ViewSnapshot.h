@@ -17,13 +17,26 @@
 // totals of their documents in total columns (sum, averages, percentages as the column asks).
 // An empty category value shows as "(Not categorized)".
 //
+// A view whose stored index is its last build alone (no document changed since) opens from
+// the build's chunk summaries (BaseSummary.h): category and total rows are made at once,
+// document rows are numbered but read from their chunk the first time one of them is
+// touched, so opening costs a few bytes per chunk however many documents there are. Any
+// other view, and a reader kept from documents by Readers names in a view that has them,
+// gets every entry read at open. Both answer the same. A snapshot made from summaries reads
+// its chunks through the database it was made on, which must outlive it (the cursor holding
+// it holds the database); should the view be built again meanwhile, reading a row not yet
+// read fails with HTFAIL_CONFLICT (the index is refreshed to go on).
+//
 // Snapshots are shared: a snapshot for a reader without restrictions is cached per database
 // and view and handed to every index opened while nothing in the database changed.
-// Thread-safe once built (immutable).
+// Thread-safe once built (immutable but for chunks read on demand, under a lock). Readers
+// throw Error when a chunk cannot be read.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -34,6 +47,7 @@
 #include "engine/index/ReadAccess.h"
 #include "engine/view/EntryCodec.h"
 #include "engine/view/ViewDesign.h"
+#include "engine/view/ViewIndex.h"
 
 namespace quire::engine::view {
 
@@ -66,14 +80,17 @@ class ViewSnapshot {
   const CompiledDesign& design() const { return *design_; }
   int64_t changeCounter() const { return changeCounter_; }
 
-  uint32_t size() const { return uint32_t(rows_.size()); }
-  const Row& row(uint32_t i) const { return rows_[i]; }
+  uint32_t size() const { return rowCount_; }
+  Row row(uint32_t i) const;
   // Child `ordinal` (1-based) of `parent` (kNoRow: the top level); kNoRow when none.
   uint32_t child(uint32_t parent, uint32_t ordinal) const;
   uint32_t childCount(uint32_t parent) const;
 
-  // Main document rows (documents that are not shown as responses), in key order.
-  const std::vector<uint32_t>& mainRows() const { return mainRows_; }
+  // Main document rows (documents that are not shown as responses), in key order: how many,
+  // the row of the i-th, and the first whose key is not below `key`.
+  uint32_t mainCount() const;
+  uint32_t mainRow(uint32_t i) const;
+  uint32_t mainLowerBound(std::string_view key) const;
   std::string_view key(uint32_t row) const;
   // Which value types occur at key component `k` (bit 0 number, 1 date-time, 2 text).
   uint8_t keyTypes(size_t k) const { return k < keyTypes_.size() ? keyTypes_[k] : 0; }
@@ -105,8 +122,40 @@ class ViewSnapshot {
     bool present = false;
   };
 
+  // Read when first touched (summary-made snapshots only).
+  struct LoadedChunk {
+    std::string bytes;
+    std::vector<ChunkEntry> entries;
+  };
+  // A stretch of rows of a summary-made snapshot: one category or total row, or documents
+  // that are consecutive entries under one parent.
+  struct Segment {
+    uint32_t firstRow = 0;
+    uint32_t count = 0;
+    uint32_t parent = kNoRow;
+    uint32_t ordinal = 0;  // of its first row
+    uint32_t data = 0;     // documents: the first entry; else index into explicit_
+    uint16_t depth = 0;
+    bool documents = false;
+  };
+  // A child of a summary-made row or of the top: a segment, its first row's ordinal.
+  struct ChildItem {
+    uint32_t segment;
+    uint32_t ordinal;
+  };
+
   class Builder;
   friend class Builder;
+  class OutlineBuilder;
+  friend class OutlineBuilder;
+
+  HTID entryNote(uint32_t entry) const;
+  std::string_view entryKey(uint32_t entry) const;
+  std::string_view entryCells(uint32_t entry) const;
+  const ChunkEntry& lazyEntry(uint32_t entry) const;
+  const LoadedChunk& chunk(uint32_t c) const;
+  uint32_t segmentOf(uint32_t row) const;
+  uint32_t chunkOf(uint32_t entry) const;
 
   Aggregate aggregate(uint32_t row, size_t column) const;
   double sumOf(uint32_t row, size_t totalSlot) const;
@@ -128,6 +177,26 @@ class ViewSnapshot {
   std::vector<size_t> totalColumns_;
   std::vector<uint32_t> mainRows_;
   std::vector<uint8_t> keyTypes_;
+  uint32_t rowCount_ = 0;
+
+  // Summary-made snapshots (lazy_): rows as segments, entries read by chunk.
+  bool lazy_ = false;
+  db::Database* database_ = nullptr;
+  int64_t build_ = 0;
+  std::vector<Segment> segments_;
+  std::vector<Row> explicit_;            // category and total rows; childCount in ordinals
+  std::vector<uint32_t> explicitItems_;  // per explicit_ row: its child items
+  std::vector<ChildItem> items_;         // grouped by parent; Row::firstChild indexes here
+  uint32_t topFirstItem_ = 0, topItems_ = 0, topCount_ = 0;
+  std::vector<uint32_t> documentSegments_;  // the document segments, in entry order
+  std::vector<uint32_t> chunkFirst_;        // first entry of each chunk, then the entry count
+  std::vector<std::string> chunkKeys_;      // first key of each chunk
+  mutable std::unique_ptr<std::atomic<const LoadedChunk*>[]> loaded_;
+  mutable std::vector<std::unique_ptr<LoadedChunk>> owned_;
+  mutable std::mutex loadMutex_;
+  // Where the last look-ups landed: walks touch neighbouring rows.
+  mutable std::atomic<uint32_t> segmentHint_{0};
+  mutable std::atomic<uint32_t> chunkHint_{0};
 };
 
 }  // namespace quire::engine::view
