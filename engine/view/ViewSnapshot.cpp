@@ -384,7 +384,8 @@ std::shared_ptr<const ViewSnapshot> ViewSnapshot::acquire(db::Database& database
   const CacheKey key{database.serial(), viewId};
   if (!reader.restricted()) {
     std::lock_guard cacheLock(gCacheMutex);
-    if (auto cached = cache()[key].lock(); cached && cached->changeCounter_ == counter) return cached;
+    if (auto cached = cache()[key].lock(); cached && cached->changeCounter_ == counter && cached->stillStored(conn))
+      return cached;
   }
   auto snapshot = std::make_shared<ViewSnapshot>();
   snapshot->design_ = std::move(design);
@@ -402,6 +403,15 @@ std::shared_ptr<const ViewSnapshot> ViewSnapshot::acquire(db::Database& database
     cache()[key] = snapshot;
   }
   return snapshot;
+}
+
+// A build leaves the change counter as it is: a snapshot reading its chunks on demand must
+// also find its own build still stored to be handed out again.
+bool ViewSnapshot::stillStored(store::Connection& conn) const {
+  if (!lazy_) return true;
+  auto st = conn.prepare("SELECT build FROM view_base_summaries WHERE view_id = ?1 AND chunk = 0");
+  st->bind(1, int64_t(design_->id));
+  return (st->step() ? st->int64(0) : 0) == build_;
 }
 
 Row ViewSnapshot::row(uint32_t i) const {

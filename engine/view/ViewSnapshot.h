@@ -78,6 +78,8 @@ class ViewSnapshot {
                                                      const index::ReadAccess& reader);
 
   const CompiledDesign& design() const { return *design_; }
+  // Made from chunk summaries, reading document rows on demand (see above).
+  bool readsOnDemand() const { return lazy_; }
   int64_t changeCounter() const { return changeCounter_; }
 
   uint32_t size() const { return rowCount_; }
@@ -149,6 +151,7 @@ class ViewSnapshot {
   class OutlineBuilder;
   friend class OutlineBuilder;
 
+  bool stillStored(store::Connection& conn) const;
   HTID entryNote(uint32_t entry) const;
   std::string_view entryKey(uint32_t entry) const;
   std::string_view entryCells(uint32_t entry) const;

@@ -255,7 +255,14 @@ TEST_P(ViewBuildTest, ADamagedBuiltIndexFailsToOpenInsteadOfCrashing) {
   }
   HTINDEXHANDLE index = 0;
   ASSERT_EQ(HTIndexOpen(db_, &index), HTSUCCESS);
-  EXPECT_EQ(HTIndexOpenViewFolder(index, 0, rebuilt, 0), HTFAIL_STORAGE_ERROR);
+  // An open that reads only the chunks' summaries meets the damage at the first row instead.
+  HTSTATUS status = HTIndexOpenViewFolder(index, 0, rebuilt, 0);
+  if (status == HTSUCCESS) {
+    HTID note = 0;
+    HTUINT flags = 0;
+    status = HTIndexNavigate(index, HTNAV_NEXT, 0, &note, &flags);
+  }
+  EXPECT_EQ(status, HTFAIL_STORAGE_ERROR);
   EXPECT_NE(message(HTFAIL_STORAGE_ERROR).find("damaged"), std::string::npos);
   HTIndexClose(index);
   EXPECT_EQ(entries(v).size(), 3u);  // other views are unaffected
