@@ -60,15 +60,27 @@ void ViewCursor::updateDeleted() {
 
 bool ViewCursor::deleted(HTID note) { return !deleted_.empty() && deleted_.count(note) != 0; }
 
+// A walk asks for the same row several times (the move, its flags, each cell read): it is
+// made once.
+const Row& ViewCursor::rowOf(uint32_t row) {
+  if (row != rowIndex_) {
+    row_ = snap_->row(row);
+    rowIndex_ = row;
+  }
+  return row_;
+}
+
 bool ViewCursor::accepts(uint32_t row, HTUINT flags) {
   if (row >= snap_->size()) return false;
-  const Row& r = snap_->row(row);
+  return accepts(snap_->row(row), flags);
+}
+
+bool ViewCursor::accepts(const Row& r, HTUINT flags) {
   if (r.kind == RowKind::Document) return !deleted(r.note);
   return !(flags & HTNAVFLAG_DOCUMENTS);
 }
 
-HTUINT ViewCursor::entryFlags(uint32_t row) const {
-  const Row& r = snap_->row(row);
+HTUINT ViewCursor::entryFlags(const Row& r) const {
   HTUINT flags = 0;
   if (!ftActive_ && r.childCount) flags |= kEntryHasChildren;
   if (r.kind == RowKind::Category) flags |= kEntryCategory;
@@ -80,8 +92,8 @@ HTUINT ViewCursor::entryFlags(uint32_t row) const {
 uint32_t ViewCursor::scan(uint32_t from, bool forward, HTUINT flags, bool mainOnly) {
   const uint32_t n = snap_->size();
   for (uint32_t r = from; r < n; r = forward ? r + 1 : r - 1) {
-    if (!accepts(r, flags)) continue;
-    const Row& row = snap_->row(r);
+    const Row& row = rowOf(r);
+    if (!accepts(row, flags)) continue;
     if (mainOnly && (row.kind != RowKind::Document || row.response)) continue;
     return r;
   }
@@ -196,8 +208,8 @@ HTSTATUS ViewCursor::navigate(HTINT navigation, HTUINT flags, index::NavEntry& o
   }
   if (target == 0) return status ? fail(status) : endOfList();
   if (!(flags & HTNAVFLAG_PROBE)) pos_ = target;
-  const uint32_t row = rowAt(target);
-  out.note = snap_->row(row).note;
+  const Row& row = rowOf(rowAt(target));
+  out.note = row.note;
   out.entryFlags = entryFlags(row);
   return HTSUCCESS;
 }
@@ -330,6 +342,7 @@ HTSTATUS ViewCursor::refresh() {
   auto fresh = ViewSnapshot::acquire(*env_->database, id, env_->reader);
   if (!fresh) return fail(HTFAIL_NOT_A_VIEW, "The view or folder " + std::to_string(id) + " no longer exists");
   snap_ = std::move(fresh);
+  rowIndex_ = kNoRow;
   deleted_.clear();
   seenGeneration_ = kUnseen;
   // The search and its refinements run again over the new rows.
@@ -457,7 +470,7 @@ HTSTATUS ViewCursor::cellLength(HTUINT column, HTINT* type, HTUINT* length) {
 bool ViewCursor::fetchStoredCell(uint32_t row, size_t index, HTUINT column, HTINT* type, HTUINT* length, void* buffer,
                                  HTSTATUS& status) {
   CellRef cell;
-  if (!snap_->documentCell(row, index, cell)) return false;
+  if (!snap_->documentCell(rowOf(row), index, cell)) return false;
   const bool single = cell.count == 1;
   const HTINT wanted = *type;
   HTINT out = HTTYPE_TEXT;

@@ -102,7 +102,9 @@ class ViewCursor : public index::IndexCursor {
   // Snapshot row of position p (1-based) of the active rows; kNoRow for 0 or out of range.
   uint32_t rowAt(uint32_t p) const;
   uint32_t currentRow() const { return rowAt(pos_); }
+  const Row& rowOf(uint32_t row);
   bool accepts(uint32_t row, HTUINT flags);
+  bool accepts(const Row& row, HTUINT flags);
   bool deleted(HTID note);
   void updateDeleted();
 
@@ -110,7 +112,7 @@ class ViewCursor : public index::IndexCursor {
   uint32_t flatMove(HTINT navigation, HTUINT flags, HTSTATUS& status);
   uint32_t scan(uint32_t from, bool forward, HTUINT flags, bool mainOnly);
   uint32_t siblingFrom(uint32_t row, bool forward, HTUINT flags);
-  HTUINT entryFlags(uint32_t row) const;
+  HTUINT entryFlags(const Row& row) const;
 
   HTSTATUS runFtQuery(const FtQuery& q, bool refine);
   HTSTATUS currentCell(HTUINT column, uint32_t& row, size_t& index);
@@ -135,6 +137,8 @@ class ViewCursor : public index::IndexCursor {
   int64_t seenDataVersion_ = 0;
   std::chrono::steady_clock::time_point foreignChecked_{};
   std::string cellText_;  // reused by cell reads that join list elements
+  uint32_t rowIndex_ = kNoRow;  // the row last made by rowOf, of snap_
+  Row row_;
 };
 
 }  // namespace quire::engine::view

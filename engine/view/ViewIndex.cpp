@@ -1351,7 +1351,7 @@ void readBaseChunk(store::Connection& conn, HTID viewId, int64_t chunk, int64_t 
   entries.reserve(expected);
   BaseEntry e;
   bool bad = false;
-  while (reader.next(e, bad)) entries.push_back(ChunkEntry{e.note, e.key, e.cells});
+  while (reader.next(e, bad)) entries.push_back(ChunkEntry(e.key.data() - kEntryHeader));
   if (bad || entries.size() != expected) damaged();
 }
 

@@ -106,11 +106,23 @@ struct BaseOutline {
 };
 bool readBaseOutline(store::Connection& conn, HTID viewId, BaseOutline& out);
 
-// One entry of a chunk as read by readBaseChunk: views into the chunk's bytes.
-struct ChunkEntry {
-  HTID note = 0;
-  std::string_view key;
-  std::string_view cells;
+// One entry of a chunk as read by readBaseChunk: where its stored form starts in the chunk's
+// bytes (every length checked when the chunk was read), read in place, so that a walk
+// touches the chunk's bytes alone and in order.
+class ChunkEntry {
+ public:
+  explicit ChunkEntry(const char* at = nullptr) : at_(at) {}
+  HTID note() const { return u32(0); }
+  std::string_view key() const { return {at_ + kHeader, u32(8)}; }
+  std::string_view cells() const { return {at_ + kHeader + u32(8), u32(12)}; }
+
+ private:
+  static constexpr size_t kHeader = 20;  // note, parent and three lengths
+  uint32_t u32(size_t offset) const {
+    const auto* b = reinterpret_cast<const uint8_t*>(at_ + offset);
+    return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+  }
+  const char* at_;
 };
 // Chunk `chunk` of build `build` of a view's base: its bytes into `bytes` and its entries, in
 // index order, into `entries` (views into `bytes`). Fails with HTFAIL_STORAGE_ERROR when the

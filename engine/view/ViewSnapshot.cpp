@@ -414,14 +414,13 @@ bool ViewSnapshot::stillStored(store::Connection& conn) const {
   return (st->step() ? st->int64(0) : 0) == build_;
 }
 
-Row ViewSnapshot::row(uint32_t i) const {
-  if (!lazy_) return rows_[i];
+Row ViewSnapshot::lazyRow(uint32_t i) const {
   const Segment& seg = segments_[segmentOf(i)];
   if (!seg.documents) return explicit_[seg.data];
   Row r;
   const uint32_t offset = i - seg.firstRow;
   r.data = seg.data + offset;
-  r.note = lazyEntry(r.data).note;
+  r.note = lazyEntry(r.data).note();
   r.parent = seg.parent;
   r.end = i + 1;
   r.ordinal = seg.ordinal + offset;
@@ -476,21 +475,21 @@ const ViewSnapshot::LoadedChunk& ViewSnapshot::chunk(uint32_t c) const {
   return *owned_[c];
 }
 
-const ChunkEntry& ViewSnapshot::lazyEntry(uint32_t entry) const {
+ChunkEntry ViewSnapshot::lazyEntry(uint32_t entry) const {
   const uint32_t c = chunkOf(entry);
   return chunk(c).entries[entry - chunkFirst_[c]];
 }
 
-HTID ViewSnapshot::entryNote(uint32_t entry) const { return lazy_ ? lazyEntry(entry).note : entries_[entry].note; }
+HTID ViewSnapshot::entryNote(uint32_t entry) const { return lazy_ ? lazyEntry(entry).note() : entries_[entry].note; }
 
 std::string_view ViewSnapshot::entryKey(uint32_t entry) const {
-  if (lazy_) return lazyEntry(entry).key;
+  if (lazy_) return lazyEntry(entry).key();
   const Entry& e = entries_[entry];
   return std::string_view(keys_).substr(e.keyOffset, e.keyLength);
 }
 
 std::string_view ViewSnapshot::entryCells(uint32_t entry) const {
-  if (lazy_) return lazyEntry(entry).cells;
+  if (lazy_) return lazyEntry(entry).cells();
   const Entry& e = entries_[entry];
   return std::string_view(cells_).substr(e.cellOffset, e.cellLength);
 }
@@ -519,7 +518,7 @@ uint32_t ViewSnapshot::mainLowerBound(std::string_view key) const {
   const uint32_t c = uint32_t(firstNotBelow - chunkKeys_.begin()) - 1;
   const auto& entries = chunk(c).entries;
   auto it = std::lower_bound(entries.begin(), entries.end(), key,
-                             [](const ChunkEntry& e, std::string_view k) { return e.key < k; });
+                             [](const ChunkEntry& e, std::string_view k) { return e.key() < k; });
   return chunkFirst_[c] + uint32_t(it - entries.begin());
 }
 
@@ -640,8 +639,20 @@ formula::Value ViewSnapshot::cellValue(uint32_t row, size_t column) const {
 
 bool ViewSnapshot::documentCell(uint32_t row, size_t column, CellRef& out) const {
   if (row >= rowCount_ || column >= design_->columns.size()) return false;
+  if (lazy_) {
+    // Walks read cells of every row: straight to the entry, no row made. No response here.
+    const Segment& seg = segments_[segmentOf(row)];
+    if (!seg.documents || (design_->columns[column].design.flags & HTCOLFLAG_RESPONSE_ONLY)) return false;
+    return findCell(lazyEntry(seg.data + (row - seg.firstRow)).cells(), column, out);
+  }
   const Row r = this->row(row);
   if (r.kind != RowKind::Document) return false;
+  if ((design_->columns[column].design.flags & HTCOLFLAG_RESPONSE_ONLY) && !r.response) return false;
+  return findCell(entryCells(r.data), column, out);
+}
+
+bool ViewSnapshot::documentCell(const Row& r, size_t column, CellRef& out) const {
+  if (r.kind != RowKind::Document || column >= design_->columns.size()) return false;
   if ((design_->columns[column].design.flags & HTCOLFLAG_RESPONSE_ONLY) && !r.response) return false;
   return findCell(entryCells(r.data), column, out);
 }

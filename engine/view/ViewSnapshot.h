@@ -83,7 +83,7 @@ class ViewSnapshot {
   int64_t changeCounter() const { return changeCounter_; }
 
   uint32_t size() const { return rowCount_; }
-  Row row(uint32_t i) const;
+  Row row(uint32_t i) const { return lazy_ ? lazyRow(i) : rows_[i]; }
   // Child `ordinal` (1-based) of `parent` (kNoRow: the top level); kNoRow when none.
   uint32_t child(uint32_t parent, uint32_t ordinal) const;
   uint32_t childCount(uint32_t parent) const;
@@ -106,6 +106,8 @@ class ViewSnapshot {
   // total rows, a response-only column of a row that is no response, and a damaged entry:
   // cellValue then answers.
   bool documentCell(uint32_t row, size_t column, CellRef& out) const;
+  // The same for a row already made with row().
+  bool documentCell(const Row& row, size_t column, CellRef& out) const;
 
  private:
   struct Entry {
@@ -152,10 +154,11 @@ class ViewSnapshot {
   friend class OutlineBuilder;
 
   bool stillStored(store::Connection& conn) const;
+  Row lazyRow(uint32_t i) const;
   HTID entryNote(uint32_t entry) const;
   std::string_view entryKey(uint32_t entry) const;
   std::string_view entryCells(uint32_t entry) const;
-  const ChunkEntry& lazyEntry(uint32_t entry) const;
+  ChunkEntry lazyEntry(uint32_t entry) const;
   const LoadedChunk& chunk(uint32_t c) const;
   uint32_t segmentOf(uint32_t row) const;
   uint32_t chunkOf(uint32_t entry) const;
