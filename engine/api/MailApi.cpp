@@ -26,7 +26,8 @@
 //                                call fail with that error (the reply is written anyway)
 //   "add server NAME DIRECTORY"  (local server only) configure a named server; a relative
 //                                directory lies below the data directory; it is created
-//                                when missing; quote words that hold blanks
+//                                when missing; a postgresql:// connection is kept as
+//                                given (no password in it); quote words that hold blanks
 //   "remove server NAME"         (local server only) forget a named server; its directory
 //                                stays
 //   "resolve NAME"               how mail to NAME would be routed: "person NAME MAILFILE",
@@ -103,6 +104,20 @@ HTSTATUS addServer(const db::ServerRef& where, const std::vector<std::string>& w
     return fail(HTFAIL_INVALID_ARGUMENT, "'" + name + "' is the local server's name");
   fs::path directory = std::string(trim(w[3]));
   if (directory.empty()) return fail(HTFAIL_INVALID_ARGUMENT, "No directory given for server " + name);
+  if (store::isServerUri(directory.native())) {
+    // A connection is kept as given: it is no directory to make below the data directory.
+    const std::string uri = directory.native();
+    if (uri.find('?') != std::string::npos)
+      return fail(HTFAIL_INVALID_ARGUMENT, "The server entry " + uri + " may not hold query parameters");
+    const size_t authority = uri.find("://") + 3;
+    const size_t at = uri.find('@', authority);
+    if (at != std::string::npos && uri.find('/', authority) > at && uri.substr(authority, at - authority).find(':') != std::string::npos)
+      return fail(HTFAIL_INVALID_ARGUMENT, "The server entry may not hold a password, which quire.ini would keep in "
+                                           "plain text: give it through ~/.pgpass, PGPASSWORD or a service file");
+    config().setServer(name, directory);
+    reply = "Server " + name + " added: " + uri;
+    return HTSUCCESS;
+  }
   const fs::path absolute = directory.is_relative() ? config().dataDir() / directory : directory;
   files::ensureDirectory(absolute);
   config().setServer(name, directory);
