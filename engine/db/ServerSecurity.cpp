@@ -419,6 +419,22 @@ void syncGrants(store::Connection& conn, const fs::path& serverRoot) {
   conn.prepare("SELECT quire.apply_acl(current_schema())")->run();
 }
 
+void grantIndexTable(store::Connection& conn, const std::string& table) {
+  if (conn.dialect() != store::Dialect::Postgres || !serverSetUp(conn)) return;
+  // The rule quire.apply_acl gives every table that is neither notes, attachments, the ACL
+  // nor the schema's bookkeeping: Readers read, everyone else with access keeps it up.
+  std::vector<std::pair<std::string, int64_t>> people;
+  {
+    auto st = conn.prepare(
+        "SELECT g.role_name, g.level FROM acl_grants g JOIN pg_roles r ON r.rolname = g.role_name "
+        "WHERE g.level >= 1 ORDER BY g.role_name");
+    while (st->step()) people.emplace_back(st->text(0), st->int64(1));
+  }
+  for (const auto& [role, level] : people)
+    conn.exec("GRANT " + std::string(level == 2 ? "SELECT" : "SELECT, INSERT, UPDATE, DELETE") + " ON " +
+              quotedIdentifier(table) + " TO " + quotedIdentifier(role));
+}
+
 ServerState setup(const ServerRef& server) {
   requirePostgres(server);
   ServerState state;

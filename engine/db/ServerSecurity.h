@@ -65,6 +65,13 @@ store::NoteAccessNames accessNames(const std::vector<store::StoredItem>& items);
 // was never set up.
 void syncGrants(store::Connection& conn, const std::filesystem::path& serverRoot);
 
+// Grants the people of the database what they hold on its index tables on `table`, an index
+// table the connection's role has just made (and so owns) after the ACL was last applied, so
+// that Readers can search it and writers keep it up at once rather than at the next ACL
+// change. Runs on the locked connection, inside the transaction that made the table; does
+// nothing on SQLite or on a server that was never set up.
+void grantIndexTable(store::Connection& conn, const std::string& table);
+
 struct PersonState {
   std::string notesName;
   std::string role;

@@ -8,6 +8,7 @@
 
 #include "engine/core/DateTime.h"
 #include "engine/core/Status.h"
+#include "engine/db/ServerSecurity.h"
 #include "engine/doc/NoteEvents.h"
 #include "engine/ftquery/FtQuery.h"
 #include "engine/index/NoteContext.h"
@@ -271,6 +272,7 @@ HTSTATUS create(db::Database& database, bool rebuild, HTFTSTATS* stats) {
   }
   (void)rebuild;  // an existing index is rebuilt either way: see FullText.h
   conn.exec(onPostgres(conn) ? ftquery::pgCreateTableSql(kTable) : ftquery::ftsCreateTableSql(kTable));
+  db::security::grantIndexTable(conn, kTable);
   HTFTSTATS s{};
   uint64_t bytes = 0;
   uint64_t documents = 0;

@@ -322,6 +322,58 @@ TEST_F(ServerSecurityTest, AclChangesReachPostgresAtOnce) {
   EXPECT_NE(as(rita_, "SELECT count(*) FROM notes").status, 0);
 }
 
+// The full-text table is made long after the ACL was applied; nobody should wait for the next
+// ACL change to search it or to keep it up.
+TEST_F(ServerSecurityTest, AFullTextIndexMadeAfterTheAclIsSearchableAtOnce) {
+  ASSERT_EQ(HTDatabaseCreateFTIndex(db_, 0, 0, nullptr), HTSUCCESS) << message(HTFAIL_STORAGE_ERROR);
+  EXPECT_EQ(as(rita_, "SELECT count(*) FROM ft_index").output, "3");
+  const Outcome refused = as(rita_, "DELETE FROM ft_index");
+  EXPECT_NE(refused.output.find("permission denied"), std::string::npos) << refused.output;
+  EXPECT_EQ(as(ed_, "WITH d AS (DELETE FROM ft_index WHERE note_id = -1 RETURNING 1) SELECT count(*) FROM d").output, "0");
+  EXPECT_NE(query("nobody" + tag_, "SELECT 1").status, 0);
+
+  // Rebuilt, the table is made anew and must be granted anew.
+  ASSERT_EQ(HTDatabaseCreateFTIndex(db_, 0, 1, nullptr), HTSUCCESS);
+  HTDatabaseClose(db_, 0);
+  db_ = 0;
+
+  // Ed's own engine keeps the index up as he saves; Rita's finds what he wrote. Without
+  // PGUSER each engine logs in as its session user's role.
+  struct Restore {
+    std::string pguser = getenv("PGUSER") ? getenv("PGUSER") : "";
+    ~Restore() {
+      if (!pguser.empty()) setenv("PGUSER", pguser.c_str(), 1);
+    }
+  } restore;
+  unsetenv("PGUSER");
+  HTTerm(0);
+  actAs(ed_.c_str());
+  HTUINT state = 0;
+  ASSERT_EQ(_HTInit(HTVERSION_LIBRARY, 0, 0, &state), HTSUCCESS);
+  HTDBHANDLE db = 0;
+  ASSERT_EQ(HTDatabaseOpen(kServer, "sales.nsf", 0, &db), HTSUCCESS);
+  HTDOCHANDLE fresh = document(db, "Memo");
+  put(fresh, "Subject", "quarterly zebrafish");
+  const HTID made = saved(fresh);
+  HTDatabaseClose(db, 0);
+
+  HTTerm(0);
+  actAs(rita_.c_str());
+  ASSERT_EQ(_HTInit(HTVERSION_LIBRARY, 0, 0, &state), HTSUCCESS);
+  ASSERT_EQ(HTDatabaseOpen(kServer, "sales.nsf", 0, &db), HTSUCCESS);
+  HTINDEXHANDLE search = 0;
+  ASSERT_EQ(HTIndexOpen(db, &search), HTSUCCESS);
+  const HTSTATUS s = HTIndexFTSearch(search, "zebrafish", 0, HTFTSORT_SCORE_DESCEND, 20);
+  EXPECT_EQ(s, HTSUCCESS) << message(s);
+  EXPECT_EQ(HTIndexGetCount(search), 1u);
+  HTID found = 0;
+  HTUINT flags = 0;
+  EXPECT_EQ(HTIndexNavigate(search, HTNAV_NEXT, 0, &found, &flags), HTSUCCESS);
+  EXPECT_EQ(found, made);
+  HTIndexClose(search);
+  HTDatabaseClose(db, 0);
+}
+
 TEST_F(ServerSecurityTest, ReadersItemChangesShowAndHideTheDocument) {
   auto setReaders = [&](const std::vector<std::string>& names) {
     HTDOCHANDLE doc = 0;
