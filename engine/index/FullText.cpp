@@ -170,8 +170,9 @@ size_t textBytes(const std::vector<ItemText>& texts) {
   return n;
 }
 
-void writeRow(store::Connection& conn, HTID note, const std::vector<ItemText>& texts) {
-  deleteRow(conn, note);
+// `replace` false when the table is known to hold no row for the note (it was just made).
+void writeRow(store::Connection& conn, HTID note, const std::vector<ItemText>& texts, bool replace = true) {
+  if (replace) deleteRow(conn, note);
   if (onPostgres(conn)) {
     const ftquery::PgRow row = ftquery::pgVectors(texts);
     auto st = conn.prepare(std::string("INSERT INTO ") + kTable +
@@ -203,7 +204,7 @@ void forEachDocumentText(store::Connection& conn, Visit visit) {
   }
   auto st = conn.prepare(
       "SELECT note_id, modified, items FROM notes WHERE note_class = ?1 AND deleted = 0 ORDER BY note_id");
-  st->bind(1, int64_t(store::note_class::kDocument));
+  st->manyRows().bind(1, int64_t(store::note_class::kDocument));
   std::vector<store::StoredItem> items;
   while (st->step()) {
     const HTID id = HTID(st->int64(0));
@@ -284,7 +285,7 @@ HTSTATUS create(db::Database& database, bool rebuild, HTFTSTATS* stats) {
   progress::Task task("full-text index", documents);
   forEachDocumentText(conn, [&](HTID note, int64_t, const std::vector<ItemText>& texts) {
     task.advance();
-    writeRow(conn, note, texts);
+    writeRow(conn, note, texts, false);
     ++s.documentsIndexed;
     bytes += textBytes(texts);
     before.erase(note);

@@ -22,6 +22,13 @@
 // the second commit. Where quire.commit_marks cannot be written (a server set up by an older
 // engine, where this role may not create it), commits stay synchronous under the lock.
 //
+// Batched reads. A statement marked manyRows() reads through a cursor, a batch of rows (about
+// kBatchBytes) per round trip, so a scan of every document or of a view's stored index never
+// holds the whole answer at once. Outside a transaction the cursor gets a read-only
+// REPEATABLE READ one of its own, which ends with the last such cursor; a write begun
+// meanwhile, or a commit, first fetches what the open cursors still hold, so their scans go on
+// after it as a statement's would on SQLite.
+//
 // Data version: every commit bumps quire_state.data_version in the same transaction; a
 // connection subtracts its own commits, so the number it reports changes exactly when
 // another connection committed (what SQLite's data_version promises). The row is only ever
@@ -30,6 +37,7 @@
 // writers wait for the lock), so it is read once, with the lock, not per question.
 #include "engine/store/PgStorage.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <chrono>
@@ -58,6 +66,12 @@ constexpr Oid kBytea = 17;
 constexpr Oid kBool = 16;
 constexpr int kLockClass = 0x5155;  // advisory-lock namespace of this engine ("QU")
 constexpr int kRetries = 5;
+// Batches of a manyRows() statement: the first small, so that a short answer costs little,
+// the next sized from the rows seen so far to about kBatchBytes.
+constexpr int kFirstBatch = 256;
+constexpr int kMinBatch = 16;
+constexpr int kMaxBatch = 16384;
+constexpr size_t kBatchBytes = size_t(2) << 20;
 
 // Shared by every Notes database of the server; made once, under an advisory lock so two
 // first users do not race on it.
@@ -297,16 +311,38 @@ class PgStatement final : public Statement {
     return {reinterpret_cast<const char*>(out.data()), out.size()};
   }
   void reset() override {
+    closeCursor();
     result_.reset();
+    pending_.reset();
+    lost_ = false;
     params_.clear();
     row_ = -1;
   }
+  Statement& manyRows() override {
+    many_ = true;
+    return *this;
+  }
+  ~PgStatement() override { closeCursor(); }
+
+  // Before the transaction holding the cursor ends: the rows it still holds are fetched, so the
+  // scan goes on without it.
+  void settle();
+  // The transaction ended without settle(): the rest of the rows are gone.
+  void lose() {
+    if (cursor_.empty()) return;
+    cursor_.clear();
+    lost_ = true;
+  }
+  const std::string& cursor() const { return cursor_; }
 
  private:
   struct Param {
     char kind = 'n';
     std::string value;
   };
+  void nextBatch();
+  void closeCursor() noexcept;
+
   Statement& set(int i, char kind, std::string value) {
     if (i < 1 || i > 32766) raise(HTFAIL_STORAGE_ERROR, "Parameter " + std::to_string(i) + " is out of range");
     if (size_t(i) > params_.size()) params_.resize(size_t(i));
@@ -322,6 +358,11 @@ class PgStatement final : public Statement {
   Result result_;
   int row_ = -1;
   std::map<int, Blob> scratch_;
+  bool many_ = false;
+  std::string cursor_;  // the open cursor of a manyRows() statement, "" when none
+  Result pending_;      // what settle() fetched, read once result_ is
+  bool lost_ = false;
+  int batch_ = kFirstBatch;
 };
 
 class PgConnection final : public Connection {
@@ -364,6 +405,7 @@ class PgConnection final : public Connection {
   int64_t changes() override { return changes_; }
 
   void begin() override {
+    settleCursors();
     // The lock and the data version come in the same round trip as BEGIN; a writer holding
     // the lock across calls (delayed commit) is seen by others through writersWaiting().
     for (int attempt = 0;; ++attempt) {
@@ -382,6 +424,7 @@ class PgConnection final : public Connection {
     }
   }
   void commit() override {
+    settleCursors();
     versionLocked_ = false;
     if (!marks_) {
       try {
@@ -396,6 +439,7 @@ class PgConnection final : public Connection {
     commitThenMark();
   }
   void rollback() override {
+    loseCursors();
     versionLocked_ = false;
     insertIdKnown_ = false;  // the setting is rolled back with the transaction
     if (pq().PQtransactionStatus(conn_) != PQTRANS_IDLE) simple("ROLLBACK", "rollback failed");
@@ -516,12 +560,90 @@ class PgConnection final : public Connection {
     return s;
   }
 
+  // --- batched reads (manyRows) ---
+  // Declares a cursor for `st` and answers its first batch.
+  PGresult* declare(PgStatement& st, const std::string& sql,
+                    const std::vector<std::pair<char, const std::string*>>& params, std::string& name) {
+    const bool own = pq().PQtransactionStatus(conn_) == PQTRANS_IDLE;
+    if (own) {
+      simple("BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY", "cannot begin a read transaction");
+      readTx_ = true;
+    }
+    std::string taken;
+    if (!freeNames_.empty()) {
+      taken = std::move(freeNames_.back());
+      freeNames_.pop_back();
+    } else {
+      taken = "quire_rows" + std::to_string(++cursorNames_);
+    }
+    try {
+      // The name is one of a few reused ones, so the declaration is prepared once per scan text.
+      const Result declared(execute("DECLARE " + taken + " NO SCROLL CURSOR FOR " + sql, params));
+    } catch (...) {
+      freeNames_.push_back(std::move(taken));
+      if (readTx_ && cursors_.empty()) endReadTx();
+      throw;
+    }
+    name = taken;
+    cursors_.push_back(&st);
+    return fetch(name, kFirstBatch);
+  }
+  PGresult* fetch(const std::string& cursor, int rows) {
+    const std::string sql = rows > 0 ? "FETCH FORWARD " + std::to_string(rows) + " FROM " + cursor : "FETCH ALL FROM " + cursor;
+    Result r(pq().PQexec(conn_, sql.c_str()));
+    if (pq().PQresultStatus(r.get()) != PGRES_TUPLES_OK) fail(r.get(), "cannot read the next rows");
+    return r.release();
+  }
+  // The statement is done with its cursor (read to the end, reset or destroyed).
+  void closeCursor(PgStatement& st) noexcept {
+    const auto it = std::find(cursors_.begin(), cursors_.end(), &st);
+    if (it == cursors_.end()) return;
+    cursors_.erase(it);
+    if (readTx_ && cursors_.empty()) {
+      endReadTx();
+      return;
+    }
+    const Result r(pq().PQexec(conn_, ("CLOSE " + st.cursor()).c_str()));
+    // A cursor that could not be closed (the transaction failed) keeps its name until it ends.
+    if (pq().PQresultStatus(r.get()) == PGRES_COMMAND_OK) freeNames_.push_back(st.cursor());
+  }
+
   PGconn* raw() { return conn_; }
   const Locator& where() const { return where_; }
   const std::string& schema() const { return schema_; }
   bool unpublished = false;
 
  private:
+  // Before a write transaction begins or one commits: open cursors read to their end.
+  void settleCursors() {
+    if (cursors_.empty()) return;
+    const std::vector<PgStatement*> open = cursors_;
+    for (PgStatement* st : open) st->settle();
+    cursors_.clear();
+    if (readTx_) endReadTx();
+    freeAllNames();
+  }
+  void loseCursors() noexcept {
+    for (PgStatement* st : cursors_) st->lose();
+    cursors_.clear();
+    readTx_ = false;
+    freeAllNames();
+  }
+  void endReadTx() noexcept {
+    pq().PQclear(pq().PQexec(conn_, "COMMIT"));
+    readTx_ = false;
+    freeAllNames();
+  }
+  // Every cursor is gone with its transaction.
+  void freeAllNames() noexcept {
+    freeNames_.clear();
+    for (int n = 1; n <= cursorNames_; ++n) {
+      const std::string name = "quire_rows" + std::to_string(n);
+      if (std::none_of(cursors_.begin(), cursors_.end(), [&](PgStatement* st) { return st->cursor() == name; }))
+        freeNames_.push_back(name);
+    }
+  }
+
   const std::string& prepared(const std::string& key, const std::string& sql, const std::string& types) {
     auto it = prepared_.find(key);
     if (it != prepared_.end()) return it->second;
@@ -623,6 +745,10 @@ class PgConnection final : public Connection {
   std::string lastState_;
   std::map<std::string, Translated> translated_;
   std::map<std::string, std::string> prepared_;
+  std::vector<PgStatement*> cursors_;  // statements with an open cursor
+  bool readTx_ = false;                // a read transaction opened for cursors, not by a caller
+  int cursorNames_ = 0;
+  std::vector<std::string> freeNames_;
 };
 
 bool PgStatement::step() {
@@ -630,7 +756,13 @@ bool PgStatement::step() {
     std::vector<std::pair<char, const std::string*>> params;
     params.reserve(params_.size());
     for (const Param& p : params_) params.emplace_back(p.kind, &p.value);
-    result_.reset(conn_.execute(sql_, params));
+    if (many_) {
+      batch_ = kFirstBatch;
+      result_.reset(conn_.declare(*this, sql_, params, cursor_));
+      if (pq().PQntuples(result_.get()) < kFirstBatch) closeCursor();
+    } else {
+      result_.reset(conn_.execute(sql_, params));
+    }
     row_ = 0;
     if (effect_ == IdEffect::Answers) {
       conn_.noteInsertId(result_.get());
@@ -638,10 +770,48 @@ bool PgStatement::step() {
     } else if (effect_ == IdEffect::Unknown) {
       conn_.forgetInsertId();
     }
-  } else {
+  } else if (row_ < pq().PQntuples(result_.get())) {
     ++row_;
   }
-  return row_ < pq().PQntuples(result_.get());
+  while (row_ >= pq().PQntuples(result_.get())) {
+    if (pending_) {
+      result_ = std::move(pending_);
+      row_ = 0;
+      continue;
+    }
+    if (lost_)
+      raise(HTFAIL_STORAGE_ERROR, "Database " + conn_.name() + ": the transaction ended while its rows were being read");
+    if (cursor_.empty()) return false;
+    nextBatch();
+  }
+  return true;
+}
+
+void PgStatement::nextBatch() {
+  Result r(conn_.fetch(cursor_, batch_));
+  const int rows = pq().PQntuples(r.get());
+  if (rows < batch_) closeCursor();
+  if (rows > 0) {
+    size_t bytes = 0;
+    const int columns = pq().PQnfields(r.get());
+    for (int i = 0; i < rows; ++i)
+      for (int c = 0; c < columns; ++c) bytes += size_t(pq().PQgetlength(r.get(), i, c)) + 8;
+    batch_ = int(std::clamp<size_t>(kBatchBytes * size_t(rows) / std::max<size_t>(bytes, 1), kMinBatch, kMaxBatch));
+  }
+  result_ = std::move(r);
+  row_ = 0;
+}
+
+void PgStatement::settle() {
+  if (cursor_.empty()) return;
+  pending_.reset(conn_.fetch(cursor_, 0));
+  cursor_.clear();
+}
+
+void PgStatement::closeCursor() noexcept {
+  if (cursor_.empty()) return;
+  conn_.closeCursor(*this);
+  cursor_.clear();
 }
 
 std::atomic<DefaultRoleFn> gDefaultRole{nullptr};
