@@ -15,6 +15,7 @@
 #include "engine/index/SummaryCache.h"
 #include "engine/store/ItemCodec.h"
 #include "engine/store/Items.h"
+#include "engine/store/ManyRows.h"
 #include "engine/store/NoteStore.h"
 #include "engine/store/Properties.h"
 #include "engine/store/Schema.h"
@@ -204,7 +205,7 @@ void forEachDocumentText(store::Connection& conn, Visit visit) {
   }
   auto st = conn.prepare(
       "SELECT note_id, modified, items FROM notes WHERE note_class = ?1 AND deleted = 0 ORDER BY note_id");
-  st->manyRows().bind(1, int64_t(store::note_class::kDocument));
+  store::manyRows(*st).bind(1, int64_t(store::note_class::kDocument));
   std::vector<store::StoredItem> items;
   while (st->step()) {
     const HTID id = HTID(st->int64(0));

@@ -9,6 +9,7 @@
 #include "engine/index/ReadAccess.h"
 #include "engine/store/ItemCodec.h"
 #include "engine/store/Items.h"
+#include "engine/store/ManyRows.h"
 #include "engine/store/Properties.h"
 #include "engine/store/Transaction.h"
 
@@ -132,7 +133,7 @@ void SummaryCache::reload(store::Connection& conn) {
   accessLoaded_ = false;
   auto st = conn.prepare(std::string("SELECT ") + kRowColumns +
                          " FROM notes WHERE note_class = ?1 AND deleted = 0 ORDER BY note_id");
-  st->manyRows().bind(1, int64_t(store::note_class::kDocument));
+  store::manyRows(*st).bind(1, int64_t(store::note_class::kDocument));
   while (st->step()) {
     DocRow row;
     readRow(*st, row);
@@ -233,7 +234,7 @@ void SummaryCache::loadColumn(store::Connection& conn, Column& c) {
   c.present.assign(docs_.size(), 0);
   // One pass over the documents' item records, in note order like docs_.
   auto st = conn.prepare("SELECT note_id, items FROM notes WHERE note_class = ?1 AND deleted = 0 ORDER BY note_id");
-  st->manyRows().bind(1, int64_t(store::note_class::kDocument));
+  store::manyRows(*st).bind(1, int64_t(store::note_class::kDocument));
   size_t row = 0;
   while (st->step()) {
     const HTID id = HTID(st->int64(0));

@@ -22,12 +22,12 @@
 // the second commit. Where quire.commit_marks cannot be written (a server set up by an older
 // engine, where this role may not create it), commits stay synchronous under the lock.
 //
-// Batched reads. A statement marked manyRows() reads through a cursor, a batch of rows (about
-// kBatchBytes) per round trip, so a scan of every document or of a view's stored index never
-// holds the whole answer at once. Outside a transaction the cursor gets a read-only
-// REPEATABLE READ one of its own, which ends with the last such cursor; a write begun
-// meanwhile, or a commit, first fetches what the open cursors still hold, so their scans go on
-// after it as a statement's would on SQLite.
+// Batched reads. A statement marked with manyRows() (ManyRows.h) reads through a cursor, a
+// batch of rows (about kBatchBytes) per round trip, so a scan of every document or of a view's
+// stored index never holds the whole answer at once. Outside a transaction the cursor gets a
+// read-only REPEATABLE READ one of its own, which ends with the last such cursor; a write
+// begun meanwhile, or a commit, first fetches what the open cursors still hold, so their scans
+// go on after it as a statement's would on SQLite.
 //
 // Data version: every commit bumps quire_state.data_version in the same transaction; a
 // connection subtracts its own commits, so the number it reports changes exactly when
@@ -52,6 +52,7 @@
 #include "engine/core/Status.h"
 #include "engine/core/Text.h"
 #include "engine/store/LibPq.h"
+#include "engine/store/ManyRows.h"
 
 namespace quire::engine::store {
 namespace {
@@ -318,10 +319,7 @@ class PgStatement final : public Statement {
     params_.clear();
     row_ = -1;
   }
-  Statement& manyRows() override {
-    many_ = true;
-    return *this;
-  }
+  void markManyRows() { many_ = true; }
   ~PgStatement() override { closeCursor(); }
 
   // Before the transaction holding the cursor ends: the rows it still holds are fetched, so the
@@ -887,6 +885,11 @@ PgConnection& pgOf(Connection& c) {
 }  // namespace
 
 bool postgresAvailable() { return true; }
+
+Statement& manyRows(Statement& st) {
+  if (auto* pg = dynamic_cast<PgStatement*>(&st)) pg->markManyRows();
+  return st;
+}
 
 bool isServerUri(std::string_view text) {
   return text.rfind("postgresql://", 0) == 0 || text.rfind("postgres://", 0) == 0;

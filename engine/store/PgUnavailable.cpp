@@ -2,6 +2,7 @@
 // postgresql:// server is recognised and refused with a message saying why, instead of being
 // taken for a directory.
 #include "engine/core/Status.h"
+#include "engine/store/ManyRows.h"
 #include "engine/store/PgStorage.h"
 
 namespace quire::engine::store {
@@ -16,6 +17,8 @@ namespace fs = std::filesystem;
 }  // namespace
 
 bool postgresAvailable() { return false; }
+
+Statement& manyRows(Statement& st) { return st; }
 
 bool isServerUri(std::string_view text) {
   return text.rfind("postgresql://", 0) == 0 || text.rfind("postgres://", 0) == 0;

@@ -11,8 +11,7 @@
 // implements. Version 1 is everything below. A method added later gets a default
 // implementation here that falls back on version-1 methods, and its comment names the
 // version that introduced it. Version 2 added Statement::blobView, version 3
-// Connection::writersWaiting, version 4 checkStructure, version 5 beginRead and endRead,
-// version 6 Statement::manyRows.
+// Connection::writersWaiting, version 4 checkStructure, version 5 beginRead and endRead.
 //
 // Errors: every method throws Error (core/Status.h) with HTFAIL_STORAGE_ERROR (or
 // HTFAIL_NOT_A_DATABASE / HTFAIL_SCHEMA_TOO_NEW when opening) and a message naming the file.
@@ -75,21 +74,13 @@ class Statement {
   // Makes the statement runnable again with new bindings (old bindings are cleared).
   virtual void reset() = 0;
 
-  // Interface version 6: says, before the first step, that the statement may answer more rows
-  // than should be held at once (every document, a view's whole stored index), so that a
-  // backend which would otherwise receive the whole answer before the first row fetches it in
-  // batches. Kept across reset(). Only for a SELECT. Other statements, writes included, may run
-  // on the connection between its steps; a transaction committed meanwhile does not cut it
-  // short. The default ignores it: SQLite steps row by row anyway.
-  virtual Statement& manyRows() { return *this; }
-
  private:
   Blob viewScratch_;
 };
 
 class Connection {
  public:
-  static constexpr int kInterfaceVersion = 6;
+  static constexpr int kInterfaceVersion = 5;
 
   virtual ~Connection() = default;
   virtual int interfaceVersion() const { return 1; }

@@ -19,6 +19,7 @@
 #include "engine/index/ReadAccess.h"
 #include "engine/store/ItemCodec.h"
 #include "engine/store/Items.h"
+#include "engine/store/ManyRows.h"
 #include "engine/store/NoteStore.h"
 #include "engine/store/Properties.h"
 #include "engine/core/Progress.h"
@@ -647,7 +648,7 @@ void forEachDocument(store::Connection& conn, Visit&& visit) {
   auto notes = conn.prepare(
       "SELECT note_id, unid, form, parent_unid, created, modified, sequence, items FROM notes "
       "WHERE note_class = ?1 AND deleted = 0 ORDER BY note_id");
-  notes->manyRows().bind(1, int64_t(nc::kDocument));
+  store::manyRows(*notes).bind(1, int64_t(nc::kDocument));
   store::NoteHeader header;
   std::vector<store::StoredItem> noteItems;
   while (notes->step()) {
@@ -1084,7 +1085,7 @@ class BaseCursor {
     st->bind(1, int64_t(viewId));
     while (st->step()) overridden_.insert(HTID(st->int64(0)));
     chunks_ = conn.prepare("SELECT entries FROM view_base_chunks WHERE view_id = ?1 ORDER BY chunk");
-    chunks_->manyRows().bind(1, int64_t(viewId));
+    store::manyRows(*chunks_).bind(1, int64_t(viewId));
     advance();
   }
   bool atEnd() const { return atEnd_; }
@@ -1284,7 +1285,7 @@ void forEachStoredEntry(store::Connection& conn, HTID viewId, const std::functio
   auto rows = conn.prepare(
       "SELECT note_id, parent_id, sort_key, cells, readers FROM view_entries WHERE view_id = ?1 "
       "ORDER BY sort_key, note_id");
-  rows->manyRows().bind(1, int64_t(viewId));
+  store::manyRows(*rows).bind(1, int64_t(viewId));
   store::Blob key, cells, readers;
   while (rows->step()) {
     key = rows->blob(2);

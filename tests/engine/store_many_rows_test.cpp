@@ -1,4 +1,4 @@
-// Scans that may answer more rows than should be held at once (Statement::manyRows): on
+// Scans that may answer more rows than should be held at once (store::manyRows): on
 // PostgreSQL they arrive in batches through a cursor, and must still come whole, in order,
 // with other statements, other scans and whole write transactions run between their steps.
 #include <memory>
@@ -8,6 +8,7 @@
 #include "engine/core/Status.h"
 #include "engine/db/Database.h"
 #include "engine/store/Locator.h"
+#include "engine/store/ManyRows.h"
 #include "engine/store/Transaction.h"
 
 namespace quire::engine::test {
@@ -52,7 +53,7 @@ class ManyRowsTest : public BackendTest {
 
   std::unique_ptr<store::Statement> scan(const char* order = "ASC") {
     auto st = conn_->prepare(std::string("SELECT n, payload FROM scan_rows ORDER BY n ") + order);
-    st->manyRows();
+    store::manyRows(*st);
     return st;
   }
   // Checks the current row of a scan against the row it must be.
@@ -94,7 +95,7 @@ TEST_P(ManyRowsTest, ScansComeWholeAndInOrderWithOtherStatementsAndScansBetweenT
   while (up->step()) ++again;
   EXPECT_EQ(again, kRows);
   auto few = conn_->prepare("SELECT n FROM scan_rows WHERE n <= ?1 ORDER BY n");
-  few->manyRows().bind(1, 3);
+  store::manyRows(*few).bind(1, 3);
   int count = 0;
   while (few->step()) EXPECT_EQ(few->int64(0), ++count);
   EXPECT_EQ(count, 3);
