@@ -24,6 +24,7 @@ struct FastSelect::Node {
   f::ValueType type = f::ValueType::Number;  // Cmp: the constant's type
   double number = 0;            // Cmp with a number
   std::string key;              // Cmp with a text: its collation key
+  std::string text;             // Cmp with a text: the text itself
   std::vector<uint32_t> children;  // Not (one), Logical
   std::vector<f::Op> ops;          // Logical: And / Or between children
 };
@@ -153,7 +154,10 @@ class Builder {
         c.op = op;
         c.type = constant.type();
         if (constant.isNumber()) c.number = constant.numbers()[0];
-        else c.key = f::collationKey(constant.texts()[0]);
+        else {
+          c.text = constant.texts()[0];
+          c.key = f::collationKey(c.text);
+        }
         return add(std::move(c));
       }
       case f::NodeKind::Logical: {
@@ -182,52 +186,103 @@ int compareKeys(const std::string& a, const std::string& b) {
   return c < 0 ? -1 : (c > 0 ? 1 : 0);
 }
 
-Tri evaluate(const std::vector<FastSelect::Node>& nodes, uint32_t at, size_t row,
-             const std::vector<SummaryCache::Column*>& columns) {
+// Field values from the summary cache's compiled columns: texts as collation keys.
+struct CacheCells {
+  size_t row;
+  const std::vector<SummaryCache::Column*>& columns;
+
+  uint8_t type(uint32_t slot) const { return columns[slot]->cells[row].type; }
+  template <typename Pred>
+  bool anyNumber(uint32_t slot, Pred&& pred) const {
+    const SummaryCache::Column& c = *columns[slot];
+    const SummaryCache::Column::Cell& cell = c.cells[row];
+    for (uint32_t k = cell.begin; k < cell.end; ++k)
+      if (pred(c.numbers[k])) return true;
+    return false;
+  }
+  bool anyText(uint32_t slot, const FastSelect::Node& n) const {
+    const SummaryCache::Column& c = *columns[slot];
+    const SummaryCache::Column::Cell& cell = c.cells[row];
+    for (uint32_t k = cell.begin; k < cell.end; ++k)
+      if (satisfies(n.op, compareKeys(c.keys[k], n.key))) return true;
+    return false;
+  }
+};
+
+// Field values given as views (FastSelect::Operand): texts compared by the collator.
+struct OperandCells {
+  const std::vector<FastSelect::Operand>& operands;
+
+  uint8_t type(uint32_t slot) const { return uint8_t(operands[slot].type); }
+  template <typename Pred>
+  bool anyNumber(uint32_t slot, Pred&& pred) const {
+    const FastSelect::Operand& o = operands[slot];
+    for (size_t k = 0; k < o.count; ++k)
+      if (pred(o.numbers[k])) return true;
+    return false;
+  }
+  bool anyText(uint32_t slot, const FastSelect::Node& n) const {
+    const FastSelect::Operand& o = operands[slot];
+    for (size_t k = 0; k < o.count; ++k)
+      if (satisfies(n.op, f::compareText(o.texts[k], n.text))) return true;
+    return false;
+  }
+};
+
+template <typename Cells>
+Tri evaluate(const std::vector<FastSelect::Node>& nodes, uint32_t at, const Cells& cells) {
   const FastSelect::Node& n = nodes[at];
   switch (n.kind) {
     case Kind::Const:
       return n.value ? Tri::True : Tri::False;
     case Kind::Cmp: {
-      const SummaryCache::Column& c = *columns[n.slot];
-      const SummaryCache::Column::Cell& cell = c.cells[row];
-      if (cell.type != uint8_t(n.type)) return Tri::Error;
+      if (cells.type(n.slot) != uint8_t(n.type)) return Tri::Error;
       if (n.type == f::ValueType::Number) {
-        for (uint32_t k = cell.begin; k < cell.end; ++k) {
-          const double v = c.numbers[k];
-          if (satisfies(n.op, v < n.number ? -1 : (v > n.number ? 1 : 0))) return Tri::True;
-        }
-      } else {
-        for (uint32_t k = cell.begin; k < cell.end; ++k)
-          if (satisfies(n.op, compareKeys(c.keys[k], n.key))) return Tri::True;
+        const bool any = cells.anyNumber(n.slot, [&](double v) {
+          return satisfies(n.op, v < n.number ? -1 : (v > n.number ? 1 : 0));
+        });
+        return any ? Tri::True : Tri::False;
       }
-      return Tri::False;
+      return cells.anyText(n.slot, n) ? Tri::True : Tri::False;
     }
     case Kind::Truth:
     case Kind::NotTruth: {
-      const SummaryCache::Column& c = *columns[n.slot];
-      const SummaryCache::Column::Cell& cell = c.cells[row];
-      if (cell.type != uint8_t(f::ValueType::Number)) return Tri::Error;
-      for (uint32_t k = cell.begin; k < cell.end; ++k)
-        if ((c.numbers[k] != 0) == (n.kind == Kind::Truth)) return Tri::True;
-      return Tri::False;
+      if (cells.type(n.slot) != uint8_t(f::ValueType::Number)) return Tri::Error;
+      const bool want = n.kind == Kind::Truth;
+      return cells.anyNumber(n.slot, [&](double v) { return (v != 0) == want; }) ? Tri::True : Tri::False;
     }
     case Kind::Not: {
-      const Tri t = evaluate(nodes, n.children[0], row, columns);
+      const Tri t = evaluate(nodes, n.children[0], cells);
       return t == Tri::Error ? t : (t == Tri::True ? Tri::False : Tri::True);
     }
     case Kind::Logical: {
-      Tri acc = evaluate(nodes, n.children[0], row, columns);
+      Tri acc = evaluate(nodes, n.children[0], cells);
       if (acc == Tri::Error) return acc;
       for (size_t i = 0; i < n.ops.size(); ++i) {
         if ((n.ops[i] == f::Op::And && acc == Tri::False) || (n.ops[i] == f::Op::Or && acc == Tri::True)) continue;
-        acc = evaluate(nodes, n.children[i + 1], row, columns);
+        acc = evaluate(nodes, n.children[i + 1], cells);
         if (acc == Tri::Error) return acc;
       }
       return acc;
     }
   }
   return Tri::Error;
+}
+
+template <typename Cells>
+FastSelect::Outcome outcomeOf(const std::vector<FastSelect::Node>& nodes, bool select, const Cells& cells) {
+  const uint32_t root = uint32_t(nodes.size() - 1);
+  const FastSelect::Node& top = nodes[root];
+  // An expression whose value is a field's own: a text or date value does not select, and
+  // is no error; SELECT insists on a number.
+  if (!select && top.kind == Kind::Truth && cells.type(top.slot) != uint8_t(f::ValueType::Number))
+    return FastSelect::Outcome::No;
+  switch (evaluate(nodes, root, cells)) {
+    case Tri::True: return FastSelect::Outcome::Yes;
+    case Tri::False: return FastSelect::Outcome::No;
+    case Tri::Error: return FastSelect::Outcome::Error;
+  }
+  return FastSelect::Outcome::Error;
 }
 
 }  // namespace
@@ -256,19 +311,11 @@ std::unique_ptr<FastSelect> FastSelect::build(std::string_view text) {
 }
 
 FastSelect::Outcome FastSelect::test(size_t row, const std::vector<SummaryCache::Column*>& columns) const {
-  const uint32_t root = uint32_t(nodes_.size() - 1);
-  const Node& top = nodes_[root];
-  // An expression whose value is a field's own: a text or date value does not select, and
-  // is no error; SELECT insists on a number.
-  if (!select_ && top.kind == Kind::Truth &&
-      columns[top.slot]->cells[row].type != uint8_t(f::ValueType::Number))
-    return Outcome::No;
-  switch (evaluate(nodes_, root, row, columns)) {
-    case Tri::True: return Outcome::Yes;
-    case Tri::False: return Outcome::No;
-    case Tri::Error: return Outcome::Error;
-  }
-  return Outcome::Error;
+  return outcomeOf(nodes_, select_, CacheCells{row, columns});
+}
+
+FastSelect::Outcome FastSelect::test(const std::vector<Operand>& operands) const {
+  return outcomeOf(nodes_, select_, OperandCells{operands});
 }
 
 }  // namespace quire::engine::index

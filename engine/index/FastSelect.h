@@ -27,6 +27,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/formula/Value.h"
 #include "engine/index/SummaryCache.h"
 
 namespace quire::engine::index {
@@ -41,6 +42,19 @@ class FastSelect {
 
   enum class Outcome : uint8_t { No, Yes, Error };
   Outcome test(size_t row, const std::vector<SummaryCache::Column*>& columns) const;
+
+  // A field's value as the evaluator would read it, given as views into memory the caller
+  // owns, so a caller reading stored items in place need not build formula values (a view
+  // build tests every document). Texts compare by formula::compareText; a date-time's
+  // elements are never compared (no constant is one), so only its type is needed.
+  struct Operand {
+    formula::ValueType type = formula::ValueType::Text;
+    const std::string_view* texts = nullptr;
+    const double* numbers = nullptr;
+    size_t count = 0;
+  };
+  // `operands` holds one per fields() entry, in that order.
+  Outcome test(const std::vector<Operand>& operands) const;
 
   struct Node;
 

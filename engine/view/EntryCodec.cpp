@@ -257,20 +257,26 @@ void appendCell(std::string& out, const formula::Value& v) {
   }
 }
 
+void appendTextCell(std::string& out, std::string_view text) {
+  out.push_back('\0');
+  putVarint(out, 1);
+  putVarint(out, text.size());
+  out += text;
+}
+
+void appendNumberCell(std::string& out, double number) {
+  out.push_back('\1');
+  putVarint(out, 1);
+  putLittle(out, std::bit_cast<uint64_t>(number), 8);
+}
+
 void appendCellElement(std::string& out, const formula::Value& v, size_t index) {
   switch (v.type()) {
-    case formula::ValueType::Text: {
-      const std::string& t = v.texts().at(index);
-      out.push_back('\0');
-      putVarint(out, 1);
-      putVarint(out, t.size());
-      out += t;
+    case formula::ValueType::Text:
+      appendTextCell(out, v.texts().at(index));
       break;
-    }
     case formula::ValueType::Number:
-      out.push_back('\1');
-      putVarint(out, 1);
-      putLittle(out, std::bit_cast<uint64_t>(v.numbers().at(index)), 8);
+      appendNumberCell(out, v.numbers().at(index));
       break;
     case formula::ValueType::DateTime: {
       const auto& dt = v.dateTimes().at(index);

@@ -54,6 +54,9 @@ std::string encodeCells(const std::vector<formula::Value>& values);
 // `index` of `value` alone (a category row's value), as if it were a one-element value.
 void appendCell(std::string& out, const formula::Value& value);
 void appendCellElement(std::string& out, const formula::Value& value, size_t index);
+// A one-element text or number value, as appendCell writes it, from the element alone.
+void appendTextCell(std::string& out, std::string_view text);
+void appendNumberCell(std::string& out, double number);
 // Column `column` (0-based) alone; the empty value when the blob has no such column.
 formula::Value decodeCell(std::string_view cells, size_t column);
 

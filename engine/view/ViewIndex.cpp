@@ -12,9 +12,11 @@
 #include <unordered_set>
 
 #include "engine/core/Engine.h"
+#include "engine/core/LargeAllocator.h"
 #include "engine/core/Status.h"
 #include "engine/core/Text.h"
 #include "engine/doc/NoteEvents.h"
+#include "engine/index/FastSelect.h"
 #include "engine/index/NoteContext.h"
 #include "engine/index/ReadAccess.h"
 #include "engine/store/ItemCodec.h"
@@ -27,6 +29,7 @@
 #include "engine/store/Transaction.h"
 #include "engine/view/BaseSummary.h"
 #include "engine/view/EntryCodec.h"
+#include "engine/view/RecordFields.h"
 
 namespace quire::engine::view {
 namespace {
@@ -185,17 +188,23 @@ bool selected(const CompiledDesign& d, index::NoteContext& ctx) {
 class KeyCache {
  public:
   void append(std::string& key, const formula::Value& value, size_t index, bool descending) {
-    if (!value.isText() || value.texts()[index].size() > kMaxCachedText) {
+    if (!value.isText()) {
       appendKey(key, value, index, descending);
       return;
     }
+    appendText(key, value.texts()[index], descending);
+  }
+  void appendText(std::string& key, std::string_view text, bool descending) {
+    if (text.size() > kMaxCachedText) {
+      appendTextKey(key, text, descending);
+      return;
+    }
     auto& map = descending ? descending_ : ascending_;
-    const std::string& text = value.texts()[index];
     auto it = map.find(text);
     if (it == map.end()) {
       std::string component;
-      appendKey(component, value, index, descending);
-      it = map.emplace(text, std::move(component)).first;
+      appendTextKey(component, text, descending);
+      it = map.emplace(std::string(text), std::move(component)).first;
     }
     key += it->second;
   }
@@ -206,13 +215,26 @@ class KeyCache {
 
  private:
   static constexpr size_t kMaxCachedText = 64;
-  std::unordered_map<std::string, std::string> ascending_, descending_;
+  struct Hash {
+    using is_transparent = void;
+    size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+  };
+  std::unordered_map<std::string, std::string, Hash, std::equal_to<>> ascending_, descending_;
 };
 
 void appendComponent(std::string& key, const formula::Value& value, size_t index, bool descending, KeyCache* cache) {
   if (cache) cache->append(key, value, index, descending);
   else appendKey(key, value, index, descending);
 }
+
+// A column's value for one document: built by the evaluator, or (during a build) a single
+// text or number read in place from the stored record, which costs no allocation.
+struct ColumnInput {
+  enum class Kind : uint8_t { Built, Text, Number };
+  Kind kind = Kind::Built;
+  std::string_view text;
+  double number = 0;
+};
 
 // The working memory of entry computation, kept across the documents of a build so that a
 // document costs no allocations beyond its column values.
@@ -223,29 +245,66 @@ struct EntryScratch {
     size_t element = 0;  // which element of the column's value
   };
   std::vector<formula::Value> values;
+  std::vector<ColumnInput> inputs;  // per column; Built unless the caller read it in place
   std::string components;
   std::vector<std::vector<Choice>> choices;
   std::vector<size_t> pick;
   std::vector<int> categoryLevel;  // per column: its category level, or -1
   std::string key;
   std::string cells;
+
+  size_t sizeOf(size_t col) const { return inputs[col].kind == ColumnInput::Kind::Built ? values[col].size() : 1; }
+  void appendComponentOf(size_t col, size_t index, bool descending, KeyCache* cache) {
+    const ColumnInput& in = inputs[col];
+    switch (in.kind) {
+      case ColumnInput::Kind::Built:
+        appendComponent(components, values[col], index, descending, cache);
+        break;
+      case ColumnInput::Kind::Text:
+        if (cache) cache->appendText(components, in.text, descending);
+        else appendTextKey(components, in.text, descending);
+        break;
+      case ColumnInput::Kind::Number:
+        appendNumberKey(components, in.number, descending);
+        break;
+    }
+  }
+  void appendCellOf(size_t col, const size_t* element) {
+    const ColumnInput& in = inputs[col];
+    switch (in.kind) {
+      case ColumnInput::Kind::Built:
+        if (element) appendCellElement(cells, values[col], *element);
+        else appendCell(cells, values[col]);
+        break;
+      case ColumnInput::Kind::Text:
+        appendTextCell(cells, in.text);
+        break;
+      case ColumnInput::Kind::Number:
+        appendNumberCell(cells, in.number);
+        break;
+    }
+  }
 };
 
 // The rows of one document in one view (the document passed the selection): calls
 // emit(key, cells) once per row, the views valid only during the call. A categorised column
 // with several values gives one row per distinct value (an empty value gives the one empty
 // category); several such columns give their combinations, up to kMaxEntriesPerNote.
+// Columns whose s.inputs the caller set (size the column count) are not evaluated; with
+// s.inputs empty, every column is.
 template <typename Emit>
 void forEachEntry(const CompiledDesign& d, index::NoteContext& ctx, EntryScratch& s, KeyCache* cache, Emit&& emit) {
   const size_t columnCount = d.columns.size();
   s.values.resize(columnCount);
-  for (size_t c = 0; c < columnCount; ++c) s.values[c] = columnValue(d.columns[c], ctx);
+  if (s.inputs.size() != columnCount) s.inputs.assign(columnCount, ColumnInput{});
+  for (size_t c = 0; c < columnCount; ++c)
+    if (s.inputs[c].kind == ColumnInput::Kind::Built) s.values[c] = columnValue(d.columns[c], ctx);
 
   s.components.clear();
   // The non-category sorted columns, by their first value, go at the end of every key.
   for (size_t k = d.categoryLevels; k < d.keyColumns.size(); ++k) {
     const size_t col = d.keyColumns[k];
-    appendComponent(s.components, s.values[col], 0, d.columns[col].design.descending(), cache);
+    s.appendComponentOf(col, 0, d.columns[col].design.descending(), cache);
   }
   const size_t tailLength = s.components.size();
 
@@ -256,10 +315,10 @@ void forEachEntry(const CompiledDesign& d, index::NoteContext& ctx, EntryScratch
     s.categoryLevel[col] = int(k);
     auto& list = s.choices[k];
     list.clear();
-    const formula::Value& value = s.values[col];
-    for (size_t i = 0; i < value.size(); ++i) {
+    const size_t count = s.sizeOf(col);
+    for (size_t i = 0; i < count; ++i) {
       const size_t offset = s.components.size();
-      appendComponent(s.components, value, i, d.columns[col].design.descending(), cache);
+      s.appendComponentOf(col, i, d.columns[col].design.descending(), cache);
       const std::string_view made(s.components.data() + offset, s.components.size() - offset);
       const bool seen = std::any_of(list.begin(), list.end(), [&](const EntryScratch::Choice& c) {
         return std::string_view(s.components.data() + c.offset, c.length) == made;
@@ -268,6 +327,7 @@ void forEachEntry(const CompiledDesign& d, index::NoteContext& ctx, EntryScratch
       else list.push_back({offset, made.size(), i});
     }
     if (list.empty()) {  // values are never empty lists; should one be, it is the empty category
+      s.inputs[col] = ColumnInput{};
       s.values[col] = formula::Value();
       const size_t offset = s.components.size();
       appendComponent(s.components, s.values[col], 0, d.columns[col].design.descending(), cache);
@@ -286,8 +346,8 @@ void forEachEntry(const CompiledDesign& d, index::NoteContext& ctx, EntryScratch
     s.cells.clear();
     for (size_t c = 0; c < columnCount; ++c) {
       const int level = s.categoryLevel[c];
-      if (level < 0) appendCell(s.cells, s.values[c]);
-      else appendCellElement(s.cells, s.values[c], s.choices[size_t(level)][s.pick[size_t(level)]].element);
+      if (level < 0) s.appendCellOf(c, nullptr);
+      else s.appendCellOf(c, &s.choices[size_t(level)][s.pick[size_t(level)]].element);
     }
     emit(std::string_view(s.key), std::string_view(s.cells));
     size_t k = d.categoryLevels;
@@ -616,6 +676,56 @@ class RecordContext : public index::NoteContext {
   bool asciiNames_ = false;
 };
 
+// The selection and item columns of a build answered from the record in place (RecordFields)
+// where their shape allows: a selection FastSelect accepts, columns that read one item.
+class DirectReads {
+ public:
+  explicit DirectReads(const CompiledDesign& d) {
+    if (d.selection && !d.selection->selectsAll()) fast_ = index::FastSelect::build(d.selection->text());
+    if (fast_) {
+      for (const auto& name : fast_->fields()) {
+        const int slot = fields_.add(name);
+        if (slot < 0) {
+          fast_.reset();
+          selectSlots_.clear();
+          break;
+        }
+        selectSlots_.push_back(size_t(slot));
+      }
+    }
+    for (const auto& column : d.columns) columnSlots_.push_back(column.field.empty() ? -1 : fields_.add(column.field));
+  }
+  // False when nothing can be read in place from `record` (the general path then reads it).
+  bool bind(std::string_view record) { return fields_.size() > 0 && fields_.bind(record); }
+  // The selection's answer; none when the evaluator must give it.
+  std::optional<bool> selects() {
+    if (!fast_ || !fields_.operands(selectSlots_, operands_)) return std::nullopt;
+    switch (fast_->test(operands_)) {
+      case index::FastSelect::Outcome::Yes: return true;
+      case index::FastSelect::Outcome::No: return false;
+      case index::FastSelect::Outcome::Error: break;  // the evaluator knows the error's text
+    }
+    return std::nullopt;
+  }
+  // Sets the inputs of the columns whose item reads as one text or number.
+  void columns(std::vector<ColumnInput>& inputs) const {
+    RecordFields::Scalar v;
+    for (size_t c = 0; c < columnSlots_.size(); ++c) {
+      if (columnSlots_[c] < 0 || !fields_.scalar(size_t(columnSlots_[c]), v)) continue;
+      inputs[c].kind = v.isText ? ColumnInput::Kind::Text : ColumnInput::Kind::Number;
+      inputs[c].text = v.text;
+      inputs[c].number = v.number;
+    }
+  }
+
+ private:
+  RecordFields fields_;
+  std::unique_ptr<index::FastSelect> fast_;
+  std::vector<size_t> selectSlots_;
+  std::vector<index::FastSelect::Operand> operands_;
+  std::vector<int> columnSlots_;
+};
+
 // What a walk over a record tells about a note before it is evaluated.
 struct RecordTraits {
   bool plain = true;  // no Readers/Authors names to collect and nothing sealed to drop
@@ -832,7 +942,12 @@ bool keyBefore(const SortKey& a, const SortKey& b, size_t depth) {
 // Three-way radix quicksort on the key bytes, eight at a time: the keys of one category share
 // long prefixes (collation keys of the same text), which a comparison sort would compare
 // again and again. Sorts `order[first, last)`, whose keys agree on their first `depth` bytes.
-void radixQuicksort(std::vector<uint32_t>& order, const std::vector<SortKey>& keys, size_t first, size_t last,
+// A build's large arrays: mapped in huge pages where the kernel allows (core/LargeAllocator.h).
+template <typename T>
+using BuildVector = std::vector<T, LargeAllocator<T>>;
+using BuildArena = std::basic_string<char, std::char_traits<char>, LargeAllocator<char>>;
+
+void radixQuicksort(BuildVector<uint32_t>& order, const BuildVector<SortKey>& keys, size_t first, size_t last,
                     size_t depth) {
   while (last - first > 1) {
     if (last - first < 24) {
@@ -863,7 +978,7 @@ void radixQuicksort(std::vector<uint32_t>& order, const std::vector<SortKey>& ke
   }
 }
 
-void sortByKey(std::vector<uint32_t>& order, const std::vector<SortKey>& keys) {
+void sortByKey(BuildVector<uint32_t>& order, const BuildVector<SortKey>& keys) {
   radixQuicksort(order, keys, 0, order.size(), 0);
 }
 
@@ -1157,8 +1272,8 @@ void rebuild(db::Database& database, store::Connection& conn, const CompiledDesi
     int32_t readers;  // index into readerLists, or -1
     int64_t parent;
   };
-  std::vector<Built> entries;
-  std::string keyArena, cellArena;
+  BuildVector<Built> entries;
+  BuildArena keyArena, cellArena;
   std::vector<store::Blob> readerLists;
   index::NoteContext ctx;
   RecordContext recordCtx;
@@ -1172,9 +1287,12 @@ void rebuild(db::Database& database, store::Connection& conn, const CompiledDesi
     if (count->step()) candidates = uint64_t(count->int64(0));
   }
   progress::Task task((d.folder ? "folder index " : "view index ") + d.design.name, candidates);
-  auto addWith = [&](index::NoteContext& context, const store::NoteHeader& header, int32_t readers) {
+  // `passes`: the selection's answer when already known.
+  auto addWith = [&](index::NoteContext& context, const store::NoteHeader& header, int32_t readers,
+                     std::optional<bool> passes = std::nullopt) {
     task.advance();
-    if (!d.folder && !selected(d, context)) return;
+    if (!d.folder && !passes.value_or(true)) return;
+    if (!d.folder && !passes && !selected(d, context)) return;
     const int64_t parent = d.hierarchical() ? parentIdOf(conn, header) : 0;
     forEachEntry(d, context, scratch, &keys, [&](std::string_view key, std::string_view cells) {
       entries.push_back(Built{keyArena.size(), cellArena.size(), uint32_t(key.size()), uint32_t(cells.size()), header.id,
@@ -1184,6 +1302,7 @@ void rebuild(db::Database& database, store::Connection& conn, const CompiledDesi
     });
   };
   auto addItems = [&](const store::NoteHeader& header, const std::vector<store::StoredItem>& items) {
+    scratch.inputs.assign(d.columns.size(), ColumnInput{});
     ctx.bind(header, items);
     int32_t readers = -1;
     if (auto names = readerNames(items)) {
@@ -1206,6 +1325,7 @@ void rebuild(db::Database& database, store::Connection& conn, const CompiledDesi
       addItems(*header, items);
     }
   } else {
+    DirectReads direct(d);
     forEachDocument(conn, [&](const store::NoteHeader& header, std::string_view record, bool asciiNames,
                               const std::vector<store::StoredItem>* items) {
       if (items) {
@@ -1213,17 +1333,24 @@ void rebuild(db::Database& database, store::Connection& conn, const CompiledDesi
         return;
       }
       recordCtx.bindRecord(header, record, asciiNames);
-      addWith(recordCtx, header, -1);
+      const bool inPlace = asciiNames && direct.bind(record);
+      std::optional<bool> passes;
+      if (inPlace) passes = direct.selects();  // none: the evaluator decides
+      if (!passes) passes = selected(d, recordCtx);
+      scratch.inputs.assign(d.columns.size(), ColumnInput{});
+      // A FIELD assignment in the selection changes what a column reads: the general path.
+      if (inPlace && recordCtx.assignments().empty()) direct.columns(scratch.inputs);
+      addWith(recordCtx, header, -1, *passes);
     });
   }
   recordCtx.unbind();
   keys.clear();
   cache.end();
   // Index order: key bytes, then note.
-  std::vector<uint32_t> order(entries.size());
+  BuildVector<uint32_t> order(entries.size());
   for (size_t i = 0; i < order.size(); ++i) order[i] = uint32_t(i);
   {
-    std::vector<SortKey> sortKeys(entries.size());
+    BuildVector<SortKey> sortKeys(entries.size());
     for (size_t i = 0; i < entries.size(); ++i)
       sortKeys[i] = {keyArena.data() + entries[i].keyOffset, entries[i].keyLength, entries[i].note};
     sortByKey(order, sortKeys);
