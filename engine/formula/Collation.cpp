@@ -44,24 +44,49 @@ int compareText(std::string_view a, std::string_view b) {
     return r == UCOL_LESS ? -1 : (r == UCOL_GREATER ? 1 : 0);
 }
 
-std::string collationKey(std::string_view text) {
+void appendCollationKey(std::string& out, std::string_view text) {
     UCollator* collator = threadCollator();
-    if (!collator) return std::string(text);
-    std::vector<UChar> utf16(text.size() + 1);
-    int32_t length = 0;
-    UErrorCode status = U_ZERO_ERROR;
-    u_strFromUTF8WithSub(utf16.data(), clampLength(utf16.size()), &length, text.data(), clampLength(text.size()),
-                         0xFFFD, nullptr, &status);
-    if (U_FAILURE(status)) return std::string(text);
-    std::string key(static_cast<size_t>(length) * 4 + 32, '\0');
-    int32_t needed = ucol_getSortKey(collator, utf16.data(), length, reinterpret_cast<uint8_t*>(key.data()),
-                                     clampLength(key.size()));
-    if (needed > static_cast<int32_t>(key.size())) {
-        key.resize(static_cast<size_t>(needed));
-        needed = ucol_getSortKey(collator, utf16.data(), length, reinterpret_cast<uint8_t*>(key.data()),
-                                 clampLength(key.size()));
+    if (!collator) {
+        out += text;
+        return;
     }
-    key.resize(needed > 0 ? static_cast<size_t>(needed) - 1 : 0);  // drop the terminating zero
+    // Per-thread room, for the texts of ordinary length: a view build asks for a key per
+    // distinct text of every document. A long text gets room of its own, not kept.
+    constexpr size_t kKeptRoom = 4096;
+    thread_local std::vector<UChar> kept;
+    std::vector<UChar> own;
+    std::vector<UChar>& utf16 = text.size() < kKeptRoom ? kept : own;
+    if (utf16.size() < text.size() + 1) utf16.resize(text.size() + 1);
+    int32_t length = 0;
+    bool ascii = true;
+    for (char c : text) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    if (ascii) {  // UTF-8 and UTF-16 agree on ASCII, unit for unit
+        for (size_t i = 0; i < text.size(); ++i) utf16[i] = UChar(static_cast<unsigned char>(text[i]));
+        length = clampLength(text.size());
+    } else {
+        UErrorCode status = U_ZERO_ERROR;
+        u_strFromUTF8WithSub(utf16.data(), clampLength(utf16.size()), &length, text.data(), clampLength(text.size()),
+                             0xFFFD, nullptr, &status);
+        if (U_FAILURE(status)) {
+            out += text;
+            return;
+        }
+    }
+    const size_t start = out.size();
+    out.resize(start + static_cast<size_t>(length) * 4 + 32);
+    int32_t needed = ucol_getSortKey(collator, utf16.data(), length, reinterpret_cast<uint8_t*>(out.data() + start),
+                                     clampLength(out.size() - start));
+    if (needed > static_cast<int32_t>(out.size() - start)) {
+        out.resize(start + static_cast<size_t>(needed));
+        needed = ucol_getSortKey(collator, utf16.data(), length, reinterpret_cast<uint8_t*>(out.data() + start),
+                                 clampLength(out.size() - start));
+    }
+    out.resize(start + (needed > 0 ? static_cast<size_t>(needed) - 1 : 0));  // drop the terminating zero
+}
+
+std::string collationKey(std::string_view text) {
+    std::string key;
+    appendCollationKey(key, text);
     return key;
 }
 

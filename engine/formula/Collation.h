@@ -26,5 +26,7 @@ inline bool equalText(std::string_view a, std::string_view b) { return a == b ||
 // memcmp order of their keys, shorter-is-less on a common prefix, equals
 // compareText order. Keys contain no zero byte.
 std::string collationKey(std::string_view text);
+// The same key appended to `out`.
+void appendCollationKey(std::string& out, std::string_view text);
 
 }  // namespace quire::formula

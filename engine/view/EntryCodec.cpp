@@ -170,7 +170,7 @@ void appendDateTimeKey(std::string& key, const formula::DateTime& dt, bool desce
 void appendTextKey(std::string& key, std::string_view text, bool descending) {
   const size_t start = key.size();
   key.push_back(char(kTagText));
-  key += formula::collationKey(text);
+  formula::appendCollationKey(key, text);
   key.push_back('\0');
   invertFrom(key, start, descending);
 }

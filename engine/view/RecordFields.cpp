@@ -1,5 +1,6 @@
 #include "engine/view/RecordFields.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "engine/index/ReadAccess.h"
@@ -51,12 +52,15 @@ int RecordFields::add(std::string_view name) {
 }
 
 bool RecordFields::bind(std::string_view record) {
-  std::fill(found_.begin(), found_.end(), false);
+  std::fill(found_.begin(), found_.end(), uint8_t(0));
   size_t left = names_.size();
   return store::forEachItem(record.data(), record.size(), [&](const store::ItemRef& item) {
+    const size_t length = item.name.size();
+    const char first = length ? lower(item.name[0]) : '\0';
     for (size_t k = 0; k < names_.size(); ++k) {
-      if (found_[k] || !sameFolded(item.name, names_[k])) continue;
-      found_[k] = true;
+      const std::string& name = names_[k];
+      if (name.size() != length || found_[k] || (length && name[0] != first) || !sameFolded(item.name, name)) continue;
+      found_[k] = 1;
       items_[k] = item;
       --left;
       break;

@@ -20,6 +20,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -55,7 +56,7 @@ class RecordFields {
  private:
   std::vector<std::string> names_;  // folded to lower case
   std::vector<store::ItemRef> items_;
-  std::vector<bool> found_;
+  std::vector<uint8_t> found_;
   // Element storage behind the operands.
   std::vector<std::string_view> texts_;
   std::vector<double> numbers_;

@@ -3,6 +3,7 @@
 #include <unicode/ucol.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -755,9 +756,13 @@ RecordTraits traitsOf(std::string_view record, HTID id, store::Connection& conn)
 // directly, and holds the decoded, observer-visible items of any other.
 template <typename Visit>
 void forEachDocument(store::Connection& conn, Visit&& visit) {
-  auto notes = conn.prepare(
-      "SELECT note_id, unid, form, parent_unid, created, modified, sequence, items FROM notes "
-      "WHERE note_class = ?1 AND deleted = 0 ORDER BY note_id");
+  // SQLite would walk the class index and look every row up in the table; nearly every note
+  // is a document, so one pass over the table in note order (the "+" keeps the index out)
+  // reads the same rows for less.
+  auto notes = conn.prepare(std::string("SELECT note_id, unid, form, parent_unid, created, modified, sequence, items "
+                                        "FROM notes WHERE ") +
+                            (conn.dialect() == store::Dialect::Sqlite ? "+note_class" : "note_class") +
+                            " = ?1 AND deleted = 0 ORDER BY note_id");
   store::manyRows(*notes).bind(1, int64_t(nc::kDocument));
   store::NoteHeader header;
   std::vector<store::StoredItem> noteItems;
@@ -925,7 +930,8 @@ inline Word wordAt(const SortKey& k, size_t depth) {
   w.count = uint32_t(std::min<size_t>(8, k.length - depth));
   uint8_t buffer[8] = {};
   std::memcpy(buffer, k.bytes + depth, w.count);
-  for (uint8_t byte : buffer) w.bytes = w.bytes << 8 | byte;
+  std::memcpy(&w.bytes, buffer, 8);
+  if constexpr (std::endian::native == std::endian::little) w.bytes = __builtin_bswap64(w.bytes);
   return w;
 }
 
@@ -1085,14 +1091,19 @@ class ChunkWriter {
   }
   void add(const BaseEntry& e) {
     if (summary_) summary_->add(e.key, e.cells, e.hasReaders, e.parent != 0);
-    putU32(buffer_, e.note);
-    putU32(buffer_, e.parent);
-    putU32(buffer_, uint32_t(e.key.size()));
-    putU32(buffer_, uint32_t(e.cells.size()));
-    putU32(buffer_, e.hasReaders ? uint32_t(e.readers.size()) : kNoReaders);
-    buffer_ += e.key;
-    buffer_ += e.cells;
-    buffer_ += e.readers;
+    const uint32_t head[5] = {e.note, e.parent, uint32_t(e.key.size()), uint32_t(e.cells.size()),
+                              e.hasReaders ? uint32_t(e.readers.size()) : kNoReaders};
+    const size_t at = buffer_.size();
+    buffer_.resize(at + kEntryHeader + e.key.size() + e.cells.size() + e.readers.size());
+    char* p = buffer_.data() + at;
+    for (uint32_t v : head) {
+      for (int k = 0; k < 4; ++k) *p++ = char(uint8_t(v >> (8 * k)));
+    }
+    std::memcpy(p, e.key.data(), e.key.size());
+    p += e.key.size();
+    std::memcpy(p, e.cells.data(), e.cells.size());
+    p += e.cells.size();
+    if (!e.readers.empty()) std::memcpy(p, e.readers.data(), e.readers.size());
     ++count_;
     maxNote_ = std::max(maxNote_, e.note);
     if (buffer_.size() >= kChunkBytes) flush();

@@ -105,5 +105,42 @@ TEST(Collation, SortKeysOrderLikeCompareText) {
         }
 }
 
+// Keys are made from ASCII directly and from other text through a conversion, into room
+// reused between calls: generated texts of both kinds (controls, NUL, accents, ill-formed
+// bytes, one past the reused room) must still order like compareText, appended after
+// whatever the buffer held.
+TEST(Collation, AppendedKeysOfGeneratedTextsOrderLikeCompareText) {
+    const std::vector<std::string> pieces = {"a", "B", " ", "-", "0", "9", "\x01", std::string(1, '\0'), "\xC3\xA9",
+                                             "e\xCC\x81", "\xFF", "Z", "_", "~"};
+    std::vector<std::string> texts;
+    uint32_t state = 12345;
+    for (int i = 0; i < 300; ++i) {
+        std::string t;
+        const int length = int(state % 6);
+        for (int k = 0; k < length; ++k) {
+            state = state * 1103515245u + 12345u;
+            t += pieces[(state >> 16) % pieces.size()];
+        }
+        state = state * 1103515245u + 12345u;
+        texts.push_back(t);
+    }
+    texts.push_back(std::string(5000, 'x'));
+    texts.push_back(std::string(5000, 'x') + "\xC3\xA9");
+    std::vector<std::string> keys;
+    for (const auto& t : texts) {
+        std::string out = "prefix";
+        appendCollationKey(out, t);
+        ASSERT_EQ(out.compare(0, 6, "prefix"), 0);
+        keys.push_back(out.substr(6));
+        EXPECT_EQ(keys.back(), collationKey(t));
+    }
+    for (size_t a = 0; a < texts.size(); ++a)
+        for (size_t b = 0; b < texts.size(); b += 7) {
+            const int byKey = keys[a] < keys[b] ? -1 : (keys[a] > keys[b] ? 1 : 0);
+            const int byCompare = compareText(texts[a], texts[b]);
+            ASSERT_EQ(byKey, byCompare < 0 ? -1 : (byCompare > 0 ? 1 : 0)) << a << " vs " << b;
+        }
+}
+
 }  // namespace
 }  // namespace quire::formula
