@@ -11,8 +11,12 @@
 namespace quire::engine::view {
 namespace {
 
+// Bytes are gathered in a local array and appended at once: a build writes several per entry
+// and a push_back each cost more than the values' conversion.
 void putBigEndian(std::string& out, uint64_t value, int bytes) {
-  for (int i = bytes - 1; i >= 0; --i) out.push_back(char(uint8_t(value >> (8 * i))));
+  char buffer[8];
+  for (int i = 0; i < bytes; ++i) buffer[i] = char(uint8_t(value >> (8 * (bytes - 1 - i))));
+  out.append(buffer, size_t(bytes));
 }
 
 void invertFrom(std::string& key, size_t start, bool descending) {
@@ -29,7 +33,9 @@ void putVarint(std::string& out, uint64_t value) {
 }
 
 void putLittle(std::string& out, uint64_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(char(uint8_t(value >> (8 * i))));
+  char buffer[8];
+  for (int i = 0; i < bytes; ++i) buffer[i] = char(uint8_t(value >> (8 * i)));
+  out.append(buffer, size_t(bytes));
 }
 
 // A bounded reader over a cells blob: every read checks the remaining length.
@@ -150,13 +156,15 @@ std::string twoDigits(int value) {
 }  // namespace
 
 void appendNumberKey(std::string& key, double number, bool descending) {
-  const size_t start = key.size();
-  key.push_back(char(kTagNumber));
   if (number == 0) number = 0;  // -0 and +0 are one key
   uint64_t bits = std::bit_cast<uint64_t>(number);
   bits = (bits >> 63) ? ~bits : bits | (uint64_t(1) << 63);
-  putBigEndian(key, bits, 8);
-  invertFrom(key, start, descending);
+  char buffer[9];
+  buffer[0] = char(kTagNumber);
+  for (int i = 0; i < 8; ++i) buffer[1 + i] = char(uint8_t(bits >> (8 * (7 - i))));
+  if (descending)
+    for (char& c : buffer) c = char(~uint8_t(c));
+  key.append(buffer, sizeof buffer);
 }
 
 void appendDateTimeKey(std::string& key, const formula::DateTime& dt, bool descending) {
@@ -258,16 +266,21 @@ void appendCell(std::string& out, const formula::Value& v) {
 }
 
 void appendTextCell(std::string& out, std::string_view text) {
-  out.push_back('\0');
-  putVarint(out, 1);
-  putVarint(out, text.size());
+  char head[12] = {'\0', '\1'};
+  size_t n = 2;
+  for (uint64_t v = text.size();; v >>= 7) {  // the varint length
+    head[n++] = char(uint8_t(v & 0x7F) | (v >= 0x80 ? 0x80 : 0));
+    if (v < 0x80) break;
+  }
+  out.append(head, n);
   out += text;
 }
 
 void appendNumberCell(std::string& out, double number) {
-  out.push_back('\1');
-  putVarint(out, 1);
-  putLittle(out, std::bit_cast<uint64_t>(number), 8);
+  const uint64_t bits = std::bit_cast<uint64_t>(number);
+  char buffer[10] = {'\1', '\1'};
+  for (int i = 0; i < 8; ++i) buffer[2 + i] = char(uint8_t(bits >> (8 * i)));
+  out.append(buffer, sizeof buffer);
 }
 
 void appendCellElement(std::string& out, const formula::Value& v, size_t index) {
