@@ -885,22 +885,29 @@ class BuildCache {
     conn_.exec("PRAGMA cache_size = -131072");
     active_ = true;
   }
-  ~BuildCache() { end(); }
+  ~BuildCache() {
+    if (active_) set(previous_);
+  }
   // Once every document is read: the pages go back before the entries are sorted, so a
-  // large build does not hold both at once.
+  // large build does not hold both at once. While the entries are written the cache stays
+  // small: the chunks are written once, front to back, and a cache growing under them took
+  // fresh memory a page fault at a time; the pages freed here are reused instead.
   void end() {
-    if (!active_) return;
-    active_ = false;
-    try {
-      conn_.exec("PRAGMA cache_size = " + std::to_string(previous_));
-    } catch (...) {
-      // Only a cache size: the connection works either way.
-    }
+    if (active_) set(kWritingKib);
   }
   BuildCache(const BuildCache&) = delete;
   BuildCache& operator=(const BuildCache&) = delete;
 
  private:
+  static constexpr int64_t kWritingKib = -2048;
+  void set(int64_t size) {
+    try {
+      conn_.exec("PRAGMA cache_size = " + std::to_string(size));
+    } catch (...) {
+      // Only a cache size: the connection works either way.
+    }
+  }
+
   store::Connection& conn_;
   int64_t previous_ = -2000;
   bool active_ = false;
