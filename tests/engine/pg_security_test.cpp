@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <vector>
@@ -82,6 +83,24 @@ std::string psqlBinary() {
   std::sort(found.begin(), found.end());
   return found.empty() ? std::string() : found.back().string();
 }
+
+// PGUSER unset for a test's scope, so that each engine logs in as its session user's role
+// (without it libpq would take the system user, who has no role on this cluster).
+class WithoutPgUser {
+ public:
+  WithoutPgUser() {
+    if (const char* v = std::getenv("PGUSER")) saved_ = v;
+    unsetenv("PGUSER");
+  }
+  ~WithoutPgUser() {
+    if (!saved_.empty()) setenv("PGUSER", saved_.c_str(), 1);
+  }
+  WithoutPgUser(const WithoutPgUser&) = delete;
+  WithoutPgUser& operator=(const WithoutPgUser&) = delete;
+
+ private:
+  std::string saved_;
+};
 
 struct Outcome {
   int status = -1;
@@ -337,15 +356,8 @@ TEST_F(ServerSecurityTest, AFullTextIndexMadeAfterTheAclIsSearchableAtOnce) {
   HTDatabaseClose(db_, 0);
   db_ = 0;
 
-  // Ed's own engine keeps the index up as he saves; Rita's finds what he wrote. Without
-  // PGUSER each engine logs in as its session user's role.
-  struct Restore {
-    std::string pguser = getenv("PGUSER") ? getenv("PGUSER") : "";
-    ~Restore() {
-      if (!pguser.empty()) setenv("PGUSER", pguser.c_str(), 1);
-    }
-  } restore;
-  unsetenv("PGUSER");
+  // Ed's own engine keeps the index up as he saves; Rita's finds what he wrote.
+  const WithoutPgUser ownRoles;
   HTTerm(0);
   actAs(ed_.c_str());
   HTUINT state = 0;
@@ -392,14 +404,7 @@ TEST_F(ServerSecurityTest, TheEngineLogsInAsTheSessionUsersRole) {
   HTDatabaseClose(db_, 0);
   db_ = 0;
   HTTerm(0);
-  // Without PGUSER libpq would take the system user, who has no role on this cluster.
-  struct Restore {
-    std::string pguser = getenv("PGUSER") ? getenv("PGUSER") : "";
-    ~Restore() {
-      if (!pguser.empty()) setenv("PGUSER", pguser.c_str(), 1);
-    }
-  } restore;
-  unsetenv("PGUSER");
+  const WithoutPgUser ownRoles;
   actAs(rita_.c_str());
   HTUINT state = 0;
   ASSERT_EQ(_HTInit(HTVERSION_LIBRARY, 0, 0, &state), HTSUCCESS);
