@@ -4,6 +4,7 @@
 #include <chrono>
 #include <charconv>
 #include <cstring>
+#include <ctime>
 #include <limits>
 
 #include "engine/core/DateTime.h"
@@ -20,6 +21,27 @@ namespace {
 constexpr uint64_t kUnseen = std::numeric_limits<uint64_t>::max();
 
 HTSTATUS endOfList() { return fail(HTFAIL_END_OF_LIST); }
+
+std::chrono::nanoseconds asDuration(const timespec& t) {
+  return std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec);
+}
+
+// Every move asks whether it is time to look for other processes' deletions. On a virtual
+// machine's clock source the precise clock costs about as much as the rest of a move, the
+// coarse one a few nanoseconds; it lags by up to one tick, which the interval test allows for.
+std::chrono::nanoseconds coarseNow() {
+  timespec t{};
+  clock_gettime(CLOCK_MONOTONIC_COARSE, &t);
+  return asDuration(t);
+}
+
+std::chrono::nanoseconds coarseTick() {
+  static const std::chrono::nanoseconds tick = [] {
+    timespec t{};
+    return clock_getres(CLOCK_MONOTONIC_COARSE, &t) == 0 ? asDuration(t) : std::chrono::milliseconds(10);
+  }();
+  return tick;
+}
 
 }  // namespace
 
@@ -42,8 +64,9 @@ void ViewCursor::updateDeleted() {
   db::Database& database = *env_->database;
   if (!state_) state_ = sharedStateOf(database);
   const uint64_t generation = state_->generation.load();
-  const auto now = std::chrono::steady_clock::now();
-  const bool askForeign = seenGeneration_ == kUnseen || now - foreignChecked_ >= kForeignCheckInterval;
+  const auto now = coarseNow();
+  // Both readings may lag by a tick: ask once the interval may have passed.
+  const bool askForeign = seenGeneration_ == kUnseen || now - foreignChecked_ + coarseTick() >= kForeignCheckInterval;
   if (generation == seenGeneration_ && !askForeign) return;
   auto lock = database.lock();
   store::Connection& conn = database.conn();

@@ -135,7 +135,7 @@ class ViewCursor : public index::IndexCursor {
   std::shared_ptr<DatabaseState> state_;
   uint64_t seenGeneration_ = 0;
   int64_t seenDataVersion_ = 0;
-  std::chrono::steady_clock::time_point foreignChecked_{};
+  std::chrono::nanoseconds foreignChecked_{};  // the coarse monotonic clock's reading
   std::string cellText_;  // reused by cell reads that join list elements
   uint32_t rowIndex_ = kNoRow;  // the row last made by rowOf, of snap_
   Row row_;
