@@ -13,6 +13,17 @@ uint32_t pack(HandleKind kind, uint8_t generation, uint32_t index) {
   return (uint32_t(kind) << 28) | (uint32_t(generation) << kIndexBits) | index;
 }
 
+// A handle this thread found, and the close count then. A weak reference: remembering
+// an object must not keep it alive after its handle is closed.
+struct Remembered {
+  const void* table = nullptr;
+  uint32_t handle = 0;
+  uint64_t closes = 0;
+  std::weak_ptr<void> object;
+};
+constexpr uint32_t kRemembered = 4;  // by the slot index's low bits
+thread_local Remembered tRemembered[kRemembered];
+
 }  // namespace
 
 HandleTable& HandleTable::instance() {
@@ -41,12 +52,30 @@ uint32_t HandleTable::add(HandleKind kind, std::shared_ptr<void> object) {
 }
 
 std::shared_ptr<void> HandleTable::find(HandleKind kind, uint32_t handle) const {
-  uint32_t index = handle & kIndexMask;
-  std::lock_guard lock(mutex_);
-  if (index == 0 || index >= slots_.size()) return nullptr;
-  const Slot& slot = slots_[index];
-  if (!slot.object || slot.kind != kind || pack(kind, slot.generation, index) != handle) return nullptr;
-  return slot.object;
+  const uint32_t index = handle & kIndexMask;
+  // The handle's own bits name its kind, so a remembered handle is of the kind asked for when
+  // those bits say so.
+  const bool ofKind = handle >> 28 == uint32_t(kind);
+  Remembered& remembered = tRemembered[index % kRemembered];
+  if (ofKind && remembered.handle == handle && remembered.table == this &&
+      remembered.closes == closes_.load(std::memory_order_acquire)) {
+    if (auto object = remembered.object.lock()) return object;
+  }
+  std::shared_ptr<void> object;
+  uint64_t closes = 0;
+  {
+    std::lock_guard lock(mutex_);
+    if (index == 0 || index >= slots_.size()) return nullptr;
+    const Slot& slot = slots_[index];
+    if (!slot.object || slot.kind != kind || pack(kind, slot.generation, index) != handle) return nullptr;
+    object = slot.object;
+    closes = closes_.load(std::memory_order_relaxed);
+  }
+  remembered.table = this;
+  remembered.handle = handle;
+  remembered.closes = closes;
+  remembered.object = object;
+  return object;
 }
 
 std::shared_ptr<void> HandleTable::remove(HandleKind kind, uint32_t handle) {
@@ -58,6 +87,7 @@ std::shared_ptr<void> HandleTable::remove(HandleKind kind, uint32_t handle) {
   if (!slot.object || slot.kind != kind || pack(kind, slot.generation, index) != handle) return nullptr;
   object = std::move(slot.object);
   slot.object.reset();
+  closes_.fetch_add(1, std::memory_order_release);
   // Generation 0 is skipped so that no handle of slot 1 kind 0 could ever be 0.
   slot.generation = uint8_t(slot.generation == 255 ? 1 : slot.generation + 1);
   free_.push_back(index);
@@ -73,6 +103,7 @@ std::vector<std::shared_ptr<void>> HandleTable::removeMatching(
     if (!slot.object || slot.kind != kind || !match(slot.object)) continue;
     out.push_back(std::move(slot.object));
     slot.object.reset();
+    closes_.fetch_add(1, std::memory_order_release);
     slot.generation = uint8_t(slot.generation == 255 ? 1 : slot.generation + 1);
     free_.push_back(index);
   }
@@ -95,6 +126,7 @@ void HandleTable::clear() {
       if (!slot.object) continue;
       released.push_back(std::move(slot.object));
       slot.object.reset();
+      closes_.fetch_add(1, std::memory_order_release);
       slot.generation = uint8_t(slot.generation == 255 ? 1 : slot.generation + 1);
       free_.push_back(index);
     }

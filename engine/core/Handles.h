@@ -7,12 +7,15 @@
 //
 // The table holds a shared_ptr to each object: an object lives while its handle is open or
 // while a caller holds the pointer from `get`. `clear` (HTTerm) closes every handle.
-// Thread-safe: one mutex guards the table; objects themselves bring their own locking.
+// Thread-safe: one mutex guards the table; objects themselves bring their own locking. Each
+// thread remembers the last few handles it found, valid until the next close anywhere, so
+// repeated calls on one handle (a walk's every step) skip the lock.
 //
 // Areas add a kind by picking an unused HandleKind value below; each value is one kind of
 // object, always stored with the same C++ type.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -82,6 +85,9 @@ class HandleTable {
                                                     const std::function<bool(const std::shared_ptr<void>&)>& match);
 
   mutable std::mutex mutex_;
+  // Bumped by every close, under mutex_: a handle found before still means the same object
+  // while this stays as it was.
+  std::atomic<uint64_t> closes_{0};
   std::vector<Slot> slots_;     // index 0 unused: handles are never 0
   std::deque<uint32_t> free_;   // freed slot indexes, oldest first
 };

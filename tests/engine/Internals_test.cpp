@@ -6,8 +6,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
 #include <set>
+#include <thread>
 
 #include "engine/core/Handles.h"
 #include "engine/core/Ini.h"
@@ -39,6 +42,49 @@ TEST(EngineHandles, StaleAndForeignHandlesFail) {
   EXPECT_EQ(table.find(HandleKind::Document, 0), nullptr);
   EXPECT_EQ(table.find(HandleKind::Document, 0xFFFFFFFF), nullptr);
   for (uint32_t n : again) table.remove(HandleKind::Document, n);
+}
+
+// Each thread remembers handles it found; a close on any thread must end that, and the
+// memory must not keep a closed handle's object alive.
+TEST(EngineHandles, RememberedHandlesEndWithTheirCloseOnAnyThread) {
+  auto& table = HandleTable::instance();
+  bool destroyed = false;
+  auto object = std::shared_ptr<int>(new int(7), [&](int* p) {
+    destroyed = true;
+    delete p;
+  });
+  const uint32_t h = table.add(HandleKind::Document, std::move(object));
+  ASSERT_NE(table.find(HandleKind::Document, h), nullptr);
+  EXPECT_EQ(table.find(HandleKind::Composite, h), nullptr);  // remembered, but not of that kind
+  ASSERT_NE(table.find(HandleKind::Document, h), nullptr);
+  EXPECT_NE(table.remove(HandleKind::Document, h), nullptr);
+  EXPECT_TRUE(destroyed);
+  EXPECT_EQ(table.find(HandleKind::Document, h), nullptr);
+
+  // Found on another thread, closed here while that thread waits, asked for there again.
+  const uint32_t other = table.add(HandleKind::Document, std::make_shared<int>(8));
+  std::mutex mutex;
+  std::condition_variable changed;
+  int step = 0;
+  bool foundBefore = false, foundAfter = true;
+  std::thread reader([&] {
+    foundBefore = table.find(HandleKind::Document, other) != nullptr;
+    std::unique_lock lock(mutex);
+    step = 1;
+    changed.notify_all();
+    changed.wait(lock, [&] { return step == 2; });
+    foundAfter = table.find(HandleKind::Document, other) != nullptr;
+  });
+  {
+    std::unique_lock lock(mutex);
+    changed.wait(lock, [&] { return step == 1; });
+    table.remove(HandleKind::Document, other);
+    step = 2;
+    changed.notify_all();
+  }
+  reader.join();
+  EXPECT_TRUE(foundBefore);
+  EXPECT_FALSE(foundAfter);
 }
 
 TEST(EngineIni, RoundTripsEscapesAndIgnoresCaseOfKeys) {
