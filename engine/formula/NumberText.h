@@ -2,6 +2,7 @@
 // full-text terms and the formula language's @Text.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace quire::formula {
@@ -11,5 +12,10 @@ namespace quire::formula {
 // "0.30000000000000004"). Exponents from 1E+15 and below 1E-4, written "1E+21", "1E-5".
 // Zero (also -0) is "0".
 std::string numberText(double n);
+
+// The same written into `out`, which holds kNumberTextCapacity bytes; returns its length (no
+// terminator is written). For callers that put the text straight into a buffer of their own.
+constexpr size_t kNumberTextCapacity = 32;
+size_t numberText(double n, char* out);
 
 }  // namespace quire::formula

@@ -8,6 +8,8 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <string_view>
 #include <vector>
 
 namespace quire::formula {
@@ -126,22 +128,34 @@ std::string trimSpaces(std::string_view s) {
 
 std::string formatNumber(double n) { return numberText(n); }
 
-std::string numberText(double n) {
-    if (n == 0) return "0";  // also -0
-    if (std::isnan(n)) return "NaN";
-    if (std::isinf(n)) return n < 0 ? "-Infinity" : "Infinity";
-    char buf[64];
+size_t numberText(double n, char* out) {
+    const auto put = [out](std::string_view text) {
+        std::memcpy(out, text.data(), text.size());
+        return text.size();
+    };
+    if (n == 0) return put("0");  // also -0
+    if (std::isnan(n)) return put("NaN");
+    if (std::isinf(n)) return put(n < 0 ? "-Infinity" : "Infinity");
     // Whole numbers below 1E15 print as their digits under %.15G too; they are most of the
     // numbers views show, and formatting them directly costs a tenth of the general path.
-    if (std::fabs(n) < 1e15 && n == std::trunc(n)) {
-        return std::string(buf, std::to_chars(buf, buf + sizeof buf, int64_t(n)).ptr);
-    }
-    std::snprintf(buf, sizeof buf, "%.15G", n);
-    std::string out(buf);
+    if (std::fabs(n) < 1e15 && n == std::trunc(n))
+        return size_t(std::to_chars(out, out + kNumberTextCapacity, int64_t(n)).ptr - out);
+    // At most a sign, 15 digits, a point and "E-308": it fits.
+    size_t length = size_t(std::snprintf(out, kNumberTextCapacity, "%.15G", n));
     // "1E+21" as written; "1E-05" loses its padding zero.
-    if (auto e = out.find("E-0"); e != std::string::npos) out.erase(e + 2, 1);
-    if (auto e = out.find("E+0"); e != std::string::npos) out.erase(e + 2, 1);
-    return out;
+    const std::string_view text(out, length);
+    size_t e = text.find("E-0");
+    if (e == std::string_view::npos) e = text.find("E+0");
+    if (e != std::string_view::npos) {
+        std::memmove(out + e + 2, out + e + 3, length - e - 3);
+        --length;
+    }
+    return length;
+}
+
+std::string numberText(double n) {
+    char text[kNumberTextCapacity];
+    return std::string(text, numberText(n, text));
 }
 
 std::string formatFixed(double n, int decimals, bool thousands) {

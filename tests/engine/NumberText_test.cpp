@@ -1,6 +1,7 @@
 // Numbers become text with at most 15 significant digits wherever the engine renders them:
 // the rule itself, item values read as text, view cells and totals, and formula @Text.
 #include <cstring>
+#include <limits>
 
 #include "engine/formula/NumberText.h"
 #include "engine/index/Evaluate.h"
@@ -31,6 +32,20 @@ TEST(NumberText, FifteenSignificantDigitsAndNoBinaryNoise) {
       {999999999999999.5, "1E+15"},
   };
   for (const auto& [value, text] : cases) EXPECT_EQ(formula::numberText(value), text) << value;
+}
+
+TEST(NumberText, WrittenIntoABufferAsIntoAString) {
+  const double cases[] = {0.1 + 0.2, -0.0, 1e21, 0.00001, -2.5, 1e15, -1.23456789012345e-308,
+                          -1.7976931348623157e308, 5e-324, -999999999999999.0,
+                          std::numeric_limits<double>::quiet_NaN(), -std::numeric_limits<double>::infinity()};
+  for (double value : cases) {
+    char text[formula::kNumberTextCapacity];
+    const size_t length = formula::numberText(value, text);
+    ASSERT_LT(length, formula::kNumberTextCapacity) << value;
+    EXPECT_EQ(std::string(text, length), formula::numberText(value)) << value;
+  }
+  char text[formula::kNumberTextCapacity];
+  EXPECT_EQ(std::string(text, formula::numberText(-1.23456789012345e-308, text)), "-1.23456789012345E-308");
 }
 
 class NumberRendering : public ViewTest {};
