@@ -66,10 +66,6 @@ class Reader {
     return true;
   }
   size_t position() const { return pos_; }
-  Reader& rewound(size_t pos) {
-    pos_ = pos;
-    return *this;
-  }
   bool byte(uint8_t& out) {
     if (pos_ >= data_.size()) return false;
     out = uint8_t(data_[pos_++]);
@@ -121,31 +117,6 @@ bool readValue(Reader& r, formula::Value& out, bool keep) {
     default:
       return false;
   }
-}
-
-// Steps over one value without building it: finding a cell passes the cells before it.
-bool skipValue(Reader& r) {
-  uint8_t type = 0;
-  uint64_t count = 0;
-  if (!r.byte(type) || !r.varint(count) || count > (uint64_t(1) << 32)) return false;
-  std::string_view ignored;
-  for (uint64_t i = 0; i < count; ++i) {
-    uint64_t len = 0;
-    switch (type) {
-      case 0:
-        if (!r.varint(len) || !r.bytes(size_t(len), ignored)) return false;
-        break;
-      case 1:
-        if (!r.bytes(8, ignored)) return false;
-        break;
-      case 2:
-        if (!r.bytes(8, ignored)) return false;
-        break;
-      default:
-        return false;
-    }
-  }
-  return type <= 2;
 }
 
 std::string twoDigits(int value) {
@@ -318,18 +289,36 @@ formula::Value decodeCell(std::string_view cells, size_t column) {
 }
 
 bool findCell(std::string_view cells, size_t column, CellRef& out) {
-  Reader r(cells);
   for (size_t i = 0; i < column; ++i)
-    if (!skipValue(r)) return false;
-  const size_t start = r.position();
+    if (!nextCell(cells, out)) return false;
+  return nextCell(cells, out);
+}
+
+bool nextCell(std::string_view& cells, CellRef& out) {
+  Reader r(cells);
   uint8_t type = 0;
   uint64_t count = 0;
-  if (!r.byte(type) || !r.varint(count)) return false;
+  if (!r.byte(type) || !r.varint(count) || count > (uint64_t(1) << 32)) return false;
   const size_t bodyStart = r.position();
-  if (!skipValue(r.rewound(start))) return false;
+  std::string_view ignored;
+  switch (type) {
+    case 0:
+      for (uint64_t i = 0; i < count; ++i) {
+        uint64_t len = 0;
+        if (!r.varint(len) || !r.bytes(size_t(len), ignored)) return false;
+      }
+      break;
+    case 1:
+    case 2:  // numbers and date-times are 8 bytes each
+      if (!r.bytes(size_t(count) * 8, ignored)) return false;
+      break;
+    default:
+      return false;
+  }
   out.type = type;
   out.count = size_t(count);
   out.body = cells.substr(bodyStart, r.position() - bodyStart);
+  cells.remove_prefix(r.position());
   return true;
 }
 

@@ -70,6 +70,9 @@ struct CellRef {
 };
 // False when the blob has no such column or is malformed up to it.
 bool findCell(std::string_view cells, size_t column, CellRef& out);
+// The cell at the front of `cells`, which then starts at the next one: reading several cells
+// of one entry passes each once. False (and `cells` as it was) when it is malformed or absent.
+bool nextCell(std::string_view& cells, CellRef& out);
 // Appends the text a person reads in `cell` (as renderValue); false for a malformed body.
 bool appendCellText(std::string& out, const CellRef& cell);
 bool cellFirstText(const CellRef& cell, std::string_view& out);  // element 0 of a text cell

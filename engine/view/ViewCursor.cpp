@@ -11,6 +11,7 @@
 #include "engine/core/Status.h"
 #include "engine/core/Text.h"
 #include "engine/formula/Collation.h"
+#include "engine/formula/NumberText.h"
 #include "engine/view/EntryCodec.h"
 #include "engine/view/KeyMatch.h"
 #include "engine/view/ViewIndex.h"
@@ -366,6 +367,7 @@ HTSTATUS ViewCursor::refresh() {
   if (!fresh) return fail(HTFAIL_NOT_A_VIEW, "The view or folder " + std::to_string(id) + " no longer exists");
   snap_ = std::move(fresh);
   rowIndex_ = kNoRow;
+  cellsRow_ = kNoRow;
   deleted_.clear();
   seenGeneration_ = kUnseen;
   // The search and its refinements run again over the new rows.
@@ -450,13 +452,26 @@ HTSTATUS ViewCursor::keySearch(HTUINT keyCount, const HTKEYDESC* keys, HTUINT mo
 
 // ---- Cells ------------------------------------------------------------------------------
 
+namespace {
+
+// Failures are built out of line: the reads that succeed, a walk's every cell, then carry no
+// message-building frame.
+[[gnu::cold, gnu::noinline]] HTSTATUS notAColumn(HTUINT column, size_t columns) {
+  return fail(HTFAIL_INVALID_ARGUMENT, "Column " + std::to_string(column) + " is not a column of this view (1 to " +
+                                           std::to_string(columns) + ")");
+}
+
+[[gnu::cold, gnu::noinline]] HTSTATUS typeMismatch(HTUINT column) {
+  return fail(HTFAIL_TYPE_MISMATCH, "Column " + std::to_string(column) + " does not hold that type in this row");
+}
+
+}  // namespace
+
 HTSTATUS ViewCursor::currentCell(HTUINT column, uint32_t& row, size_t& index) {
   row = currentRow();
   if (row == kNoRow) return fail(HTFAIL_NO_POSITION, "The index has no current row to read a cell of");
   const size_t columns = snap_->design().columns.size();
-  if (column == 0 || column > columns)
-    return fail(HTFAIL_INVALID_ARGUMENT, "Column " + std::to_string(column) + " is not a column of this view (1 to " +
-                                             std::to_string(columns) + ")");
+  if (column == 0 || column > columns) return notAColumn(column, columns);
   index = column - 1;
   return HTSUCCESS;
 }
@@ -481,26 +496,42 @@ HTSTATUS ViewCursor::cellLength(HTUINT column, HTINT* type, HTUINT* length) {
   if (HTSTATUS s = currentCell(column, row, index)) return s;
   const formula::Value value = snap_->cellValue(row, index);
   const HTINT out = cellType(*type, value);
-  if ((*type == HTTYPE_NUMBER || *type == HTTYPE_DATETIME) && out != *type)
-    return fail(HTFAIL_TYPE_MISMATCH, "Column " + std::to_string(column) + " does not hold that type in this row");
+  if ((*type == HTTYPE_NUMBER || *type == HTTYPE_DATETIME) && out != *type) return typeMismatch(column);
   *type = out;
   *length = out == HTTYPE_TEXT ? HTUINT(snap_->cellText(row, index, value).size()) : 8u;
   return HTSUCCESS;
 }
 
+// Cell `index` of document row `row` as stored; nullptr when the general path must answer
+// (a category or total row, a response-only column of a main document, a damaged entry).
+const CellRef* ViewCursor::storedCell(uint32_t row, size_t index) {
+  if (row != cellsRow_) {
+    cellsRow_ = row;
+    cells_.clear();
+    cellsStored_ = snap_->documentCells(rowOf(row), cellsRest_);
+  }
+  if (!cellsStored_) return nullptr;
+  if ((snap_->design().columns[index].design.flags & HTCOLFLAG_RESPONSE_ONLY) && !rowOf(row).response) return nullptr;
+  while (cells_.size() <= index) {
+    if (!nextCell(cellsRest_, cells_.emplace_back())) {
+      cells_.pop_back();
+      return nullptr;
+    }
+  }
+  return &cells_[index];
+}
+
 // A document row's cell read in place, without building its value: walks read cells of every
 // row. Answers exactly as the general path below does; false when that path must answer.
-bool ViewCursor::fetchStoredCell(uint32_t row, size_t index, HTUINT column, HTINT* type, HTUINT* length, void* buffer,
+bool ViewCursor::fetchStoredCell(const CellRef& cell, HTUINT column, HTINT* type, HTUINT* length, void* buffer,
                                  HTSTATUS& status) {
-  CellRef cell;
-  if (!snap_->documentCell(rowOf(row), index, cell)) return false;
   const bool single = cell.count == 1;
   const HTINT wanted = *type;
   HTINT out = HTTYPE_TEXT;
   if ((wanted == HTTYPE_NUMBER || wanted == HTTYPE_INVALID) && single && cell.type == 1) out = HTTYPE_NUMBER;
   else if ((wanted == HTTYPE_DATETIME || wanted == HTTYPE_INVALID) && single && cell.type == 2) out = HTTYPE_DATETIME;
   if ((wanted == HTTYPE_NUMBER || wanted == HTTYPE_DATETIME) && out != wanted) {
-    status = fail(HTFAIL_TYPE_MISMATCH, "Column " + std::to_string(column) + " does not hold that type in this row");
+    status = typeMismatch(column);
     return true;
   }
   const HTUINT capacity = *length;
@@ -526,19 +557,20 @@ bool ViewCursor::fetchStoredCell(uint32_t row, size_t index, HTUINT column, HTIN
     status = fail(HTFAIL_BUFFER_TOO_SMALL, "The cell buffer has no room");
     return true;
   }
-  if (cell.type == 0 && single) {
-    // One text, the usual cell: its bytes go to the buffer without an intermediate copy.
-    std::string_view text;
+  // One text or one number, the usual cells, go to the buffer without an intermediate string.
+  std::string_view text;
+  char digits[formula::kNumberTextCapacity];
+  if (single && cell.type == 0) {
     if (!cellFirstText(cell, text)) return false;
-    *type = HTTYPE_TEXT;
-    *length = HTUINT(copyText(static_cast<char*>(buffer), capacity, text));
-    status = HTSUCCESS;
-    return true;
+  } else if (single && cell.type == 1) {
+    text = std::string_view(digits, formula::numberText(cellNumber(cell), digits));
+  } else {
+    cellText_.clear();
+    if (!appendCellText(cellText_, cell)) return false;
+    text = cellText_;
   }
-  cellText_.clear();
-  if (!appendCellText(cellText_, cell)) return false;
   *type = HTTYPE_TEXT;
-  *length = HTUINT(copyText(static_cast<char*>(buffer), capacity, cellText_));
+  *length = HTUINT(copyText(static_cast<char*>(buffer), capacity, text));
   status = HTSUCCESS;
   return true;
 }
@@ -549,11 +581,11 @@ HTSTATUS ViewCursor::cellFetch(HTUINT column, HTINT* type, HTUINT* length, void*
   size_t index = 0;
   if (HTSTATUS s = currentCell(column, row, index)) return s;
   HTSTATUS status = HTSUCCESS;
-  if (fetchStoredCell(row, index, column, type, length, buffer, status)) return status;
+  if (const CellRef* cell = storedCell(row, index); cell && fetchStoredCell(*cell, column, type, length, buffer, status))
+    return status;
   const formula::Value value = snap_->cellValue(row, index);
   const HTINT out = cellType(*type, value);
-  if ((*type == HTTYPE_NUMBER || *type == HTTYPE_DATETIME) && out != *type)
-    return fail(HTFAIL_TYPE_MISMATCH, "Column " + std::to_string(column) + " does not hold that type in this row");
+  if ((*type == HTTYPE_NUMBER || *type == HTTYPE_DATETIME) && out != *type) return typeMismatch(column);
   const HTUINT capacity = *length;
   if (out == HTTYPE_NUMBER || out == HTTYPE_DATETIME) {
     if (capacity < 8) return fail(HTFAIL_BUFFER_TOO_SMALL, "A cell value needs 8 bytes");

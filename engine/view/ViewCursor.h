@@ -116,7 +116,8 @@ class ViewCursor : public index::IndexCursor {
 
   HTSTATUS runFtQuery(const FtQuery& q, bool refine);
   HTSTATUS currentCell(HTUINT column, uint32_t& row, size_t& index);
-  bool fetchStoredCell(uint32_t row, size_t index, HTUINT column, HTINT* type, HTUINT* length, void* buffer,
+  const CellRef* storedCell(uint32_t row, size_t index);
+  bool fetchStoredCell(const CellRef& cell, HTUINT column, HTINT* type, HTUINT* length, void* buffer,
                        HTSTATUS& status);
 
   std::shared_ptr<const index::IndexEnv> env_;
@@ -139,6 +140,13 @@ class ViewCursor : public index::IndexCursor {
   std::string cellText_;  // reused by cell reads that join list elements
   uint32_t rowIndex_ = kNoRow;  // the row last made by rowOf, of snap_
   Row row_;
+  // The stored cells of row cellsRow_ (of snap_), split as far as cells were asked for: a
+  // walk reads several cells of each row, and finding each one from the start of the entry
+  // would pass those before it again.
+  uint32_t cellsRow_ = kNoRow;
+  bool cellsStored_ = false;     // a document row: its cells are read in place
+  std::string_view cellsRest_;   // the cells not split yet
+  std::vector<CellRef> cells_;
 };
 
 }  // namespace quire::engine::view

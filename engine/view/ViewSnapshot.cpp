@@ -637,24 +637,10 @@ formula::Value ViewSnapshot::cellValue(uint32_t row, size_t column) const {
   return formula::Value();
 }
 
-bool ViewSnapshot::documentCell(uint32_t row, size_t column, CellRef& out) const {
-  if (row >= rowCount_ || column >= design_->columns.size()) return false;
-  if (lazy_) {
-    // Walks read cells of every row: straight to the entry, no row made. No response here.
-    const Segment& seg = segments_[segmentOf(row)];
-    if (!seg.documents || (design_->columns[column].design.flags & HTCOLFLAG_RESPONSE_ONLY)) return false;
-    return findCell(lazyEntry(seg.data + (row - seg.firstRow)).cells(), column, out);
-  }
-  const Row r = this->row(row);
+bool ViewSnapshot::documentCells(const Row& r, std::string_view& cells) const {
   if (r.kind != RowKind::Document) return false;
-  if ((design_->columns[column].design.flags & HTCOLFLAG_RESPONSE_ONLY) && !r.response) return false;
-  return findCell(entryCells(r.data), column, out);
-}
-
-bool ViewSnapshot::documentCell(const Row& r, size_t column, CellRef& out) const {
-  if (r.kind != RowKind::Document || column >= design_->columns.size()) return false;
-  if ((design_->columns[column].design.flags & HTCOLFLAG_RESPONSE_ONLY) && !r.response) return false;
-  return findCell(entryCells(r.data), column, out);
+  cells = entryCells(r.data);
+  return true;
 }
 
 std::string ViewSnapshot::cellText(uint32_t row, size_t column) const {

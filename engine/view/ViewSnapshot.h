@@ -102,12 +102,10 @@ class ViewSnapshot {
   std::string cellText(uint32_t row, size_t column) const;
   // The same for a value already read with cellValue (one decode instead of two).
   std::string cellText(uint32_t row, size_t column, const formula::Value& value) const;
-  // The stored cell of a document row, read in place (EntryCodec.h). False for category and
-  // total rows, a response-only column of a row that is no response, and a damaged entry:
-  // cellValue then answers.
-  bool documentCell(uint32_t row, size_t column, CellRef& out) const;
-  // The same for a row already made with row().
-  bool documentCell(const Row& row, size_t column, CellRef& out) const;
+  // The stored cells of a document row made with row(), read in place (EntryCodec.h
+  // findCell, nextCell); they live as long as the snapshot. False for category and total
+  // rows, whose cells cellValue makes.
+  bool documentCells(const Row& row, std::string_view& cells) const;
 
  private:
   struct Entry {

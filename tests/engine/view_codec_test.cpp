@@ -88,5 +88,43 @@ TEST(ViewCellCodec, CellsRoundTripAndMalformedBlobsReadAsEmpty) {
   EXPECT_TRUE(view::decodeCell(huge, 0).isEmptyText());
 }
 
+TEST(ViewCellCodec, StepsThroughCellsAsFindingEachDoes) {
+  const std::vector<Value> values = {Value(Value::TextList{"a", "", "c"}), Value(Value::NumberList{1.5, -2}),
+                                     Value("text"), Value(Value::NumberList{})};
+  const std::string cells = view::encodeCells(values);
+  std::string_view rest = cells;
+  for (size_t i = 0; i < values.size(); ++i) {
+    view::CellRef stepped, found;
+    ASSERT_TRUE(view::nextCell(rest, stepped)) << i;
+    ASSERT_TRUE(view::findCell(cells, i, found)) << i;
+    EXPECT_EQ(stepped.type, found.type) << i;
+    EXPECT_EQ(stepped.count, found.count) << i;
+    EXPECT_EQ(stepped.body.data(), found.body.data()) << i;
+    EXPECT_EQ(stepped.body.size(), found.body.size()) << i;
+  }
+  view::CellRef cell;
+  EXPECT_TRUE(rest.empty());
+  EXPECT_FALSE(view::nextCell(rest, cell));
+  std::string text;
+  ASSERT_TRUE(view::findCell(cells, 1, cell));
+  ASSERT_TRUE(view::appendCellText(text, cell));
+  EXPECT_EQ(text, "1.5, -2");
+  // A cell cut short, or claiming more elements than it holds, stops the walk where it is.
+  for (size_t n = 0; n < cells.size(); ++n) {
+    std::string_view cut = std::string_view(cells).substr(0, n);
+    size_t stepped = 0;
+    while (view::nextCell(cut, cell)) {
+      ++stepped;
+      EXPECT_LE(cell.body.data() + cell.body.size(), cells.data() + n) << n;
+    }
+    EXPECT_LT(stepped, values.size()) << n;
+  }
+  const std::string numbers("\1\3" "12345678" "12345678", 18);  // three numbers claimed, two held
+  std::string_view damaged = numbers;
+  EXPECT_FALSE(view::nextCell(damaged, cell));
+  EXPECT_EQ(damaged.size(), numbers.size());
+  EXPECT_FALSE(view::findCell(std::string("\7\1x", 3), 0, cell));  // no such type
+}
+
 }  // namespace
 }  // namespace quire::engine::test

@@ -297,6 +297,41 @@ TEST_P(ViewTest, TextSortsByCollationNotBytes) {
             (Rows{"1 D Apple", "2 D apple pie", "3 D banana", "4 D Eclair", "5 D éclair", "6 D zebra"}));
 }
 
+// A walk reads a row's cells once split; the split must follow the row, whatever order the
+// cells are asked in, and the rows a refresh brings even at the same position.
+TEST_P(ViewTest, CellsFollowTheRowInAnyOrderAndAcrossRefresh) {
+  doc("x", "b", 2);
+  doc("y", "c", 3.25);
+  HTINDEXHANDLE index = open(view("Subjects", "", {{"S", "Subject", "", HTCOLSORT_ASCEND},
+                                                   {"C", "Category"},
+                                                   {"A", "Amount"}}));
+  HTID note = 0;
+  HTUINT entry = 0;
+  ASSERT_EQ(HTIndexNavigate(index, HTNAV_NEXT, 0, &note, &entry), HTSUCCESS);
+  EXPECT_EQ(cell(index, 3), "2");
+  EXPECT_EQ(cell(index, 1), "b");
+  EXPECT_EQ(cell(index, 3), "2");
+  EXPECT_EQ(cell(index, 2), "x");
+  double amount = 0;
+  HTINT type = HTTYPE_NUMBER;
+  HTUINT length = sizeof amount;
+  ASSERT_EQ(HTViewcellFetch(index, 3, &type, &length, &amount), HTSUCCESS);
+  EXPECT_EQ(amount, 2);
+  type = HTTYPE_NUMBER;
+  EXPECT_EQ(HTViewcellFetch(index, 1, &type, &length, &amount), HTFAIL_TYPE_MISMATCH);
+  ASSERT_EQ(HTIndexNavigate(index, HTNAV_NEXT, 0, &note, &entry), HTSUCCESS);
+  EXPECT_EQ(cell(index, 2), "y");
+  EXPECT_EQ(cell(index, 3), "3.25");
+  // Back on row 1 after reading row 2, then row 1 holds another document after a refresh.
+  ASSERT_EQ(HTIndexSetPosition(index, 1), HTSUCCESS);
+  EXPECT_EQ(cell(index, 1), "b");
+  doc("w", "a", 1e-5);
+  ASSERT_EQ(HTIndexRefresh(index), HTSUCCESS);
+  ASSERT_EQ(HTIndexGetPosition(index), 1u);
+  EXPECT_EQ(cell(index, 1), "a");
+  EXPECT_EQ(cell(index, 2), "w");
+  EXPECT_EQ(cell(index, 3), "1E-5");
+}
 
 QUIRE_BOTH_BACKENDS(CategorizedView);
 
