@@ -506,9 +506,11 @@ HTSTATUS ViewCursor::cellLength(HTUINT column, HTINT* type, HTUINT* length) {
 // (a category or total row, a response-only column of a main document, a damaged entry).
 const CellRef* ViewCursor::storedCell(uint32_t row, size_t index) {
   if (row != cellsRow_) {
-    cellsRow_ = row;
+    // Reading the row may throw (its chunk unreadable): the next read then tries again.
+    cellsRow_ = kNoRow;
     cells_.clear();
     cellsStored_ = snap_->documentCells(rowOf(row), cellsRest_);
+    cellsRow_ = row;
   }
   if (!cellsStored_) return nullptr;
   if ((snap_->design().columns[index].design.flags & HTCOLFLAG_RESPONSE_ONLY) && !rowOf(row).response) return nullptr;

@@ -212,6 +212,16 @@ TEST_P(OutlineTest, ARebuildUnderAnOpenCursorAsksForARefresh) {
     tx.commit();
   }
   EXPECT_EQ(HTIndexNavigate(index, HTNAV_NEXT, 0, &note, &flags), HTSUCCESS);  // its chunk was read
+  EXPECT_NE(cell(index, 1), "<error>");
+  // A cell of a row in a chunk not read yet fails each time it is asked for, never answering
+  // with the cells of the row read before.
+  ASSERT_EQ(HTIndexSetPosition(index, HTIndexGetCount(index)), HTSUCCESS);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    char text[64];
+    HTINT type = HTTYPE_TEXT;
+    HTUINT length = sizeof text;
+    EXPECT_EQ(HTViewcellFetch(index, 1, &type, &length, text), HTFAIL_CONFLICT) << attempt;
+  }
   EXPECT_EQ(HTIndexNavigate(index, HTNAV_END, 0, &note, &flags), HTFAIL_CONFLICT);
   ASSERT_EQ(HTIndexRefresh(index), HTSUCCESS);
   EXPECT_EQ(walk(index, 2).size(), 300u);
