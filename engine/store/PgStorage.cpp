@@ -29,6 +29,11 @@
 // begun meanwhile, or a commit, first fetches what the open cursors still hold, so their scans
 // go on after it as a statement's would on SQLite.
 //
+// Read snapshots (beginRead) use the same kind of transaction, so every statement of a view
+// open sees one committed state, as a SQLite read transaction shows it: its BEGIN waits for
+// the first statement (none when everything was cached), and scans still open when the
+// snapshot ends keep the transaction until they finish.
+//
 // Data version: every commit bumps quire_state.data_version in the same transaction; a
 // connection subtracts its own commits, so the number it reports changes exactly when
 // another connection committed (what SQLite's data_version promises). The row is only ever
@@ -368,7 +373,7 @@ class PgConnection final : public Connection {
   PgConnection(PGconn* conn, Locator where) : conn_(conn), where_(std::move(where)) {}
   ~PgConnection() override { pq().PQfinish(conn_); }
 
-  int interfaceVersion() const override { return 3; }
+  int interfaceVersion() const override { return 5; }
   Dialect dialect() const override { return Dialect::Postgres; }
   std::string name() const override { return where_.uri + "/" + where_.path; }
 
@@ -449,6 +454,29 @@ class PgConnection final : public Connection {
     simple("ROLLBACK TO SAVEPOINT " + std::string(n), "rollback failed");
   }
 
+  // A read snapshot is the same read-only REPEATABLE READ transaction that cursors open for
+  // themselves. Its BEGIN waits for the first statement, so a snapshot that finds everything
+  // cached costs no round trip; one begun while a scan's own read transaction is open takes
+  // that one over, since it already shows one state.
+  bool beginRead() override {
+    if (snapshotHeld_) return false;
+    const PGTransactionStatusType status = pq().PQtransactionStatus(conn_);
+    if (status == PQTRANS_IDLE) {
+      readPending_ = true;
+    } else if (!readTx_ || status != PQTRANS_INTRANS) {
+      return false;  // a write transaction: reads see its own changes
+    }
+    snapshotHeld_ = true;
+    return true;
+  }
+  // Scans still open keep the transaction (and so their rows) until the last one ends, as
+  // they would had they opened it themselves.
+  void endRead() noexcept override {
+    snapshotHeld_ = false;
+    readPending_ = false;
+    if (readTx_ && cursors_.empty()) endReadTx();
+  }
+
   bool writersWaiting() override {
     Result r = run("SELECT EXISTS(SELECT 1 FROM pg_locks WHERE locktype = 'advisory' AND classid = " +
                    std::to_string(kLockClass) + " AND objid = " + std::to_string(lockKey_) + " AND NOT granted)");
@@ -473,6 +501,7 @@ class PgConnection final : public Connection {
 
   // --- used by PgStatement and the free functions ---
   PGresult* execute(const std::string& sql, const std::vector<std::pair<char, const std::string*>>& params) {
+    startPendingRead();
     std::string types;
     for (const auto& p : params) types += p.first;
     const std::string key = types + '\x01' + sql;
@@ -504,6 +533,7 @@ class PgConnection final : public Connection {
   }
 
   Result run(const std::string& sql) {
+    startPendingRead();
     insertIdKnown_ = false;
     Result r(pq().PQexec(conn_, sql.c_str()));
     if (pq().PQresultStatus(r.get()) != PGRES_TUPLES_OK && pq().PQresultStatus(r.get()) != PGRES_COMMAND_OK)
@@ -513,6 +543,7 @@ class PgConnection final : public Connection {
   void simple(const std::string& sql, std::string_view what) { query(sql, what); }
   // Runs `sql` (one or more statements) and answers the last statement's result.
   Result query(const std::string& sql, std::string_view what) {
+    startPendingRead();
     insertIdKnown_ = false;
     Result r(pq().PQexec(conn_, sql.c_str()));
     const ExecStatusType s = pq().PQresultStatus(r.get());
@@ -562,11 +593,8 @@ class PgConnection final : public Connection {
   // Declares a cursor for `st` and answers its first batch.
   PGresult* declare(PgStatement& st, const std::string& sql,
                     const std::vector<std::pair<char, const std::string*>>& params, std::string& name) {
-    const bool own = pq().PQtransactionStatus(conn_) == PQTRANS_IDLE;
-    if (own) {
-      simple("BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY", "cannot begin a read transaction");
-      readTx_ = true;
-    }
+    startPendingRead();
+    if (pq().PQtransactionStatus(conn_) == PQTRANS_IDLE) beginReadTx();
     std::string taken;
     if (!freeNames_.empty()) {
       taken = std::move(freeNames_.back());
@@ -579,7 +607,7 @@ class PgConnection final : public Connection {
       const Result declared(execute("DECLARE " + taken + " NO SCROLL CURSOR FOR " + sql, params));
     } catch (...) {
       freeNames_.push_back(std::move(taken));
-      if (readTx_ && cursors_.empty()) endReadTx();
+      if (readTx_ && cursors_.empty() && !snapshotHeld_) endReadTx();
       throw;
     }
     name = taken;
@@ -597,7 +625,7 @@ class PgConnection final : public Connection {
     const auto it = std::find(cursors_.begin(), cursors_.end(), &st);
     if (it == cursors_.end()) return;
     cursors_.erase(it);
-    if (readTx_ && cursors_.empty()) {
+    if (readTx_ && cursors_.empty() && !snapshotHeld_) {
       endReadTx();
       return;
     }
@@ -626,6 +654,15 @@ class PgConnection final : public Connection {
     cursors_.clear();
     readTx_ = false;
     freeAllNames();
+  }
+  void beginReadTx() {
+    simple("BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY", "cannot begin a read transaction");
+    readTx_ = true;
+  }
+  void startPendingRead() {
+    if (!readPending_) return;
+    readPending_ = false;
+    beginReadTx();
   }
   void endReadTx() noexcept {
     pq().PQclear(pq().PQexec(conn_, "COMMIT"));
@@ -744,7 +781,9 @@ class PgConnection final : public Connection {
   std::map<std::string, Translated> translated_;
   std::map<std::string, std::string> prepared_;
   std::vector<PgStatement*> cursors_;  // statements with an open cursor
-  bool readTx_ = false;                // a read transaction opened for cursors, not by a caller
+  bool readTx_ = false;                // a read transaction opened for cursors or a snapshot, not by a caller
+  bool snapshotHeld_ = false;          // a read snapshot (beginRead) keeps readTx_ open
+  bool readPending_ = false;           // the snapshot's BEGIN waits for its first statement
   int cursorNames_ = 0;
   std::vector<std::string> freeNames_;
 };

@@ -1477,21 +1477,21 @@ bool readBaseOutline(store::Connection& conn, HTID viewId, BaseOutline& out) {
 void readBaseChunk(store::Connection& conn, HTID viewId, int64_t chunk, int64_t build, uint32_t expected,
                    std::string& bytes, std::vector<ChunkEntry>& entries) {
   entries.clear();
-  {
-    auto st = conn.prepare("SELECT build FROM view_base_summaries WHERE view_id = ?1 AND chunk = ?2");
-    st->bind(1, int64_t(viewId)).bind(2, chunk);
-    if (!st->step() || st->int64(0) != build)
-      raise(HTFAIL_CONFLICT, "The view " + std::to_string(viewId) + " in " + conn.name() +
-                                 " was built again since this index was opened; refresh the index");
-  }
   auto damaged = [&]() {
     raise(HTFAIL_STORAGE_ERROR, "The stored index of view " + std::to_string(viewId) + " in " + conn.name() +
                                     " is damaged" + store::damageFindings(conn));
   };
-  auto st = conn.prepare("SELECT entries FROM view_base_chunks WHERE view_id = ?1 AND chunk = ?2");
+  // The build number and the bytes in one statement: read apart, a build committed between
+  // the two would pass the check and hand over another build's chunk.
+  auto st = conn.prepare(
+      "SELECT s.build, c.entries IS NULL, c.entries FROM view_base_summaries s LEFT JOIN view_base_chunks c "
+      "ON c.view_id = s.view_id AND c.chunk = s.chunk WHERE s.view_id = ?1 AND s.chunk = ?2");
   st->bind(1, int64_t(viewId)).bind(2, chunk);
-  if (!st->step()) damaged();
-  bytes.assign(st->blobView(0));
+  if (!st->step() || st->int64(0) != build)
+    raise(HTFAIL_CONFLICT, "The view " + std::to_string(viewId) + " in " + conn.name() +
+                               " was built again since this index was opened; refresh the index");
+  if (st->int64(1)) damaged();
+  bytes.assign(st->blobView(2));
   BaseReader reader;
   if (!reader.start(bytes)) damaged();
   entries.reserve(expected);
@@ -1519,6 +1519,16 @@ void reindexNote(db::Database& database, store::Connection& conn, HTID noteId) {
   } else if (header->noteClass == nc::kView || header->noteClass == nc::kFolder) {
     handleDesignSaved(database, conn, *header, items);
   }
+}
+
+std::shared_ptr<const CompiledDesign> currentDesign(db::Database& database, store::Connection& conn, HTID viewId,
+                                                    bool& current) {
+  current = true;
+  auto d = designOf(database, conn, viewId);
+  if (!d) return d;
+  const auto indexed = indexedChange(conn);
+  current = indexed && *indexed >= store::prop::getInt(conn, store::prop::kChangeCounter, 0) && metaCurrent(conn, *d);
+  return d;
 }
 
 void ensureCurrent(db::Database& database, store::Connection& conn, HTID viewId) {

@@ -134,6 +134,12 @@ void readBaseChunk(store::Connection& conn, HTID viewId, int64_t chunk, int64_t 
 // Drops every entry, the meta row and the memberships of a view or folder.
 void drop(store::Connection& conn, HTID viewId);
 
+// The design of view `viewId` (nullptr when it is no live view or folder) and, in `current`,
+// whether its stored index is up to date, so that ensureCurrent would write nothing. Only
+// reads, so it may run inside a read snapshot.
+std::shared_ptr<const CompiledDesign> currentDesign(db::Database& database, store::Connection& conn, HTID viewId,
+                                                    bool& current);
+
 // Before reading view `viewId`: rebuilds it when its design or key format changed, and
 // catches up changes made without notification. Opens its own transaction when it writes.
 void ensureCurrent(db::Database& database, store::Connection& conn, HTID viewId);

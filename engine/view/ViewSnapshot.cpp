@@ -4,10 +4,12 @@
 #include <cmath>
 #include <map>
 #include <mutex>
+#include <optional>
 
 #include "engine/core/Engine.h"
 #include "engine/store/ItemCodec.h"
 #include "engine/store/Properties.h"
+#include "engine/store/Transaction.h"
 #include "engine/view/EntryCodec.h"
 #include "engine/view/ViewIndex.h"
 
@@ -377,8 +379,18 @@ std::shared_ptr<const ViewSnapshot> ViewSnapshot::acquire(db::Database& database
                                                           const index::ReadAccess& reader) {
   auto lock = database.lock();
   store::Connection& conn = database.conn();
-  ensureCurrent(database, conn, viewId);
-  auto design = designOf(database, conn, viewId);
+  // Everything below reads one committed state: the outline, the chunks and the rows of a
+  // view read apart could each come from another writer's commit. Inside a write transaction
+  // the snapshot is that transaction, so its own changes show.
+  std::optional<store::ReadSnapshot> reading(std::in_place, conn);
+  bool current = false;
+  auto design = currentDesign(database, conn, viewId, current);
+  if (!current) {
+    reading.reset();
+    ensureCurrent(database, conn, viewId);
+    reading.emplace(conn);
+    design = designOf(database, conn, viewId);
+  }
   if (!design) return nullptr;
   const int64_t counter = store::prop::getInt(conn, store::prop::kChangeCounter, 0);
   const CacheKey key{database.serial(), viewId};
