@@ -751,19 +751,26 @@ RecordTraits traitsOf(std::string_view record, HTID id, store::Connection& conn)
 }
 
 // Streams every live document, in note ID order, through `visit(header, record, asciiNames,
-// items)`:
+// items)`; with `folder`, only that folder's members, read in the same one scan (a read per
+// member would cost a round trip each on a server):
 // `items` is null for a plain note (RecordTraits), whose fields are read from `record`
 // directly, and holds the decoded, observer-visible items of any other.
 template <typename Visit>
-void forEachDocument(store::Connection& conn, Visit&& visit) {
+void forEachDocument(store::Connection& conn, HTID folder, Visit&& visit) {
   // SQLite would walk the class index and look every row up in the table; nearly every note
   // is a document, so one pass over the table in note order (the "+" keeps the index out)
   // reads the same rows for less.
-  auto notes = conn.prepare(std::string("SELECT note_id, unid, form, parent_unid, created, modified, sequence, items "
+  auto notes =
+      folder ? conn.prepare(
+                   "SELECT n.note_id, n.unid, n.form, n.parent_unid, n.created, n.modified, n.sequence, n.items "
+                   "FROM folder_members m JOIN notes n ON n.note_id = m.note_id "
+                   "WHERE m.folder_id = ?2 AND n.note_class = ?1 AND n.deleted = 0 ORDER BY m.note_id")
+             : conn.prepare(std::string("SELECT note_id, unid, form, parent_unid, created, modified, sequence, items "
                                         "FROM notes WHERE ") +
                             (conn.dialect() == store::Dialect::Sqlite ? "+note_class" : "note_class") +
                             " = ?1 AND deleted = 0 ORDER BY note_id");
   store::manyRows(*notes).bind(1, int64_t(nc::kDocument));
+  if (folder) notes->bind(2, int64_t(folder));
   store::NoteHeader header;
   std::vector<store::StoredItem> noteItems;
   while (notes->step()) {
@@ -1330,35 +1337,24 @@ void rebuild(db::Database& database, store::Connection& conn, const CompiledDesi
     addWith(ctx, header, readers);
     ctx.unbind();
   };
-  if (d.folder) {
-    auto st = conn.prepare("SELECT note_id FROM folder_members WHERE folder_id = ?1 ORDER BY note_id");
-    st->bind(1, int64_t(d.id));
-    std::vector<HTID> members;
-    while (st->step()) members.push_back(HTID(st->int64(0)));
-    for (HTID id : members) {
-      auto header = store::readNote(conn, id);
-      if (!header || header->deleted || header->noteClass != nc::kDocument) continue;
-      auto items = store::readItems(conn, id);
-      dropSealed(items);
-      addItems(*header, items);
-    }
-  } else {
+  {
     DirectReads direct(d);
-    forEachDocument(conn, [&](const store::NoteHeader& header, std::string_view record, bool asciiNames,
-                              const std::vector<store::StoredItem>* items) {
+    forEachDocument(conn, d.folder ? d.id : 0,
+                    [&](const store::NoteHeader& header, std::string_view record, bool asciiNames,
+                        const std::vector<store::StoredItem>* items) {
       if (items) {
         addItems(header, *items);
         return;
       }
       recordCtx.bindRecord(header, record, asciiNames);
       const bool inPlace = asciiNames && direct.bind(record);
-      std::optional<bool> passes;
-      if (inPlace) passes = direct.selects();  // none: the evaluator decides
-      if (!passes) passes = selected(d, recordCtx);
+      std::optional<bool> passes;  // a folder holds its members whatever its selection says
+      if (!d.folder && inPlace) passes = direct.selects();  // none: the evaluator decides
+      if (!d.folder && !passes) passes = selected(d, recordCtx);
       scratch.inputs.assign(d.columns.size(), ColumnInput{});
       // A FIELD assignment in the selection changes what a column reads: the general path.
       if (inPlace && recordCtx.assignments().empty()) direct.columns(scratch.inputs);
-      addWith(recordCtx, header, -1, *passes);
+      addWith(recordCtx, header, -1, passes);
     });
   }
   recordCtx.unbind();

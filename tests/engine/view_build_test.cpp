@@ -293,6 +293,54 @@ TEST_P(ViewBuildTest, SealedDocumentsLoseTheirEncryptedItemsInBothPaths) {
   EXPECT_EQ(row(index, note, 2), "2 D sealed|0");
 }
 
+// A folder built again from its members (saving its design, a new key format) reads them in
+// one scan: it must store what the membership changes stored, for plain documents read in
+// place and for those read item by item (Readers names, item names beyond ASCII, sealed
+// items), and pass over a member deleted behind the index's back.
+TEST_P(ViewBuildTest, AFolderBuiltFromItsMembersStoresWhatMembershipStored) {
+  const HTID source = view("Source", "SELECT Subject != \"\"", {{"S", "Subject", "", HTCOLSORT_ASCEND},
+                                                                  {"U", "", "@UpperCase(Subject) + @Text(Amount)"},
+                                                                  {"A", "Amount", "", HTCOLSORT_NONE, HTCOLTOTAL_TOTAL}});
+  std::vector<HTID> members;
+  for (int i = 0; i < 40; ++i) members.push_back(doc("k", "plain " + std::to_string(100 - i), i));
+  members.push_back(addDocument(db_, [&](doc::Note& n) {
+    n.setText("Subject", "guarded");
+    n.setTextList("Readers", {userName(), "[Auditors]"}, index::kItemReaders);
+  }));
+  members.push_back(addDocument(db_, [](doc::Note& n) {
+    n.setText("Subject", "wide");
+    n.setText("Größe", "9");
+  }));
+  members.push_back(addDocument(db_, [](doc::Note& n) {
+    n.setText("Subject", "sealed");
+    n.setText("$Seal", "seal");
+    n.setText("Secret", "x", index::kItemEncrypted);
+    n.sealed = {"Secret"};
+  }));
+  const HTID outsider = doc("k", "not a member", 7);
+  HTID folder = 0;
+  ASSERT_EQ(HTFolderCreateFromViewFolder(db_, 0, source, 0, "Picked", &folder), HTSUCCESS);
+  ASSERT_EQ(HTFolderAddEntries(db_, folder, HTUINT(members.size()), members.data()), HTSUCCESS);
+  std::vector<StoredEntry> expected = entries(folder);
+  ASSERT_EQ(expected.size(), members.size());
+  const HTID gone = members[3];
+  {
+    // Deleted through a connection of its own, which maintains no index.
+    auto conn = store::open(database(db_)->file(), {});
+    store::Transaction tx(*conn);
+    store::makeStub(*conn, gone);
+    tx.commit();
+  }
+  std::erase_if(expected, [&](const StoredEntry& e) { return e.note == int64_t(gone); });
+  {
+    auto d = database(db_);
+    auto lock = d->lock();
+    view::rebuild(*d, d->conn(), *view::designOf(*d, d->conn(), folder));
+  }
+  EXPECT_EQ(entries(folder), expected);
+  EXPECT_EQ(entryCount(folder, outsider), 0);
+}
+
 // ---- Cells read in place ---------------------------------------------------------------------
 
 class CellFetchTest : public ViewBuildTest {
