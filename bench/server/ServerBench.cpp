@@ -19,6 +19,11 @@
 //            ascending, Amount descending with a total)
 //   walk     every row through TQuireView::MoveNext; median of three runs
 //   key      HTIndexKeySearch with Region and Customer, median of 1000 different keys
+//   open     HTIndexOpenViewFolder of the sample view on an open index: 100 opens while
+//            nothing changed (the shared rows are handed out again), and 30 each right after
+//            a document was saved (the rows read afresh; the save is not timed); three runs
+//   folder   a folder of kFolderMembers documents built again from its members (its design
+//            note saved); three runs
 //   fulltext HTDatabaseCreateFTIndex, then a search for the top 20 of a query matching
 //            about one document in fifty; median of 50 different queries
 // Processor time is this process's plus, for PostgreSQL, the cluster's (the postmaster and
@@ -64,7 +69,11 @@ constexpr int kRegions = 50;
 constexpr int kCustomers = 20000;
 constexpr int kKeySearches = 1000;
 constexpr int kFtSearches = 50;
+constexpr int kOpens = 100;
+constexpr int kOpensAfterSave = 30;
+constexpr long kFolderMembers = 3000;
 constexpr const char* kPath = "bench.nsf";
+constexpr const char* kDirectory = "names.nsf";
 
 [[noreturn]] void Fail(const std::string& what, uint32_t code = 0) {
   std::string message = what;
@@ -264,7 +273,7 @@ Span RunWriters(const ClusterClock& server, const std::string& serverName, long 
 struct Figures {
   double rate1 = 0, rate4 = 0;
   Span create1, create4, build, ftBuild;
-  Runs walk;
+  Runs walk, open, openAfterSave, folder;
   double keyUs = 0, ftUs = 0, ftCpuUs = 0;
   bool fullText = false;
   long rows = 0;
@@ -293,6 +302,10 @@ Figures RunBackend(const char* label, const std::string& serverName, const Clust
   std::fflush(stdout);
   Figures f;
   if (HTSTATUS s = HTAPI.HTDatabaseCreate(serverName.c_str(), kPath, "Bench", "", HTDBCLASS_DATABASE)) Fail("create", s);
+  // A server has its directory, where access checks look up groups: without one, a server
+  // in PostgreSQL is asked for it afresh, a new connection, at every check.
+  if (HTSTATUS s = HTAPI.HTDatabaseCreate(serverName.c_str(), kDirectory, "Directory", "", HTDBCLASS_DATABASE))
+    Fail("create the directory", s);
 
   f.create1 = RunWriters(server, serverName, 0, perRate, 1, false);
   f.create4 = RunWriters(server, serverName, perRate, perRate, kWriters, false);
@@ -343,8 +356,69 @@ Figures RunBackend(const char* label, const std::string& serverName, const Clust
     key.push_back(Millis(begun) * 1000);
     if (s || matched == 0) Fail("HTIndexKeySearch of " + region + "/" + customer, s);
   }
-  HTAPI.HTIndexClose(index);
   f.keyUs = Median(key);
+
+  // Opening the view: per open, this process's processor time plus the server's.
+  f.open = Measure(server, [&] {
+    for (int k = 0; k < kOpens; ++k)
+      if (HTSTATUS s = HTAPI.HTIndexOpenViewFolder(index, 0, view.ViewID, 0)) Fail("HTIndexOpenViewFolder", s);
+    return long(kOpens);
+  });
+  HTID first = 0;
+  HTUINT entryFlags = 0;
+  if (HTSTATUS s = HTAPI.HTIndexNavigate(index, HTNAV_NEXT, HTNAVFLAG_DOCUMENTS, &first, &entryFlags))
+    Fail("HTIndexNavigate", s);
+  {
+    std::vector<double> cpu, wall;
+    for (int run = 0; run < 3; ++run) {
+      double runCpu = 0, runWall = 0;
+      for (int k = 0; k < kOpensAfterSave; ++k) {
+        HTDOCHANDLE doc = 0;
+        if (HTSTATUS s = HTAPI.HTDocumentOpen(database, first, 0, &doc)) Fail("HTDocumentOpen", s);
+        const double amount = 1000 + run * kOpensAfterSave + k;
+        HTSTATUS s = HTAPI.HTItemPut(doc, "Amount", HTTYPE_NUMBER, sizeof amount, HTTYPE_NUMBER, &amount, 0);
+        if (!s) s = HTAPI.HTDocumentSave(doc, 0);
+        HTAPI.HTDocumentClose(doc, 0);
+        if (s) Fail("HTDocumentSave", s);
+        const Span t = Time(server, [&] {
+          if (HTSTATUS o = HTAPI.HTIndexOpenViewFolder(index, 0, view.ViewID, 0)) Fail("HTIndexOpenViewFolder", o);
+        });
+        runCpu += t.cpu;
+        runWall += t.wall;
+      }
+      cpu.push_back(runCpu);
+      wall.push_back(runWall);
+    }
+    std::sort(cpu.begin(), cpu.end());
+    f.openAfterSave = {cpu[1], Median(wall), cpu.front(), cpu.back(), kOpensAfterSave};
+  }
+
+  // A folder of the first kFolderMembers documents of the view, built again three times.
+  {
+    std::vector<HTID> members;
+    if (HTSTATUS s = HTAPI.HTIndexSetPosition(index, 0)) Fail("HTIndexSetPosition", s);
+    HTID note = 0;
+    while (long(members.size()) < std::min(kFolderMembers, total) &&
+           HTAPI.HTIndexNavigate(index, HTNAV_NEXT, HTNAVFLAG_DOCUMENTS, &note, &entryFlags) == 0)
+      members.push_back(note);
+    HTID folder = 0;
+    if (HTSTATUS s = HTAPI.HTFolderCreateFromViewFolder(database, 0, view.ViewID, 0, "Picked", &folder))
+      Fail("HTFolderCreateFromViewFolder", s);
+    if (HTSTATUS s = HTAPI.HTFolderAddEntries(database, folder, HTUINT(members.size()), members.data()))
+      Fail("HTFolderAddEntries", s);
+    f.folder = Measure(server, [&] {
+      HTDOCHANDLE design = 0;
+      if (HTSTATUS s = HTAPI.HTDocumentOpen(database, folder, 0, &design)) Fail("HTDocumentOpen of the folder", s);
+      const HTSTATUS s = HTAPI.HTDocumentSave(design, 0);
+      HTAPI.HTDocumentClose(design, 0);
+      if (s) Fail("saving the folder's design", s);
+      return long(members.size());
+    });
+    HTUINT count = 0;
+    if (HTSTATUS s = HTAPI.HTFolderGetCount(database, folder, &count)) Fail("HTFolderGetCount", s);
+    if (long(count) != long(members.size())) Fail("the folder holds " + std::to_string(count) + " documents");
+  }
+  HTAPI.HTIndexClose(index);
 
   HTSTATUS ft = 0;
   f.ftBuild = Time(server, [&] { ft = HTAPI.HTDatabaseCreateFTIndex(database, 0, 0, nullptr); });
@@ -375,6 +449,7 @@ Figures RunBackend(const char* label, const std::string& serverName, const Clust
   }
   HTAPI.HTDatabaseClose(database, 0);
   HTAPI.HTDatabaseDelete(serverName.c_str(), kPath);
+  HTAPI.HTDatabaseDelete(serverName.c_str(), kDirectory);
   return f;
 }
 
@@ -469,6 +544,22 @@ int Run(long count, long perRate, const std::string& url) {
     std::printf("  %-36s [%.0f-%.0f] [%.0f-%.0f] (cpu range of 3 runs, %ld rows)\n", "", lite.walk.cpuLow,
                 lite.walk.cpuHigh, pg.walk.cpuLow, pg.walk.cpuHigh, pg.rows);
     Ratio("key search (wall us, median)", pg.keyUs, lite.keyUs, "  ");
+    auto perOpen = [](const Runs& r, double Runs::*field) { return r.*field * 1000 / double(r.rows); };
+    Ratio("view open, unchanged (cpu us/open)", perOpen(pg.open, &Runs::cpu), perOpen(lite.open, &Runs::cpu), "  ");
+    std::printf("  %-36s [%.0f-%.0f] [%.0f-%.0f] (cpu range of 3 runs)\n", "", perOpen(lite.open, &Runs::cpuLow),
+                perOpen(lite.open, &Runs::cpuHigh), perOpen(pg.open, &Runs::cpuLow), perOpen(pg.open, &Runs::cpuHigh));
+    Ratio("view open, unchanged (wall us/open)", perOpen(pg.open, &Runs::wall), perOpen(lite.open, &Runs::wall), "  ");
+    Ratio("view open after a save (cpu us/open)", perOpen(pg.openAfterSave, &Runs::cpu),
+          perOpen(lite.openAfterSave, &Runs::cpu), "  ");
+    std::printf("  %-36s [%.0f-%.0f] [%.0f-%.0f] (cpu range of 3 runs)\n", "",
+                perOpen(lite.openAfterSave, &Runs::cpuLow), perOpen(lite.openAfterSave, &Runs::cpuHigh),
+                perOpen(pg.openAfterSave, &Runs::cpuLow), perOpen(pg.openAfterSave, &Runs::cpuHigh));
+    Ratio("view open after a save (wall us/open)", perOpen(pg.openAfterSave, &Runs::wall),
+          perOpen(lite.openAfterSave, &Runs::wall), "  ");
+    Ratio("folder rebuild (cpu ms, median)", pg.folder.cpu, lite.folder.cpu, "  ");
+    std::printf("  %-36s [%.0f-%.0f] [%.0f-%.0f] (cpu range of 3 runs, %ld members)\n", "", lite.folder.cpuLow,
+                lite.folder.cpuHigh, pg.folder.cpuLow, pg.folder.cpuHigh, pg.folder.rows);
+    Ratio("folder rebuild (wall ms, median)", pg.folder.wall, lite.folder.wall, "  ");
     if (pg.fullText && lite.fullText) {
       Ratio("full-text top 20 (cpu us, median)", pg.ftCpuUs, lite.ftCpuUs, "  ");
       Ratio("full-text top 20 (wall us, median)", pg.ftUs, lite.ftUs, "  ");

@@ -332,6 +332,7 @@ HTSTATUS scanImpl(db::Database& database, const std::shared_ptr<db::Database>* s
   const std::vector<std::string> words = ftquery::tokenize(query);
   auto lock = database.lock();
   store::Connection& conn = database.conn();
+  store::ReadSnapshot snapshot(conn);  // who may read what, and the texts, of one state
   const std::unordered_set<HTID> unreadable = unreadableFor(database, shared, reader);
   std::vector<double> raw;
   forEachDocumentText(conn, [&](HTID note, int64_t modified, const std::vector<ItemText>& texts) {
@@ -412,6 +413,10 @@ HTSTATUS searchImpl(db::Database& database, const std::shared_ptr<db::Database>*
   out.clear();
   auto lock = database.lock();
   store::Connection& conn = database.conn();
+  // The index, who may read what and the texts of the documents the index cannot weigh, of
+  // one state: read apart, a document whose Readers item changed in between could be found
+  // for a reader it no longer admits.
+  store::ReadSnapshot snapshot(conn);
   if (!indexed(conn) || !tableExists(conn)) return scanImpl(database, shared, reader, query, within, out);
   std::optional<ftquery::Query> parsed;
   if (HTSTATUS s = parse(query, parsed)) return s;

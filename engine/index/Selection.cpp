@@ -7,6 +7,7 @@
 #include "engine/index/SummaryCache.h"
 #include "engine/store/Items.h"
 #include "engine/store/NoteStore.h"
+#include "engine/store/Transaction.h"
 
 namespace quire::engine::index {
 namespace {
@@ -106,6 +107,9 @@ HTSTATUS select(const std::shared_ptr<db::Database>& database, const ReadAccess&
   out.clear();
   auto lock = database->lock();
   store::Connection& conn = database->conn();
+  // The changes the cache takes in, the columns it loads and the items read for the
+  // evaluator, all of one committed state.
+  store::ReadSnapshot snapshot(conn);
   auto cache = SummaryCache::of(database);
   cache->sync(conn);
   const std::vector<DocRow>& docs = cache->docs();

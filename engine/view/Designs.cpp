@@ -145,6 +145,7 @@ HTSTATUS findDesign(db::DbHandle& h, HTID id, std::shared_ptr<const CompiledDesi
   if (HTSTATUS s = db::requireAccess(h, HTACLLEVEL_READER, "read the design")) return s;
   db::Database& database = *h.database();
   auto lock = database.lock();
+  store::ReadSnapshot snapshot(database.conn());  // the header and the items of one save
   auto header = liveDesign(database.conn(), id, 0);
   if (!header) return notAView(id);
   out = compile(id, *header, store::readItems(database.conn(), id));
