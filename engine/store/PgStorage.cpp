@@ -629,6 +629,9 @@ class PgConnection final : public Connection {
       endReadTx();
       return;
     }
+    // Inside a read snapshot the cursor goes with the snapshot's COMMIT, a round trip saved;
+    // its name is free again only then.
+    if (snapshotHeld_) return;
     const Result r(pq().PQexec(conn_, ("CLOSE " + st.cursor()).c_str()));
     // A cursor that could not be closed (the transaction failed) keeps its name until it ends.
     if (pq().PQresultStatus(r.get()) == PGRES_COMMAND_OK) freeNames_.push_back(st.cursor());

@@ -161,6 +161,57 @@ TEST_P(ManyRowsTest, ATransactionRolledBackUnderAScanMakesTheScanFailNotEndEarly
   EXPECT_EQ(rows, kRows);
 }
 
+// A read snapshot: its statements and scans see one committed state while another
+// connection commits; a scan still open when it ends keeps its rows; one begun while a scan is
+// open sees that scan's state; inside a write transaction it is that transaction.
+TEST_P(ManyRowsTest, AReadSnapshotShowsOneStateToItsStatementsAndScans) {
+  auto other = store::open(file_, {});
+  auto count = [&](store::Connection& conn) {
+    auto st = conn.prepare("SELECT count(*) FROM scan_rows");
+    return st->step() ? st->int64(0) : -1;
+  };
+  auto add = [&](int n) {
+    store::Transaction tx(*other);
+    other->prepare("INSERT INTO scan_rows(n, payload) VALUES(?1, ?2)")->bind(1, n).bindBlob(2, payloadOf(n)).run();
+    tx.commit();
+  };
+  auto up = scan();
+  {
+    store::ReadSnapshot snapshot(*conn_);
+    EXPECT_EQ(count(*conn_), kRows);
+    add(kRows + 1);
+    EXPECT_EQ(count(*conn_), kRows);
+    for (int n = 1; n <= kRows / 2; ++n) ASSERT_TRUE(up->step() && rowIs(*up, n)) << n;
+  }
+  add(kRows + 2);
+  int n = kRows / 2;
+  while (up->step()) ASSERT_TRUE(rowIs(*up, ++n)) << n;
+  EXPECT_EQ(n, kRows);  // the rows committed meanwhile are not in it
+  up.reset();
+  EXPECT_EQ(count(*conn_), kRows + 2);
+
+  // Begun while a scan is open: the scan's state.
+  auto again = scan();
+  ASSERT_TRUE(again->step() && rowIs(*again, 1));
+  add(kRows + 3);
+  {
+    store::ReadSnapshot snapshot(*conn_);
+    EXPECT_EQ(count(*conn_), kRows + 2);
+  }
+  again.reset();
+  EXPECT_EQ(count(*conn_), kRows + 3);
+
+  {
+    // Inside a write transaction (rolled back at the end of the block): its own changes show.
+    store::Transaction tx(*conn_);
+    conn_->prepare("DELETE FROM scan_rows WHERE n > ?1")->bind(1, kRows).run();
+    store::ReadSnapshot snapshot(*conn_);
+    EXPECT_FALSE(conn_->readSnapshot);
+    EXPECT_EQ(count(*conn_), kRows);
+  }
+  EXPECT_EQ(count(*conn_), kRows + 3);
+}
+
 QUIRE_BOTH_BACKENDS(ManyRowsTest);
 
 }  // namespace
