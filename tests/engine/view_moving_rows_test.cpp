@@ -73,10 +73,10 @@ class MovingRows : public ViewTest {
           for (size_t i = 0; i < ids_.size(); ++i) (inA_[i] ? fromA : fromB).push_back(i);
           std::shuffle(fromA.begin(), fromA.end(), random);
           std::shuffle(fromB.begin(), fromB.end(), random);
-          fromA.resize(kMovedEachWay);
-          fromA.insert(fromA.end(), fromB.begin(), fromB.begin() + kMovedEachWay);
+          std::vector<size_t> moved(fromA.begin(), fromA.begin() + kMovedEachWay);
+          moved.insert(moved.end(), fromB.begin(), fromB.begin() + kMovedEachWay);
           store::Transaction tx(conn);
-          for (size_t i : fromA) {
+          for (size_t i : moved) {
             auto note = doc::loadNote(other, conn, ids_[i]);
             if (!note) throw std::runtime_error("document " + std::to_string(ids_[i]) + " is gone");
             note->setText("Group", inA_[i] ? "b" : "a");
@@ -84,13 +84,13 @@ class MovingRows : public ViewTest {
             doc::saveNote(other, conn, *note);
           }
           tx.commit();
-          for (size_t i : fromA) inA_[i] = !inA_[i];
+          for (size_t i : moved) inA_[i] = !inA_[i];
         }
         ++commits;
       }
     } catch (const std::exception& e) {
       failure = e.what();
-      stop = true;  // read by the walks only after this
+      stop = true;  // ends the walks; `failure` is read once this thread is joined
     }
   }
 
