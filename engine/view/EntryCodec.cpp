@@ -374,9 +374,8 @@ formula::DateTime cellDateTime(const CellRef& cell) {
 
 double cellNumberSum(std::string_view cells, size_t column) {
   Reader r(cells);
-  formula::Value skipped;
   for (size_t i = 0; i < column; ++i)
-    if (!readValue(r, skipped, false)) return 0;
+    if (!skipValue(r)) return 0;
   uint8_t type = 0;
   uint64_t count = 0;
   if (!r.byte(type) || type != 1 || !r.varint(count)) return 0;

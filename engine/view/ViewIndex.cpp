@@ -185,7 +185,10 @@ bool selected(const CompiledDesign& d, index::NoteContext& ctx) {
 }
 
 // Key components of texts already seen during a build: values repeat across documents
-// (categories above all) and an ICU sort key costs far more than a hash look-up.
+// (categories above all) and an ICU sort key costs far more than a hash look-up. The look-up
+// runs for every text column of every document, so it touches as little memory as it can:
+// one slot array and one arena holding each text next to its component, where a node-based
+// map cost several cache misses a look-up and more time than the sort keys it saved.
 class KeyCache {
  public:
   void append(std::string& key, const formula::Value& value, size_t index, bool descending) {
@@ -200,27 +203,77 @@ class KeyCache {
       appendTextKey(key, text, descending);
       return;
     }
-    auto& map = descending ? descending_ : ascending_;
-    auto it = map.find(text);
-    if (it == map.end()) {
-      std::string component;
-      appendTextKey(component, text, descending);
-      it = map.emplace(std::string(text), std::move(component)).first;
-    }
-    key += it->second;
+    (descending ? descending_ : ascending_).append(key, text, descending);
   }
   void clear() {
-    ascending_.clear();
-    descending_.clear();
+    ascending_ = Table();
+    descending_ = Table();
   }
 
  private:
   static constexpr size_t kMaxCachedText = 64;
-  struct Hash {
-    using is_transparent = void;
-    size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+  // Past this much text and keys the cache stops taking new texts (it still answers the ones
+  // it has): a column of distinct texts gains nothing from it, and must not double a
+  // large build's memory.
+  static constexpr size_t kMaxArenaBytes = size_t(16) << 20;
+
+  class Table {
+   public:
+    void append(std::string& key, std::string_view text, bool descending) {
+      const uint64_t hash = hashOf(text);
+      if (!slots_.empty()) {
+        const size_t mask = slots_.size() - 1;
+        for (size_t i = size_t(hash) & mask;; i = (i + 1) & mask) {
+          const Slot& slot = slots_[i];
+          if (slot.length == 0) break;
+          if (slot.hash != hash) continue;
+          // The arena holds the text's length (2 bytes), the text, then the component.
+          const char* at = arena_.data() + slot.offset;
+          const size_t textLength = size_t(uint8_t(at[0])) | size_t(uint8_t(at[1])) << 8;
+          if (textLength != text.size() || std::memcmp(at + 2, text.data(), text.size()) != 0) continue;
+          key.append(at + 2 + textLength, slot.length - 2 - textLength);
+          return;
+        }
+      }
+      const size_t keyStart = key.size();
+      appendTextKey(key, text, descending);
+      if (arena_.size() >= kMaxArenaBytes) return;
+      if ((count_ + 1) * 2 > slots_.size()) grow();
+      const size_t offset = arena_.size();
+      arena_.push_back(char(uint8_t(text.size())));
+      arena_.push_back(char(uint8_t(text.size() >> 8)));
+      arena_.append(text);
+      arena_.append(key, keyStart, std::string::npos);
+      place(Slot{hash, uint32_t(offset), uint32_t(arena_.size() - offset)});
+      ++count_;
+    }
+
+   private:
+    struct Slot {
+      uint64_t hash = 0;
+      uint32_t offset = 0;
+      uint32_t length = 0;  // of the arena record; 0 for an empty slot
+    };
+    static uint64_t hashOf(std::string_view text) { return std::hash<std::string_view>{}(text); }
+    void place(const Slot& s) {
+      const size_t mask = slots_.size() - 1;
+      size_t i = size_t(s.hash) & mask;
+      while (slots_[i].length != 0) i = (i + 1) & mask;
+      slots_[i] = s;
+    }
+    void grow() {
+      std::vector<Slot> old(std::max<size_t>(64, slots_.size() * 2));
+      old.swap(slots_);
+      for (const Slot& s : old)
+        if (s.length != 0) place(s);
+    }
+
+    std::vector<Slot> slots_;  // a power of two in size, at most half full
+    std::string arena_;
+    size_t count_ = 0;
   };
-  std::unordered_map<std::string, std::string, Hash, std::equal_to<>> ascending_, descending_;
+
+  Table ascending_, descending_;
 };
 
 void appendComponent(std::string& key, const formula::Value& value, size_t index, bool descending, KeyCache* cache) {
@@ -880,33 +933,41 @@ void drop(store::Connection& conn, HTID viewId) {
 
 namespace {
 
-// A build reads every document and writes every entry: with SQLite's default page cache of
-// a few megabytes most of that is re-read from the file. A larger cache for the duration
-// (memory is taken only as pages are touched) roughly halves the time.
+// The page cache during a build. A view's build reads the note table once, front to back,
+// and then writes its chunks once: no page is wanted twice, and a cache growing under either
+// took fresh memory a page fault at a time, so it stays small and its pages are reused. A
+// folder's build, and a view's once it meets a response, look notes up by ID or UNID in no
+// order; from then on a larger cache (memory is taken only as pages are touched) saves
+// reading the same pages from the file again and again.
 class BuildCache {
  public:
-  explicit BuildCache(store::Connection& conn) : conn_(conn) {
+  BuildCache(store::Connection& conn, bool randomReads) : conn_(conn) {
     if (conn_.dialect() != store::Dialect::Sqlite) return;
     auto st = conn_.prepare("PRAGMA cache_size");
     previous_ = st->step() ? st->int64(0) : -2000;
-    conn_.exec("PRAGMA cache_size = -131072");
     active_ = true;
+    set(kStreamingKib);
+    if (randomReads) readingAtRandom();
   }
   ~BuildCache() {
     if (active_) set(previous_);
   }
+  void readingAtRandom() {
+    if (!active_ || large_) return;
+    large_ = true;
+    set(kRandomReadsKib);
+  }
   // Once every document is read: the pages go back before the entries are sorted, so a
-  // large build does not hold both at once. While the entries are written the cache stays
-  // small: the chunks are written once, front to back, and a cache growing under them took
-  // fresh memory a page fault at a time; the pages freed here are reused instead.
+  // large build does not hold both at once.
   void end() {
-    if (active_) set(kWritingKib);
+    if (active_) set(kStreamingKib);
   }
   BuildCache(const BuildCache&) = delete;
   BuildCache& operator=(const BuildCache&) = delete;
 
  private:
-  static constexpr int64_t kWritingKib = -2048;
+  static constexpr int64_t kStreamingKib = -2048;
+  static constexpr int64_t kRandomReadsKib = -131072;
   void set(int64_t size) {
     try {
       conn_.exec("PRAGMA cache_size = " + std::to_string(size));
@@ -918,6 +979,7 @@ class BuildCache {
   store::Connection& conn_;
   int64_t previous_ = -2000;
   bool active_ = false;
+  bool large_ = false;
 };
 
 // ---- Sorting a build's entries ---------------------------------------------------------
@@ -928,24 +990,34 @@ struct SortKey {
   HTID note;
 };
 
-// Eight key bytes from `depth` on, big-endian and zero-padded, and how many of them the key
-// has. Ordered by the bytes, then by that count, words order keys as their bytes do with a
-// key that ends first sorting first (a pad byte is never above a real one).
+// Sixteen key bytes from `depth` on, as two big-endian numbers zero-padded, and how many of
+// them the key has. Ordered by the bytes, then by that count, words order keys as their bytes
+// do with a key that ends first sorting first (a pad byte is never above a real one).
+constexpr size_t kWordBytes = 16;
+
 struct Word {
-  uint64_t bytes = 0;
+  uint64_t high = 0;
+  uint64_t low = 0;
   uint32_t count = 0;
-  bool operator<(const Word& o) const { return bytes != o.bytes ? bytes < o.bytes : count < o.count; }
-  bool operator==(const Word& o) const { return bytes == o.bytes && count == o.count; }
+  bool operator<(const Word& o) const {
+    if (high != o.high) return high < o.high;
+    if (low != o.low) return low < o.low;
+    return count < o.count;
+  }
 };
 
 inline Word wordAt(const SortKey& k, size_t depth) {
   Word w;
   if (depth >= k.length) return w;
-  w.count = uint32_t(std::min<size_t>(8, k.length - depth));
-  uint8_t buffer[8] = {};
+  w.count = uint32_t(std::min<size_t>(kWordBytes, k.length - depth));
+  uint8_t buffer[kWordBytes] = {};
   std::memcpy(buffer, k.bytes + depth, w.count);
-  std::memcpy(&w.bytes, buffer, 8);
-  if constexpr (std::endian::native == std::endian::little) w.bytes = __builtin_bswap64(w.bytes);
+  std::memcpy(&w.high, buffer, 8);
+  std::memcpy(&w.low, buffer + 8, 8);
+  if constexpr (std::endian::native == std::endian::little) {
+    w.high = __builtin_bswap64(w.high);
+    w.low = __builtin_bswap64(w.low);
+  }
   return w;
 }
 
@@ -959,47 +1031,89 @@ bool keyBefore(const SortKey& a, const SortKey& b, size_t depth) {
   return a.note < b.note;
 }
 
-// Three-way radix quicksort on the key bytes, eight at a time: the keys of one category share
-// long prefixes (collation keys of the same text), which a comparison sort would compare
-// again and again. Sorts `order[first, last)`, whose keys agree on their first `depth` bytes.
 // A build's large arrays: mapped in huge pages where the kernel allows (core/LargeAllocator.h).
 template <typename T>
 using BuildVector = std::vector<T, LargeAllocator<T>>;
 using BuildArena = std::basic_string<char, std::char_traits<char>, LargeAllocator<char>>;
 
-void radixQuicksort(BuildVector<uint32_t>& order, const BuildVector<SortKey>& keys, size_t first, size_t last,
-                    size_t depth) {
+// An entry being sorted, with its key's word at the depth being sorted on kept beside it: the
+// keys lie in the arena in document order, so reading one is a cache miss once a build
+// outgrows the caches, and a partition that read them again on every pass spent most of its
+// time waiting for memory (more so the larger the build).
+struct SortItem {
+  uint64_t high;
+  uint64_t low;
+  uint32_t count;
+  uint32_t index;  // into the keys
+  Word word() const { return Word{high, low, count}; }
+};
+
+// Reads the words at `depth` of `items[first, last)`, fetching ahead what the next reads need.
+void fillWords(BuildVector<SortItem>& items, const BuildVector<SortKey>& keys, size_t first, size_t last,
+               size_t depth) {
+  constexpr size_t kAhead = 16;
+  for (size_t i = first; i < last; ++i) {
+    if (i + 2 * kAhead < last) __builtin_prefetch(&keys[items[i + 2 * kAhead].index]);
+    if (i + kAhead < last) {
+      const SortKey& next = keys[items[i + kAhead].index];
+      if (depth < next.length) __builtin_prefetch(next.bytes + depth);
+    }
+    const Word w = wordAt(keys[items[i].index], depth);
+    items[i].high = w.high;
+    items[i].low = w.low;
+    items[i].count = w.count;
+  }
+}
+
+// Three-way radix quicksort on the key bytes, sixteen at a time: the keys of one category share
+// long prefixes (collation keys of the same text), which a comparison sort would compare
+// again and again. Sorts `items[first, last)`, whose keys agree on their first `depth`
+// bytes; `filled`: their words at `depth` are read already.
+void radixQuicksort(BuildVector<SortItem>& items, const BuildVector<SortKey>& keys, size_t first, size_t last,
+                    size_t depth, bool filled) {
   while (last - first > 1) {
+    if (!filled) fillWords(items, keys, first, last, depth);
     if (last - first < 24) {
-      std::sort(order.begin() + ptrdiff_t(first), order.begin() + ptrdiff_t(last),
-                [&](uint32_t a, uint32_t b) { return keyBefore(keys[a], keys[b], depth); });
+      // The words decide nearly always; the keys themselves are read only past equal words.
+      std::sort(items.begin() + ptrdiff_t(first), items.begin() + ptrdiff_t(last),
+                [&](const SortItem& a, const SortItem& b) {
+                  const Word x = a.word(), y = b.word();
+                  if (x < y) return true;
+                  if (y < x) return false;
+                  if (x.count < kWordBytes) return keys[a.index].note < keys[b.index].note;
+                  return keyBefore(keys[a.index], keys[b.index], depth + kWordBytes);
+                });
       return;
     }
-    const Word pivot = wordAt(keys[order[first + (last - first) / 2]], depth);
+    const Word pivot = items[first + (last - first) / 2].word();
     // [first, lt) below the pivot, [lt, i) equal, (gt, last) above.
     size_t lt = first, i = first, gt = last;
     while (i < gt) {
-      const Word w = wordAt(keys[order[i]], depth);
-      if (w < pivot) std::swap(order[lt++], order[i++]);
-      else if (pivot < w) std::swap(order[i], order[--gt]);
+      const Word w = items[i].word();
+      if (w < pivot) std::swap(items[lt++], items[i++]);
+      else if (pivot < w) std::swap(items[i], items[--gt]);
       else ++i;
     }
-    radixQuicksort(order, keys, first, lt, depth);
-    radixQuicksort(order, keys, gt, last, depth);
-    if (pivot.count < 8) {
+    radixQuicksort(items, keys, first, lt, depth, true);
+    radixQuicksort(items, keys, gt, last, depth, true);
+    if (pivot.count < kWordBytes) {
       // Keys that ended here are equal: note order decides.
-      std::sort(order.begin() + ptrdiff_t(lt), order.begin() + ptrdiff_t(gt),
-                [&](uint32_t a, uint32_t b) { return keys[a].note < keys[b].note; });
+      std::sort(items.begin() + ptrdiff_t(lt), items.begin() + ptrdiff_t(gt),
+                [&](const SortItem& a, const SortItem& b) { return keys[a.index].note < keys[b.index].note; });
       return;
     }
     first = lt;
     last = gt;
-    depth += 8;
+    depth += kWordBytes;
+    filled = false;
   }
 }
 
 void sortByKey(BuildVector<uint32_t>& order, const BuildVector<SortKey>& keys) {
-  radixQuicksort(order, keys, 0, order.size(), 0);
+  BuildVector<SortItem> items(order.size());
+  for (size_t i = 0; i < order.size(); ++i) items[i] = SortItem{0, 0, 0, order[i]};
+  radixQuicksort(items, keys, 0, items.size(), 0, false);
+  for (size_t i = 0; i < order.size(); ++i) order[i] = items[i].index;
 }
 
 // ---- The base of a built view, in chunks -----------------------------------------------
@@ -1283,7 +1397,7 @@ bool entryBefore(const StoredEntry& a, const StoredEntry& b) {
 }  // namespace
 
 void rebuild(db::Database& database, store::Connection& conn, const CompiledDesign& d) {
-  BuildCache cache(conn);
+  BuildCache cache(conn, d.folder);
   store::Transaction tx(conn);
   conn.prepare("DELETE FROM view_entries WHERE view_id = ?1")->bind(1, int64_t(d.id)).run();
   // Entries live in two arenas (keys, cells) rather than two strings each: a build makes one
@@ -1318,6 +1432,7 @@ void rebuild(db::Database& database, store::Connection& conn, const CompiledDesi
     task.advance();
     if (!d.folder && !passes.value_or(true)) return;
     if (!d.folder && !passes && !selected(d, context)) return;
+    if (header.parent && d.hierarchical()) cache.readingAtRandom();
     const int64_t parent = d.hierarchical() ? parentIdOf(conn, header) : 0;
     forEachEntry(d, context, scratch, &keys, [&](std::string_view key, std::string_view cells) {
       entries.push_back(Built{keyArena.size(), cellArena.size(), uint32_t(key.size()), uint32_t(cells.size()), header.id,
@@ -1378,8 +1493,18 @@ void rebuild(db::Database& database, store::Connection& conn, const CompiledDesi
     // Responses waiting for their parent stay rows, where resolveWaitingResponses finds them.
     auto waiting = conn.prepare(
         "INSERT INTO view_entries(view_id, sort_key, note_id, parent_id, cells, readers) VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
-    for (uint32_t i : order) {
-      const Built& e = entries[i];
+    // In index order the entries are read in no order at all: fetch ahead.
+    constexpr size_t kAhead = 8;
+    for (size_t n = 0; n < order.size(); ++n) {
+      if (n + 2 * kAhead < order.size()) __builtin_prefetch(&entries[order[n + 2 * kAhead]]);
+      if (n + kAhead < order.size()) {
+        const Built& next = entries[order[n + kAhead]];
+        __builtin_prefetch(keyArena.data() + next.keyOffset);
+        __builtin_prefetch(keyArena.data() + next.keyOffset + (next.keyLength ? next.keyLength - 1 : 0));
+        __builtin_prefetch(cellArena.data() + next.cellOffset);
+        __builtin_prefetch(cellArena.data() + next.cellOffset + (next.cellLength ? next.cellLength - 1 : 0));
+      }
+      const Built& e = entries[order[n]];
       const store::Blob* readers = e.readers >= 0 ? &readerLists[size_t(e.readers)] : nullptr;
       const std::string_view key(keyArena.data() + e.keyOffset, e.keyLength);
       const std::string_view cells(cellArena.data() + e.cellOffset, e.cellLength);
