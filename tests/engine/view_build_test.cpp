@@ -185,6 +185,48 @@ TEST_P(ViewBuildTest, ABuiltViewKeepsIndexOrderAndFollowsLaterChanges) {
   EXPECT_EQ(note, ids[5]);  // "Aardvark" now leads
 }
 
+// The build sorts keys by their bytes sixteen at a time, keeping each key's current bytes
+// beside it: keys that end inside those bytes, that are prefixes of one another, that agree
+// for many bytes, and large runs of equal keys (ordered by note) must all come out as the
+// rows kept document by document do, ascending and descending.
+TEST_P(ViewBuildTest, KeysOfEveryLengthAndLongRunsOfEqualKeysSortAsSavedRowsDo) {
+  const std::vector<Column> columns = {{"Name", "Name", "", HTCOLSORT_ASCEND},
+                                       {"Back", "Back", "", HTCOLSORT_DESCEND},
+                                       {"N", "N", "", HTCOLSORT_ASCEND}};
+  const HTID kept = view("Kept", "", columns);
+  const std::vector<std::string> names = {"",          "a",        "A",           "ab",        "abc",
+                                          "abc d",     "abcdefgh", "abcdefghi",   "abcdefghij", "b",
+                                          "Ab",        "\u00e9t\u00e9", "ete",         "zz"};
+  for (int i = 0; i < 420; ++i) {
+    addDocument(db_, [&](doc::Note& n) {
+      // A third of the documents share one key entirely: a run far longer than a small sort.
+      const bool same = i % 3 == 0;
+      const std::string base = names[size_t(i) % names.size()];
+      n.setText("Name", same ? "same" : base + std::string(size_t(i % 23), 'x'));
+      n.setText("Back", same ? "same" : std::string(size_t(i % 19), 'q') + base);
+      if (!same) n.setNumber("N", double(i % 5));
+    });
+  }
+  const HTID built = view("Built", "", columns);
+  const auto a = entries(kept), b = entries(built);
+  ASSERT_EQ(a.size(), 420u);
+  ASSERT_EQ(a.size(), b.size());
+  for (size_t i = 0; i < a.size(); ++i) ASSERT_EQ(a[i], b[i]) << "entry " << i << " of note " << a[i].note;
+  // Every run of equal keys is in note order, and the long one is there whole.
+  size_t longest = 0;
+  for (size_t i = 0, start = 0; i <= b.size(); ++i) {
+    if (i < b.size() && b[i].key == b[start].key) {
+      if (i > start) {
+        EXPECT_LT(b[i - 1].note, b[i].note) << "entry " << i;
+      }
+      continue;
+    }
+    longest = std::max(longest, i - start);
+    start = i;
+  }
+  EXPECT_EQ(longest, 140u);
+}
+
 // A large view is stored in many chunks: reading merges them with the rows in index order
 // across every chunk boundary, changes land wherever their entry was, and a rebuild or a
 // deletion leaves no chunk of the old index behind.
