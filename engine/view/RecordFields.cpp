@@ -69,6 +69,27 @@ bool RecordFields::bind(std::string_view record) {
   });
 }
 
+bool RecordFields::bindWhole(std::string_view record, Traits& traits) {
+  std::fill(found_.begin(), found_.end(), uint8_t(0));
+  traits = Traits{};
+  return store::forEachItem(record.data(), record.size(), [&](const store::ItemRef& item) {
+    traits.flags |= item.flags;
+    const size_t length = item.name.size();
+    for (char c : item.name)
+      if (static_cast<unsigned char>(c) >= 0x80) traits.asciiNames = false;
+    if (length == 5 && store::sameItemName(item.name, "$Seal")) traits.sealed = true;
+    const char first = length ? lower(item.name[0]) : '\0';
+    for (size_t k = 0; k < names_.size(); ++k) {
+      const std::string& name = names_[k];
+      if (name.size() != length || found_[k] || (length && name[0] != first) || !sameFolded(item.name, name)) continue;
+      found_[k] = 1;
+      items_[k] = item;
+      break;
+    }
+    return true;
+  });
+}
+
 bool RecordFields::scalar(size_t slot, Scalar& out) const {
   out = Scalar{};
   if (!found_[slot]) return true;

@@ -40,6 +40,16 @@ class RecordFields {
   // Finds every slot's item in `record`; false for a malformed record.
   bool bind(std::string_view record);
 
+  // What a walk over every item of a record meets besides the slots.
+  struct Traits {
+    uint32_t flags = 0;  // OR of every item's flags
+    bool asciiNames = true;  // every item name is ASCII
+    bool sealed = false;  // an item named $Seal
+  };
+  // bind, walking on to the end of the record to fill `traits`, so a caller that needs both
+  // walks the record once. The slots may be read only when traits.asciiNames.
+  bool bindWhole(std::string_view record, Traits& traits);
+
   // A single value read in place: what a column gets when its item is a text, a number or
   // absent. False when the item needs the general reading.
   struct Scalar {

@@ -749,8 +749,11 @@ class DirectReads {
     }
     for (const auto& column : d.columns) columnSlots_.push_back(column.field.empty() ? -1 : fields_.add(column.field));
   }
-  // False when nothing can be read in place from `record` (the general path then reads it).
-  bool bind(std::string_view record) { return fields_.size() > 0 && fields_.bind(record); }
+  // Whether bindWhole can stand for the walk over each record.
+  bool readsFields() const { return fields_.size() > 0; }
+  // Binds `record` and tells what its items are (RecordFields::bindWhole); false for a
+  // malformed record. What it binds may be read only when traits.asciiNames.
+  bool bindWhole(std::string_view record, RecordFields::Traits& traits) { return fields_.bindWhole(record, traits); }
   // The selection's answer; none when the evaluator must give it.
   std::optional<bool> selects() {
     if (!fast_ || !fields_.operands(selectSlots_, operands_)) return std::nullopt;
@@ -786,30 +789,35 @@ struct RecordTraits {
   bool asciiNames = true;
 };
 
-RecordTraits traitsOf(std::string_view record, HTID id, store::Connection& conn) {
+RecordTraits traitsOf(const RecordFields::Traits& walked) {
   RecordTraits t;
-  uint32_t flags = 0;
-  bool sealed = false;
-  const bool ok = store::forEachItem(record.data(), record.size(), [&](const store::ItemRef& item) {
-    flags |= item.flags;
-    for (char c : item.name)
-      if (static_cast<unsigned char>(c) >= 0x80) t.asciiNames = false;
-    if (!sealed && item.name.size() == 5 && store::sameItemName(item.name, "$Seal")) sealed = true;
-    return true;
-  });
-  if (!ok) raise(HTFAIL_STORAGE_ERROR, store::damagedItemsMessage(conn, id));
-  if (flags & (index::kItemReaders | index::kItemAuthors)) t.plain = false;
-  if (sealed && (flags & index::kItemEncrypted)) t.plain = false;
+  t.asciiNames = walked.asciiNames;
+  if (walked.flags & (index::kItemReaders | index::kItemAuthors)) t.plain = false;
+  if (walked.sealed && (walked.flags & index::kItemEncrypted)) t.plain = false;
   return t;
 }
 
+RecordTraits traitsOf(std::string_view record, HTID id, store::Connection& conn) {
+  RecordFields::Traits walked;
+  const bool ok = store::forEachItem(record.data(), record.size(), [&](const store::ItemRef& item) {
+    walked.flags |= item.flags;
+    for (char c : item.name)
+      if (static_cast<unsigned char>(c) >= 0x80) walked.asciiNames = false;
+    if (!walked.sealed && item.name.size() == 5 && store::sameItemName(item.name, "$Seal")) walked.sealed = true;
+    return true;
+  });
+  if (!ok) raise(HTFAIL_STORAGE_ERROR, store::damagedItemsMessage(conn, id));
+  return traitsOf(walked);
+}
+
 // Streams every live document, in note ID order, through `visit(header, record, asciiNames,
-// items)`; with `folder`, only that folder's members, read in the same one scan (a read per
-// member would cost a round trip each on a server):
+// items, bound)`; with `folder`, only that folder's members, read in the same one scan (a read
+// per member would cost a round trip each on a server):
 // `items` is null for a plain note (RecordTraits), whose fields are read from `record`
-// directly, and holds the decoded, observer-visible items of any other.
+// directly, and holds the decoded, observer-visible items of any other. `bound`: `direct`
+// holds the note's fields, read in the same walk that told what the note is.
 template <typename Visit>
-void forEachDocument(store::Connection& conn, HTID folder, Visit&& visit) {
+void forEachDocument(store::Connection& conn, HTID folder, DirectReads& direct, Visit&& visit) {
   // SQLite would walk the class index and look every row up in the table; nearly every note
   // is a document, so one pass over the table in note order (the "+" keeps the index out)
   // reads the same rows for less.
@@ -837,15 +845,24 @@ void forEachDocument(store::Connection& conn, HTID folder, Visit&& visit) {
     header.sequence = notes->int64(6);
     // Read in place: the record stays valid until the next step.
     const std::string_view record = notes->blobView(7);
-    const RecordTraits traits = traitsOf(record, header.id, conn);
+    RecordTraits traits;
+    bool bound = false;
+    if (direct.readsFields()) {
+      RecordFields::Traits walked;
+      if (!direct.bindWhole(record, walked)) raise(HTFAIL_STORAGE_ERROR, store::damagedItemsMessage(conn, header.id));
+      traits = traitsOf(walked);
+      bound = traits.asciiNames;
+    } else {
+      traits = traitsOf(record, header.id, conn);
+    }
     if (traits.plain) {
-      visit(header, record, traits.asciiNames, static_cast<const std::vector<store::StoredItem>*>(nullptr));
+      visit(header, record, traits.asciiNames, static_cast<const std::vector<store::StoredItem>*>(nullptr), bound);
       continue;
     }
     if (!store::decodeItems(record.data(), record.size(), noteItems))
       raise(HTFAIL_STORAGE_ERROR, store::damagedItemsMessage(conn, header.id));
     dropSealed(noteItems);
-    visit(header, record, false, static_cast<const std::vector<store::StoredItem>*>(&noteItems));
+    visit(header, record, false, static_cast<const std::vector<store::StoredItem>*>(&noteItems), false);
   }
 }
 
@@ -1418,6 +1435,19 @@ void rebuild(db::Database& database, store::Connection& conn, const CompiledDesi
   RecordContext recordCtx;
   EntryScratch scratch;
   KeyCache keys;
+  // Room for the entries up front, the highest note ID bounding the documents there are:
+  // grown by doubling, each array was copied and faulted in at twice its final size, old and
+  // new held at once. Only pages written to are ever touched, so room for notes that are
+  // gone costs address space, not memory. The arenas are sized the same way once the first
+  // entries tell how long theirs run.
+  constexpr size_t kSampleEntries = 1024;
+  constexpr int64_t kMostRoom = int64_t(1) << 22;
+  size_t room = 0;
+  if (!d.folder) {
+    auto st = conn.prepare("SELECT max(note_id) FROM notes");
+    if (st->step() && !st->isNull(0)) room = size_t(std::clamp<int64_t>(st->int64(0), 0, kMostRoom));
+  }
+  entries.reserve(room);
   uint64_t candidates = 0;
   if (progress::wanted()) {
     auto count = d.folder ? conn.prepare("SELECT count(*) FROM folder_members WHERE folder_id = ?1")
@@ -1439,6 +1469,11 @@ void rebuild(db::Database& database, store::Connection& conn, const CompiledDesi
                               readers, parent});
       keyArena += key;
       cellArena += cells;
+      if (entries.size() == kSampleEntries && room > kSampleEntries) {
+        const double scale = double(room) / double(kSampleEntries) * 1.25;
+        keyArena.reserve(size_t(double(keyArena.size()) * scale));
+        cellArena.reserve(size_t(double(cellArena.size()) * scale));
+      }
     });
   };
   auto addItems = [&](const store::NoteHeader& header, const std::vector<store::StoredItem>& items) {
@@ -1454,15 +1489,15 @@ void rebuild(db::Database& database, store::Connection& conn, const CompiledDesi
   };
   {
     DirectReads direct(d);
-    forEachDocument(conn, d.folder ? d.id : 0,
+    forEachDocument(conn, d.folder ? d.id : 0, direct,
                     [&](const store::NoteHeader& header, std::string_view record, bool asciiNames,
-                        const std::vector<store::StoredItem>* items) {
+                        const std::vector<store::StoredItem>* items, bool bound) {
       if (items) {
         addItems(header, *items);
         return;
       }
       recordCtx.bindRecord(header, record, asciiNames);
-      const bool inPlace = asciiNames && direct.bind(record);
+      const bool inPlace = bound;
       std::optional<bool> passes;  // a folder holds its members whatever its selection says
       if (!d.folder && inPlace) passes = direct.selects();  // none: the evaluator decides
       if (!d.folder && !passes) passes = selected(d, recordCtx);
