@@ -220,52 +220,61 @@ class KeyCache {
   class Table {
    public:
     void append(std::string& key, std::string_view text, bool descending) {
-      const uint64_t hash = hashOf(text);
+      const uint64_t hash = std::hash<std::string_view>{}(text);
+      const uint32_t tag = uint32_t(hash >> 32);
       if (!slots_.empty()) {
         const size_t mask = slots_.size() - 1;
         for (size_t i = size_t(hash) & mask;; i = (i + 1) & mask) {
           const Slot& slot = slots_[i];
-          if (slot.length == 0) break;
-          if (slot.hash != hash) continue;
-          // The arena holds the text's length (2 bytes), the text, then the component.
+          if (slot.offset == 0) break;
+          if (slot.tag != tag) continue;
+          // A record: the text's length (1 byte), the component's (2 bytes), the text, the
+          // component.
           const char* at = arena_.data() + slot.offset;
-          const size_t textLength = size_t(uint8_t(at[0])) | size_t(uint8_t(at[1])) << 8;
-          if (textLength != text.size() || std::memcmp(at + 2, text.data(), text.size()) != 0) continue;
-          key.append(at + 2 + textLength, slot.length - 2 - textLength);
+          const size_t textLength = uint8_t(at[0]);
+          if (textLength != text.size() || std::memcmp(at + 3, text.data(), text.size()) != 0) continue;
+          const size_t componentLength = size_t(uint8_t(at[1])) | size_t(uint8_t(at[2])) << 8;
+          key.append(at + 3 + textLength, componentLength);
           return;
         }
       }
       const size_t keyStart = key.size();
       appendTextKey(key, text, descending);
-      if (arena_.size() >= kMaxArenaBytes) return;
+      const size_t componentLength = key.size() - keyStart;
+      if (arena_.size() >= kMaxArenaBytes || componentLength > 0xFFFF) return;
+      if (arena_.empty()) arena_.push_back('\0');  // offset 0 marks an empty slot
       if ((count_ + 1) * 2 > slots_.size()) grow();
       const size_t offset = arena_.size();
       arena_.push_back(char(uint8_t(text.size())));
-      arena_.push_back(char(uint8_t(text.size() >> 8)));
+      arena_.push_back(char(uint8_t(componentLength)));
+      arena_.push_back(char(uint8_t(componentLength >> 8)));
       arena_.append(text);
-      arena_.append(key, keyStart, std::string::npos);
-      place(Slot{hash, uint32_t(offset), uint32_t(arena_.size() - offset)});
+      arena_.append(key, keyStart, componentLength);
+      place(Slot{tag, uint32_t(offset)}, hash);
       ++count_;
     }
 
    private:
+    // Eight slots to a cache line: the slot array of a column of tens of thousands of texts
+    // stays within the second-level cache.
     struct Slot {
-      uint64_t hash = 0;
-      uint32_t offset = 0;
-      uint32_t length = 0;  // of the arena record; 0 for an empty slot
+      uint32_t tag = 0;  // the hash's high half
+      uint32_t offset = 0;  // of the record in the arena; 0 for an empty slot
     };
-    static uint64_t hashOf(std::string_view text) { return std::hash<std::string_view>{}(text); }
-    void place(const Slot& s) {
+    void place(const Slot& s, uint64_t hash) {
       const size_t mask = slots_.size() - 1;
-      size_t i = size_t(s.hash) & mask;
-      while (slots_[i].length != 0) i = (i + 1) & mask;
+      size_t i = size_t(hash) & mask;
+      while (slots_[i].offset != 0) i = (i + 1) & mask;
       slots_[i] = s;
     }
     void grow() {
       std::vector<Slot> old(std::max<size_t>(64, slots_.size() * 2));
       old.swap(slots_);
-      for (const Slot& s : old)
-        if (s.length != 0) place(s);
+      for (const Slot& s : old) {
+        if (s.offset == 0) continue;
+        const char* at = arena_.data() + s.offset;
+        place(s, std::hash<std::string_view>{}(std::string_view(at + 3, uint8_t(at[0]))));
+      }
     }
 
     std::vector<Slot> slots_;  // a power of two in size, at most half full
