@@ -232,7 +232,7 @@ class KeyCache {
           // component.
           const char* at = arena_.data() + slot.offset;
           const size_t textLength = uint8_t(at[0]);
-          if (textLength != text.size() || std::memcmp(at + 3, text.data(), text.size()) != 0) continue;
+          if (textLength != text.size() || (textLength && std::memcmp(at + 3, text.data(), textLength) != 0)) continue;
           const size_t componentLength = size_t(uint8_t(at[1])) | size_t(uint8_t(at[2])) << 8;
           key.append(at + 3 + textLength, componentLength);
           return;
