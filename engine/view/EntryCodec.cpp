@@ -373,14 +373,11 @@ formula::DateTime cellDateTime(const CellRef& cell) {
 }
 
 double cellNumberSum(std::string_view cells, size_t column) {
-  Reader r(cells);
-  for (size_t i = 0; i < column; ++i)
-    if (!skipValue(r)) return 0;
-  uint8_t type = 0;
-  uint64_t count = 0;
-  if (!r.byte(type) || type != 1 || !r.varint(count)) return 0;
+  CellRef cell;
+  if (!findCell(cells, column, cell) || cell.type != 1) return 0;
+  Reader r(cell.body);
   double sum = 0;
-  for (uint64_t i = 0; i < count; ++i) {
+  for (size_t i = 0; i < cell.count; ++i) {
     uint64_t bits = 0;
     if (!r.little(bits, 8)) return 0;
     sum += std::bit_cast<double>(bits);
