@@ -185,6 +185,8 @@ HT_EXPORT HTSTATUS HTDocumentOpen(HTDBHANDLE handle, HTID id, HTUINT flags, HTDO
     std::shared_ptr<db::DbHandle> h;
     if (HTSTATUS s = openDb(handle, h)) return s;
     auto& database = *h->database();
+    // The snapshot's read may stay open for the next open; the flusher ends it once idle.
+    db::startFlusher();
     auto lock = database.lock();
     store::ReadSnapshot snapshot(database.conn());
     auto note = id ? doc::loadNote(database, database.conn(), id) : std::nullopt;

@@ -210,7 +210,7 @@ void sweep() {
     std::lock_guard lock(gRegistryMutex);
     for (auto& [k, weak] : registry()) {
       auto db = weak.lock();
-      if (db && store::batchOpen(db->conn())) open.push_back(std::move(db));
+      if (db && (store::batchOpen(db->conn()) || db->conn().readKept())) open.push_back(std::move(db));
     }
   }
   // A batch whose writer paused gives way to another process's writer at once, not only
@@ -219,6 +219,9 @@ void sweep() {
   for (auto& db : open) {
     auto lock = db->tryLock();
     if (!lock.owns_lock()) continue;  // its holder is writing and will commit the batch itself
+    // Nobody is reading just now: a read kept open for the next one would only hold back
+    // checkpoints from here on.
+    db->conn().endKeptRead();
     if (store::batchIdle(db->conn(), idle) || store::batchWaitedFor(db->conn())) flushUnattended(*db);
   }
 }
@@ -254,6 +257,8 @@ void atExit() {
   for (auto& db : openDatabases()) flushUnattended(*db);
 }
 
+}  // namespace
+
 void startFlusher() {
   static std::once_flag once;
   std::call_once(once, [] {
@@ -263,8 +268,6 @@ void startFlusher() {
     std::atexit(atExit);
   });
 }
-
-}  // namespace
 
 Database::Database(fs::path file, std::unique_ptr<store::Connection> conn)
     : file_(std::move(file)), conn_(std::move(conn)), serial_(++gSerial) {}

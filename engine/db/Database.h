@@ -118,6 +118,10 @@ class DbHandle {
 // How a write through `h` commits: grouped while the handle or the session asks for delayed
 // commit (this also starts the background flusher), else at once.
 store::Commit commitMode(const DbHandle& h);
+// Starts (once per process) the background flusher, which also ends the read transactions
+// a connection keeps open between reads (store::Connection::readKept) once it falls idle.
+// Whoever may leave a read kept calls it.
+void startFlusher();
 
 // Commits the open batch of every Database of this process. Returns the first failure
 // (recorded), after trying them all.

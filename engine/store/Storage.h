@@ -11,7 +11,8 @@
 // implements. Version 1 is everything below. A method added later gets a default
 // implementation here that falls back on version-1 methods, and its comment names the
 // version that introduced it. Version 2 added Statement::blobView, version 3
-// Connection::writersWaiting, version 4 checkStructure, version 5 beginRead and endRead.
+// Connection::writersWaiting, version 4 checkStructure, version 5 beginRead and endRead,
+// version 6 readKept and endKeptRead.
 //
 // Errors: every method throws Error (core/Status.h) with HTFAIL_STORAGE_ERROR (or
 // HTFAIL_NOT_A_DATABASE / HTFAIL_SCHEMA_TOO_NEW when opening) and a message naming the file.
@@ -80,7 +81,7 @@ class Statement {
 
 class Connection {
  public:
-  static constexpr int kInterfaceVersion = 5;
+  static constexpr int kInterfaceVersion = 6;
 
   virtual ~Connection() = default;
   virtual int interfaceVersion() const { return 1; }
@@ -121,6 +122,15 @@ class Connection {
   // between the two.
   virtual bool beginRead() { return false; }
   virtual void endRead() noexcept {}
+
+  // Interface version 6: a backend may keep the read transaction of an ended read open, so
+  // that the next beginRead() reuses it instead of taking the read lock again, provided
+  // nothing was committed to the database since it began; any other use of the connection
+  // ends it first. While kept it holds back the backend's housekeeping (a SQLite checkpoint
+  // cannot pass it), so whoever keeps the connection's lock calls endKeptRead() when the
+  // connection falls idle. readKept() may be asked from any thread without the lock.
+  virtual bool readKept() const { return false; }
+  virtual void endKeptRead() noexcept {}
 
   // The schema version of the core tables (store/Schema.h).
   virtual int schemaVersion() = 0;

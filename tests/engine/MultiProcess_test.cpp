@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -74,6 +75,19 @@ TEST(ChildProcess, Run) {
         ASSERT_EQ(HTDatabaseSetProperty(db, HTDATABASE_DELAY_COMMIT, &off), HTSUCCESS);
         ASSERT_EQ(HTDatabaseSetProperty(db, HTDATABASE_DELAY_COMMIT, &on), HTSUCCESS);
       }
+      report(n);  // only after the save returned
+    }
+  } else if (a == "update-forever") {
+    HTDBHANDLE db = 0;
+    ASSERT_EQ(HTDatabaseOpen("", "walk.nsf", 0, &db), HTSUCCESS);
+    const HTID id = HTID(std::atol(std::getenv("QUIRE_CHILD_DOC")));
+    for (int i = 1;; ++i) {
+      HTDOCHANDLE doc = 0;
+      ASSERT_EQ(HTDocumentOpen(db, id, 0, &doc), HTSUCCESS);
+      const std::string n = std::to_string(i);
+      ASSERT_EQ(HTItemPut(doc, "N", HTTYPE_TEXT, 0, HTTYPE_TEXT, n.c_str(), 0), HTSUCCESS);
+      ASSERT_EQ(HTDocumentSave(doc, 0), HTSUCCESS);
+      ASSERT_EQ(HTDocumentClose(doc, 0), HTSUCCESS);
       report(n);  // only after the save returned
     }
   } else if (a == "write-once") {
@@ -263,6 +277,79 @@ TEST_F(MultiProcessTest, SecondProcessCanWriteWhileABatchIsOpen) {
   auto count = conn->prepare("SELECT count(*) FROM notes WHERE note_class = 1 AND deleted = 0");
   ASSERT_TRUE(count->step());
   EXPECT_EQ(count->int64(0), 3);
+}
+
+// The number item "N" of document `id`, read through a fresh open.
+int openedNumber(HTDBHANDLE db, HTID id) {
+  HTDOCHANDLE doc = 0;
+  if (HTDocumentOpen(db, id, 0, &doc) != HTSUCCESS) return -1;
+  char n[32] = {};
+  HTINT type = HTTYPE_TEXT, want = HTTYPE_TEXT;
+  HTUINT len = sizeof n - 1;
+  const HTSTATUS s = HTItemFetch(doc, "N", &type, &len, &want, n);
+  HTDocumentClose(doc, 0);
+  return s == HTSUCCESS ? std::atoi(n) : -1;
+}
+
+HTID saveNumbered(HTDBHANDLE db, int n) {
+  HTDOCHANDLE doc = 0;
+  EXPECT_EQ(HTDocumentCreate(db, 0, &doc), HTSUCCESS);
+  const std::string text = std::to_string(n);
+  EXPECT_EQ(HTItemPut(doc, "N", HTTYPE_TEXT, 0, HTTYPE_TEXT, text.c_str(), 0), HTSUCCESS);
+  EXPECT_EQ(HTDocumentSave(doc, 0), HTSUCCESS);
+  HTID id = 0;
+  EXPECT_EQ(HTDocumentGetProperty(doc, HTDOCUMENT_DOCID, &id), HTSUCCESS);
+  HTDocumentClose(doc, 0);
+  return id;
+}
+
+// Documents opened one after another share a read snapshot while nothing changes; a walk
+// that goes on while another process saves must still see every save reported before each
+// open.
+TEST_F(MultiProcessTest, LongWalkSeesEverySaveOfAnotherProcess) {
+  HTDBHANDLE db = createAndOpen("walk.nsf");
+  std::vector<HTID> ids;
+  for (int i = 0; i < 30; ++i) ids.push_back(saveNumbered(db, 0));
+  const HTID target = ids[17];
+  setenv("QUIRE_CHILD_DOC", std::to_string(target).c_str(), 1);
+  Child c = spawn("update-forever");
+  unsetenv("QUIRE_CHILD_DOC");
+  int reported = 0;
+  while (reported < 300) {
+    const std::string line = readUntil(c.readFd, [](const std::string&) { return true; });
+    ASSERT_FALSE(line.empty()) << "the writer stopped";
+    reported = std::max(reported, std::atoi(line.c_str()));
+    for (HTID id : ids) {
+      const int seen = openedNumber(db, id);
+      if (id == target) {
+        ASSERT_GE(seen, reported);
+      } else {
+        ASSERT_EQ(seen, 0);
+      }
+    }
+  }
+  kill(c.pid, SIGKILL);
+  finish(c);
+}
+
+// A read kept open after a document open ends soon once nothing else is opened, so another
+// connection's checkpoint copies the whole log back.
+TEST_F(MultiProcessTest, IdleReaderDoesNotHoldBackCheckpoints) {
+  HTDBHANDLE db = createAndOpen("idle.nsf");
+  const HTID id = saveNumbered(db, 1);
+  EXPECT_EQ(openedNumber(db, id), 1);
+  auto writer = store::openSqlite(dataDir_ / "idle.nsf", {});
+  writer->exec("CREATE TABLE extra(x)");
+  bool copiedAll = false;
+  for (int attempt = 0; attempt < 200 && !copiedAll; ++attempt) {
+    auto st = writer->prepare("PRAGMA wal_checkpoint(PASSIVE)");
+    ASSERT_TRUE(st->step());
+    copiedAll = st->int64(1) == st->int64(2);
+    st.reset();
+    if (!copiedAll) usleep(10'000);
+  }
+  EXPECT_TRUE(copiedAll);
+  EXPECT_EQ(openedNumber(db, id), 1);
 }
 
 }  // namespace
