@@ -188,7 +188,7 @@ HT_EXPORT HTSTATUS HTDocumentOpen(HTDBHANDLE handle, HTID id, HTUINT flags, HTDO
     // The snapshot's read may stay open for the next open; the flusher ends it once idle.
     db::startFlusher();
     auto lock = database.lock();
-    store::ReadSnapshot snapshot(database.conn());
+    store::ReadSnapshot snapshot(database.conn(), store::ReadSnapshot::Keep::MayKeep);
     auto note = id ? doc::loadNote(database, database.conn(), id) : std::nullopt;
     if (!note) return fail(HTFAIL_NOTE_NOT_FOUND, "No document with ID " + std::to_string(id) + " in " + h->apiPath());
     if (note->header.deleted)

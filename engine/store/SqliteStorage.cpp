@@ -8,10 +8,10 @@
 //
 // Reads kept open: in WAL mode every read transaction takes and drops a lock on the shared
 // index file, two system calls that were a third of the cost of opening a document. A read
-// snapshot that ends is therefore kept open, and the next snapshot reuses it when the WAL
-// index header -- which every commit of any connection rewrites before its COMMIT returns --
-// is what it was before the kept one began: then nothing was committed since and the kept
-// snapshot shows the current state. Anything else run on the connection ends it first, it is
+// snapshot that asks for it (endReadKeeping) is therefore kept open when it ends, and the next
+// snapshot reuses it when the WAL index header -- which every commit of any connection
+// rewrites before its COMMIT returns -- is what it was before the kept one began: then
+// nothing was committed since and the kept snapshot shows the current state. Anything else run on the connection ends it first, it is
 // never kept longer than kReadKeptAtMost, and the background flusher ends it once the
 // connection is idle, so a checkpoint is held back briefly at most.
 #include <fcntl.h>
@@ -191,6 +191,10 @@ class SqliteConnection final : public Connection {
     return true;
   }
   void endRead() noexcept override {
+    reading_ = false;
+    commitRead();
+  }
+  void endReadKeeping() noexcept override {
     reading_ = false;
     if (sqlite3_get_autocommit(db_)) return;
     if (keepable_ && Clock::now() - readSince_ < kReadKeptAtMost) {

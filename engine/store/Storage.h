@@ -12,7 +12,7 @@
 // implementation here that falls back on version-1 methods, and its comment names the
 // version that introduced it. Version 2 added Statement::blobView, version 3
 // Connection::writersWaiting, version 4 checkStructure, version 5 beginRead and endRead,
-// version 6 readKept and endKeptRead.
+// version 6 endReadKeeping, readKept and endKeptRead.
 //
 // Errors: every method throws Error (core/Status.h) with HTFAIL_STORAGE_ERROR (or
 // HTFAIL_NOT_A_DATABASE / HTFAIL_SCHEMA_TOO_NEW when opening) and a message naming the file.
@@ -123,12 +123,14 @@ class Connection {
   virtual bool beginRead() { return false; }
   virtual void endRead() noexcept {}
 
-  // Interface version 6: a backend may keep the read transaction of an ended read open, so
-  // that the next beginRead() reuses it instead of taking the read lock again, provided
-  // nothing was committed to the database since it began; any other use of the connection
-  // ends it first. While kept it holds back the backend's housekeeping (a SQLite checkpoint
-  // cannot pass it), so whoever keeps the connection's lock calls endKeptRead() when the
-  // connection falls idle. readKept() may be asked from any thread without the lock.
+  // Interface version 6: endReadKeeping() ends a read like endRead() but lets the backend
+  // keep its read transaction open, so that the next beginRead() reuses it instead of taking
+  // the read lock again, provided nothing was committed to the database since it began; any
+  // other use of the connection ends it first. While kept it holds back the backend's
+  // housekeeping (a SQLite checkpoint cannot pass it), so only a caller that also starts the
+  // background flusher (db::startFlusher) asks for it: the flusher calls endKeptRead() once
+  // the connection falls idle. readKept() may be asked from any thread without the lock.
+  virtual void endReadKeeping() noexcept { endRead(); }
   virtual bool readKept() const { return false; }
   virtual void endKeptRead() noexcept {}
 

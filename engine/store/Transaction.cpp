@@ -206,7 +206,7 @@ bool batchWaitedFor(Connection& conn) {
   return conn.writersWaiting();
 }
 
-ReadSnapshot::ReadSnapshot(Connection& conn) : conn_(conn) {
+ReadSnapshot::ReadSnapshot(Connection& conn, Keep keep) : conn_(conn), keep_(keep) {
   if (conn.readSnapshot) return;
   began_ = conn.beginRead();
   if (!began_) return;
@@ -217,7 +217,10 @@ ReadSnapshot::ReadSnapshot(Connection& conn) : conn_(conn) {
 ReadSnapshot::~ReadSnapshot() {
   if (!began_) return;
   conn_.readSnapshot = false;
-  conn_.endRead();
+  if (keep_ == Keep::MayKeep)
+    conn_.endReadKeeping();
+  else
+    conn_.endRead();
 }
 
 Transaction::Transaction(Connection& conn, Commit mode)

@@ -87,7 +87,11 @@ class Transaction {
 // thread holding the connection's database lock.
 class ReadSnapshot {
  public:
-  explicit ReadSnapshot(Connection& conn);
+  // May the connection keep the read open after this snapshot, for a next one to reuse while
+  // nothing is committed (Connection::endReadKeeping)? Only for callers that also start the
+  // background flusher, which ends a kept read once the connection is idle.
+  enum class Keep { No, MayKeep };
+  explicit ReadSnapshot(Connection& conn, Keep keep = Keep::No);
   ~ReadSnapshot();
   ReadSnapshot(const ReadSnapshot&) = delete;
   ReadSnapshot& operator=(const ReadSnapshot&) = delete;
@@ -95,6 +99,7 @@ class ReadSnapshot {
  private:
   Connection& conn_;
   bool began_ = false;
+  Keep keep_;
 };
 
 // Whether a Transaction is open on `conn` (caches that must not keep what an uncommitted

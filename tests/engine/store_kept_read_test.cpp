@@ -34,7 +34,7 @@ class KeptRead : public ::testing::Test {
 
   // v as one snapshot of `conn` sees it.
   static int64_t snapshotValue(Connection& conn) {
-    ReadSnapshot snapshot(conn);
+    ReadSnapshot snapshot(conn, ReadSnapshot::Keep::MayKeep);
     auto st = conn.prepare("SELECT v FROM t WHERE k = 1");
     return st->step() ? st->int64(0) : -1;
   }
@@ -138,11 +138,35 @@ TEST_F(KeptRead, CheckpointsPassOnceItEnds) {
 TEST_F(KeptRead, ASnapshotIsNotKeptPastItsAge) {
   auto a = open();
   {
-    ReadSnapshot held(*a);
+    ReadSnapshot held(*a, ReadSnapshot::Keep::MayKeep);
     a->prepare("SELECT v FROM t")->step();
     std::this_thread::sleep_for(std::chrono::milliseconds(80));
   }
   EXPECT_FALSE(a->readKept());
+}
+
+// Only a reader that also starts the flusher may leave its read open: any other snapshot
+// (view opens, searches) ends its read, even one that reused a kept read, so a process that
+// searched and fell idle cannot hold back checkpoints.
+TEST_F(KeptRead, OnlyASnapshotThatAsksLeavesItsReadOpen) {
+  auto reader = open(), writer = open();
+  {
+    ReadSnapshot plain(*reader);
+    reader->prepare("SELECT v FROM t")->step();
+  }
+  EXPECT_FALSE(reader->readKept());
+  EXPECT_EQ(snapshotValue(*reader), 0);
+  ASSERT_TRUE(reader->readKept());
+  {
+    ReadSnapshot plain(*reader);  // reuses the kept read, and ends it
+    auto st = reader->prepare("SELECT v FROM t WHERE k = 1");
+    ASSERT_TRUE(st->step());
+    EXPECT_EQ(st->int64(0), 0);
+  }
+  EXPECT_FALSE(reader->readKept());
+  write(*writer, 5);
+  auto [logged, copied] = checkpoint(*writer);
+  EXPECT_EQ(copied, logged);
 }
 
 }  // namespace
