@@ -5,6 +5,7 @@
 #include "engine/core/Status.h"
 #include "engine/core/Text.h"
 #include "engine/store/Properties.h"
+#include "engine/store/Transaction.h"
 
 namespace quire::engine::store::acl {
 namespace {
@@ -19,14 +20,52 @@ Entry readEntry(Statement& st) {
   return e;
 }
 
-void changed(Connection& conn) { prop::set(conn, prop::kAclGeneration, prop::getInt(conn, prop::kAclGeneration, 0) + 1); }
+// Every save checks access, and on a server each read of the list is a round trip made while
+// the writer lock is held. Inside a write the list is therefore kept per ACL generation, which
+// the write's own lock makes current (a server hands the properties over with the lock).
+// A list read after this write changed the ACL is never kept: a rollback would take the
+// generation back while another process may then give the same number to other entries.
+struct Cache {
+  bool known = false;
+  int64_t generation = 0;
+  uint64_t changedIn = 0;  // the transactionSerial of a write that changed the ACL, 0: none
+  std::vector<Entry> entries;
+};
+
+Cache& cacheOf(Connection& conn) {
+  if (!conn.aclCache) conn.aclCache = std::make_shared<Cache>();
+  return *static_cast<Cache*>(conn.aclCache.get());
+}
+
+void changed(Connection& conn) {
+  Cache& cache = cacheOf(conn);
+  cache.known = false;
+  cache.changedIn = conn.transactionSerial;
+  prop::set(conn, prop::kAclGeneration, prop::getInt(conn, prop::kAclGeneration, 0) + 1);
+}
+
+std::vector<Entry> readList(Connection& conn) {
+  auto st = conn.prepare("SELECT name, level, flags, roles FROM acl_entries ORDER BY position");
+  std::vector<Entry> out;
+  while (st->step()) out.push_back(readEntry(*st));
+  return out;
+}
 
 }  // namespace
 
 std::vector<Entry> list(Connection& conn) {
-  auto st = conn.prepare("SELECT name, level, flags, roles FROM acl_entries ORDER BY position");
-  std::vector<Entry> out;
-  while (st->step()) out.push_back(readEntry(*st));
+  // Outside a write the generation would cost a statement of its own: nothing to gain.
+  if (!holdsWriteLock(conn)) return readList(conn);
+  Cache& cache = cacheOf(conn);
+  const bool changedHere = cache.changedIn != 0 && cache.changedIn == conn.transactionSerial;
+  const int64_t generation = prop::getInt(conn, prop::kAclGeneration, 0);
+  if (!changedHere && cache.known && cache.generation == generation) return cache.entries;
+  std::vector<Entry> out = readList(conn);
+  if (!changedHere) {
+    cache.entries = out;
+    cache.generation = generation;
+    cache.known = true;
+  }
   return out;
 }
 

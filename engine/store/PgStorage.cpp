@@ -118,6 +118,13 @@ constexpr const char* kMark =
     "INSERT INTO quire.commit_marks(pid, mark) VALUES(pg_backend_pid(), 1) "
     "ON CONFLICT(pid) DO UPDATE SET mark = quire.commit_marks.mark + 1";
 
+// Read with the writer lock at begin(): every row, a large value left out (it is read when
+// asked for), so a save's questions about the change counter and the full-text flag cost no
+// round trip of their own while the lock is held.
+constexpr const char* kPrefetchProperties =
+    "; SELECT name, CASE WHEN octet_length(value) <= 256 THEN value END, "
+    "value IS NULL OR octet_length(value) <= 256 FROM properties";
+
 struct Locator {
   std::string uri;   // scheme://authority/dbname
   std::string path;  // database path below the server, slash form, letter case folded
@@ -373,7 +380,7 @@ class PgConnection final : public Connection {
   PgConnection(PGconn* conn, Locator where) : conn_(conn), where_(std::move(where)) {}
   ~PgConnection() override { pq().PQfinish(conn_); }
 
-  int interfaceVersion() const override { return 5; }
+  int interfaceVersion() const override { return 7; }
   Dialect dialect() const override { return Dialect::Postgres; }
   std::string name() const override { return where_.uri + "/" + where_.path; }
 
@@ -409,15 +416,21 @@ class PgConnection final : public Connection {
 
   void begin() override {
     settleCursors();
-    // The lock and the data version come in the same round trip as BEGIN; a writer holding
-    // the lock across calls (delayed commit) is seen by others through writersWaiting().
+    // The lock, the data version and the properties come in the same round trip as BEGIN; a
+    // writer holding the lock across calls (delayed commit) is seen by others through
+    // writersWaiting().
+    if (!hasProperties_) hasProperties_ = number("SELECT (to_regclass('properties') IS NOT NULL)::int") != 0;
+    std::string sql = "BEGIN; SELECT pg_advisory_xact_lock(" + std::to_string(kLockClass) + ", " +
+                      std::to_string(lockKey_) + "); SELECT data_version FROM quire_state";
+    if (hasProperties_) sql += kPrefetchProperties;
     for (int attempt = 0;; ++attempt) {
       try {
-        Result r = query("BEGIN; SELECT pg_advisory_xact_lock(" + std::to_string(kLockClass) + ", " +
-                             std::to_string(lockKey_) + "); SELECT data_version FROM quire_state",
-                         "cannot begin a transaction");
-        lockedVersion_ = pq().PQntuples(r.get()) ? std::strtoll(pq().PQgetvalue(r.get(), 0, 0), nullptr, 10) : 0;
+        std::vector<Result> results = queryAll(sql, "cannot begin a transaction");
+        if (results.size() < (hasProperties_ ? 4u : 3u)) fail(nullptr, "cannot begin a transaction");
+        const PGresult* version = results[2].get();
+        lockedVersion_ = pq().PQntuples(version) ? std::strtoll(pq().PQgetvalue(version, 0, 0), nullptr, 10) : 0;
         versionLocked_ = true;
+        if (hasProperties_) keepProperties(results[3].get());
         return;
       } catch (const Error&) {
         if (pq().PQtransactionStatus(conn_) != PQTRANS_IDLE) simple("ROLLBACK", "rollback failed");
@@ -426,9 +439,18 @@ class PgConnection final : public Connection {
       }
     }
   }
+  bool takeBeginProperties(std::vector<PropertyRow>& rows) override {
+    if (!propertiesKept_) return false;
+    propertiesKept_ = false;
+    rows = std::move(properties_);
+    properties_.clear();
+    return true;
+  }
+
   void commit() override {
     settleCursors();
     versionLocked_ = false;
+    propertiesKept_ = false;
     if (!marks_) {
       try {
         simple("UPDATE quire_state SET data_version = data_version + 1; COMMIT", "commit failed");
@@ -444,6 +466,7 @@ class PgConnection final : public Connection {
   void rollback() override {
     loseCursors();
     versionLocked_ = false;
+    propertiesKept_ = false;
     insertIdKnown_ = false;  // the setting is rolled back with the transaction
     if (pq().PQtransactionStatus(conn_) != PQTRANS_IDLE) simple("ROLLBACK", "rollback failed");
   }
@@ -554,6 +577,46 @@ class PgConnection final : public Connection {
     }
     return r;
   }
+  // Runs `sql` (several statements) and answers every statement's result; the first failure
+  // is thrown once the connection has settled.
+  std::vector<Result> queryAll(const std::string& sql, std::string_view what) {
+    insertIdKnown_ = false;
+    lastState_.clear();
+    if (!pq().PQsendQuery(conn_, sql.c_str())) fail(nullptr, what);
+    std::vector<Result> out;
+    Result failed;
+    while (PGresult* raw = pq().PQgetResult(conn_)) {
+      Result r(raw);
+      const ExecStatusType s = pq().PQresultStatus(r.get());
+      if (s == PGRES_TUPLES_OK || s == PGRES_COMMAND_OK) out.push_back(std::move(r));
+      else if (!failed) failed = std::move(r);
+    }
+    if (failed) {
+      lastState_ = sqlState(failed.get());
+      fail(failed.get(), what);
+    }
+    if (out.empty()) fail(nullptr, what);
+    return out;
+  }
+
+  // The answer of kPrefetchProperties, kept for takeBeginProperties().
+  void keepProperties(const PGresult* r) {
+    properties_.clear();
+    const int rows = pq().PQntuples(r);
+    properties_.reserve(size_t(rows));
+    for (int i = 0; i < rows; ++i) {
+      PropertyRow row;
+      row.name = pq().PQgetvalue(r, i, 0);
+      row.fetched = pq().PQgetvalue(r, i, 2)[0] == 't';
+      if (row.fetched && !pq().PQgetisnull(r, i, 1)) {
+        row.value.emplace();
+        decodeHex(pq().PQgetvalue(r, i, 1), size_t(pq().PQgetlength(r, i, 1)), *row.value);
+      }
+      properties_.push_back(std::move(row));
+    }
+    propertiesKept_ = true;
+  }
+
   int64_t number(const std::string& sql) {
     Result r = run(sql);
     return pq().PQntuples(r.get()) && !pq().PQgetisnull(r.get(), 0, 0) ? std::strtoll(pq().PQgetvalue(r.get(), 0, 0), nullptr, 10) : 0;
@@ -776,6 +839,9 @@ class PgConnection final : public Connection {
   bool insertIdKnown_ = false;  // insertId_ is what quire.last_insert_id holds now
   int64_t insertId_ = 0;
   bool marks_ = false;           // commits go through commitThenMark()
+  bool hasProperties_ = false;   // the schema has its properties table (a new one has not yet)
+  bool propertiesKept_ = false;  // properties_ holds what this transaction's begin() read
+  std::vector<PropertyRow> properties_;
   bool versionLocked_ = false;   // lockedVersion_ holds for the open write transaction
   int64_t lockedVersion_ = 0;
   int64_t changes_ = 0;

@@ -1,6 +1,8 @@
 #include "engine/store/Properties.h"
 
+#include <cstdlib>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "engine/store/Transaction.h"
 
@@ -20,18 +22,63 @@ struct Value {
   int64_t number = 0;
   std::string text;
   Blob blob;
-  enum class Kind { Int, Text, Blob } kind = Kind::Int;
+  // Raw: bytes a server sent with its write lock (takeBeginProperties), typed on first read.
+  enum class Kind { Int, Text, Blob, Raw } kind = Kind::Int;
 };
 
 struct Cache {
   int64_t dataVersion = -1;
   uint64_t checkedIn = 0;  // the transactionSerial it was last checked in (0: none)
   std::unordered_map<std::string, Value> values;
+  // Set when `values` was filled from every row of the table: a name missing from it (and not
+  // in `unfetched`) has no row, so reading it needs no statement.
+  bool complete = false;
+  std::unordered_set<std::string> unfetched;
 };
 
 Cache& cacheOf(Connection& conn) {
   if (!conn.propertyCache) conn.propertyCache = std::make_shared<Cache>();
   return *static_cast<Cache*>(conn.propertyCache.get());
+}
+
+// A server reads the whole table together with the write lock, since every statement made
+// under that lock keeps the other writers waiting: the change counter and the flags a save
+// asks for then cost nothing. Values kept back for the commit stay as they are.
+void takePrefetched(Connection& conn, Cache& cache) {
+  std::vector<Connection::PropertyRow> rows;
+  if (!conn.takeBeginProperties(rows)) return;
+  for (auto it = cache.values.begin(); it != cache.values.end();) {
+    if (it->second.dirty) ++it;
+    else it = cache.values.erase(it);
+  }
+  cache.unfetched.clear();
+  for (Connection::PropertyRow& row : rows) {
+    if (!row.fetched) {
+      cache.unfetched.insert(row.name);
+      continue;
+    }
+    auto found = cache.values.find(row.name);
+    if (found != cache.values.end() && found->second.dirty) continue;
+    Value v;
+    v.kind = Value::Kind::Raw;
+    v.isNull = !row.value;
+    if (row.value) v.blob = std::move(*row.value);
+    cache.values[std::move(row.name)] = std::move(v);
+  }
+  cache.complete = true;
+}
+
+// A prefetched value typed as `kind`, read as the backend's statement would have read it.
+void settleRaw(Value& v, Value::Kind kind) {
+  v.kind = kind;
+  if (v.isNull) return;
+  switch (kind) {
+    case Value::Kind::Int: v.number = std::strtoll(std::string(v.blob.begin(), v.blob.end()).c_str(), nullptr, 10); break;
+    case Value::Kind::Text: v.text.assign(v.blob.begin(), v.blob.end()); break;
+    case Value::Kind::Blob:
+    case Value::Kind::Raw: return;
+  }
+  v.blob.clear();
 }
 
 // The cache, emptied first when the file may have changed since it was filled.
@@ -46,9 +93,12 @@ Cache& validCache(Connection& conn) {
     // Another connection committed. Values not yet written belong to a transaction of this
     // connection that was rolled back (a live one excludes other writers): drop them too.
     cache.values.clear();
+    cache.complete = false;
+    cache.unfetched.clear();
     cache.dataVersion = version;
   }
   cache.checkedIn = writing ? conn.transactionSerial : 0;
+  if (writing) takePrefetched(conn, cache);
   return cache;
 }
 
@@ -56,7 +106,13 @@ const Value& read(Connection& conn, std::string_view name, Value::Kind kind) {
   Cache& cache = validCache(conn);
   std::string key(name);
   auto it = cache.values.find(key);
+  if (it != cache.values.end() && it->second.kind == Value::Kind::Raw) settleRaw(it->second, kind);
   if (it != cache.values.end() && (it->second.isNull || it->second.kind == kind)) return it->second;
+  if (it == cache.values.end() && cache.complete && !cache.unfetched.count(key)) {
+    Value absent;
+    absent.kind = kind;
+    return cache.values[std::move(key)] = std::move(absent);
+  }
   Value v;
   v.kind = kind;
   auto st = conn.prepare("SELECT value FROM properties WHERE name = ?1");
@@ -66,7 +122,8 @@ const Value& read(Connection& conn, std::string_view name, Value::Kind kind) {
     switch (kind) {
       case Value::Kind::Int: v.number = st->int64(0); break;
       case Value::Kind::Text: v.text = st->text(0); break;
-      case Value::Kind::Blob: v.blob = st->blob(0); break;
+      case Value::Kind::Blob:
+      case Value::Kind::Raw: v.blob = st->blob(0); break;
     }
   }
   return cache.values[std::move(key)] = std::move(v);
@@ -176,7 +233,10 @@ void writeLater(Connection& conn) {
 
 void forgetCached(Connection& conn) {
   if (!conn.propertyCache) return;
-  auto& values = cacheOf(conn).values;
+  Cache& cache = cacheOf(conn);
+  cache.complete = false;
+  cache.unfetched.clear();
+  auto& values = cache.values;
   for (auto it = values.begin(); it != values.end();) {
     if (it->second.dirty) ++it;
     else it = values.erase(it);

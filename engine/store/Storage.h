@@ -12,7 +12,7 @@
 // implementation here that falls back on version-1 methods, and its comment names the
 // version that introduced it. Version 2 added Statement::blobView, version 3
 // Connection::writersWaiting, version 4 checkStructure, version 5 beginRead and endRead,
-// version 6 endReadKeeping, readKept and endKeptRead.
+// version 6 endReadKeeping, readKept and endKeptRead, version 7 takeBeginProperties.
 //
 // Errors: every method throws Error (core/Status.h) with HTFAIL_STORAGE_ERROR (or
 // HTFAIL_NOT_A_DATABASE / HTFAIL_SCHEMA_TOO_NEW when opening) and a message naming the file.
@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -81,7 +82,7 @@ class Statement {
 
 class Connection {
  public:
-  static constexpr int kInterfaceVersion = 6;
+  static constexpr int kInterfaceVersion = 7;
 
   virtual ~Connection() = default;
   virtual int interfaceVersion() const { return 1; }
@@ -134,6 +135,22 @@ class Connection {
   virtual bool readKept() const { return false; }
   virtual void endKeptRead() noexcept {}
 
+  // Interface version 7: the rows of the `properties` table, when the backend read them in
+  // the same round trip as the write lock of the transaction begin() just opened (a server
+  // backend, where every statement made under the lock keeps other writers waiting). Handed
+  // over once: true and every row of the table, in `rows`; a value the backend chose not to
+  // fetch (a large one) comes as `fetched` false. False when it read none (the default), or
+  // when they were already taken in this transaction.
+  struct PropertyRow {
+    std::string name;
+    bool fetched = true;
+    std::optional<Blob> value;  // nullopt: SQL NULL (or not fetched)
+  };
+  virtual bool takeBeginProperties(std::vector<PropertyRow>& rows) {
+    (void)rows;
+    return false;
+  }
+
   // The schema version of the core tables (store/Schema.h).
   virtual int schemaVersion() = 0;
   virtual void setSchemaVersion(int version) = 0;
@@ -147,11 +164,12 @@ class Connection {
   virtual int64_t dataVersion() = 0;
 
   // Bookkeeping of the typed helpers above the interface, kept with the connection so it
-  // lives and dies with it: store::Transaction counts outermost transactions here, and
-  // store/Properties.cpp keeps its cache of property values.
+  // lives and dies with it: store::Transaction counts outermost transactions here,
+  // store/Properties.cpp keeps its cache of property values and store/AclStore.cpp its ACL.
   uint64_t transactionSerial = 0;  // bumped at every outermost begin() and beginRead()
   bool readSnapshot = false;       // a store::ReadSnapshot's read transaction is open
   std::shared_ptr<void> propertyCache;
+  std::shared_ptr<void> aclCache;  // store/AclStore.cpp's entries, trusted per ACL generation
 };
 
 // "; quick check: ..." with what checkStructure finds, or "" when the backend has no check:
