@@ -20,7 +20,8 @@ namespace quire::engine::store {
   X(PQclear) X(PQcmdTuples) X(PQconnectdbParams) X(PQerrorMessage) X(PQescapeIdentifier) X(PQescapeLiteral) \
   X(PQexec) X(PQexecPrepared) X(PQfinish) X(PQfreemem) X(PQftype) X(PQgetisnull) X(PQgetlength)              \
   X(PQgetResult) X(PQgetvalue) X(PQnfields) X(PQntuples) X(PQprepare) X(PQresultErrorField) X(PQresultErrorMessage) \
-  X(PQresultStatus) X(PQsendQuery) X(PQsetNoticeProcessor) X(PQstatus) X(PQtransactionStatus)
+  X(PQresultStatus) X(PQsendQuery) X(PQsetNoticeProcessor) X(PQstatus) X(PQtransactionStatus)           \
+  X(PQenterPipelineMode) X(PQexitPipelineMode) X(PQpipelineSync) X(PQsendQueryParams) X(PQsendQueryPrepared)
 
 struct LibPq {
 #define QUIRE_LIBPQ_MEMBER(name) decltype(&::name) name = nullptr;

@@ -13,6 +13,13 @@
 // be overtaken, and serialization failures do not arise between engine clients. A statement
 // outside a transaction that still meets one (or a deadlock) is retried a few times.
 //
+// The writer turn. With several writers the lock is always wanted, so their rate is one over
+// the time a save holds it, and that time is round trips. So the lock's round trip also
+// brings the data version and the properties table (the change counter and the flags every
+// save asks for, which another writer's commit has made stale), and a write marked
+// atCommit() (the properties a save changed) goes in one pipeline with the commit. A new
+// document's save then holds the lock for three round trips: the lock, the note, the commit.
+//
 // Durability without serialising on the disk. Holding the lock through the commit's WAL flush
 // would make every writer wait for every other writer's flush, so the write transaction
 // commits without waiting for it (its lock goes at once) and, in the same round trip, a tiny
@@ -332,6 +339,7 @@ class PgStatement final : public Statement {
     row_ = -1;
   }
   void markManyRows() { many_ = true; }
+  void markAtCommit() { atCommit_ = true; }
   ~PgStatement() override { closeCursor(); }
 
   // Before the transaction holding the cursor ends: the rows it still holds are fetched, so the
@@ -369,6 +377,7 @@ class PgStatement final : public Statement {
   int row_ = -1;
   std::map<int, Blob> scratch_;
   bool many_ = false;
+  bool atCommit_ = false;  // may be held back and sent with the commit (atCommit())
   std::string cursor_;  // the open cursor of a manyRows() statement, "" when none
   Result pending_;      // what settle() fetched, read once result_ is
   bool lost_ = false;
@@ -464,6 +473,7 @@ class PgConnection final : public Connection {
     commitThenMark();
   }
   void rollback() override {
+    deferred_.clear();
     loseCursors();
     versionLocked_ = false;
     propertiesKept_ = false;
@@ -473,6 +483,7 @@ class PgConnection final : public Connection {
   void savepoint(std::string_view n) override { simple("SAVEPOINT " + std::string(n), "savepoint failed"); }
   void release(std::string_view n) override { simple("RELEASE SAVEPOINT " + std::string(n), "release failed"); }
   void rollbackTo(std::string_view n) override {
+    sendDeferred();  // written before the savepoint's end was asked for, undone with the rest
     insertIdKnown_ = false;
     simple("ROLLBACK TO SAVEPOINT " + std::string(n), "rollback failed");
   }
@@ -525,6 +536,7 @@ class PgConnection final : public Connection {
   // --- used by PgStatement and the free functions ---
   PGresult* execute(const std::string& sql, const std::vector<std::pair<char, const std::string*>>& params) {
     startPendingRead();
+    sendDeferred();
     std::string types;
     for (const auto& p : params) types += p.first;
     const std::string key = types + '\x01' + sql;
@@ -557,6 +569,7 @@ class PgConnection final : public Connection {
 
   Result run(const std::string& sql) {
     startPendingRead();
+    sendDeferred();
     insertIdKnown_ = false;
     Result r(pq().PQexec(conn_, sql.c_str()));
     if (pq().PQresultStatus(r.get()) != PGRES_TUPLES_OK && pq().PQresultStatus(r.get()) != PGRES_COMMAND_OK)
@@ -567,6 +580,7 @@ class PgConnection final : public Connection {
   // Runs `sql` (one or more statements) and answers the last statement's result.
   Result query(const std::string& sql, std::string_view what) {
     startPendingRead();
+    sendDeferred();
     insertIdKnown_ = false;
     Result r(pq().PQexec(conn_, sql.c_str()));
     const ExecStatusType s = pq().PQresultStatus(r.get());
@@ -580,6 +594,8 @@ class PgConnection final : public Connection {
   // Runs `sql` (several statements) and answers every statement's result; the first failure
   // is thrown once the connection has settled.
   std::vector<Result> queryAll(const std::string& sql, std::string_view what) {
+    startPendingRead();
+    sendDeferred();
     insertIdKnown_ = false;
     lastState_.clear();
     if (!pq().PQsendQuery(conn_, sql.c_str())) fail(nullptr, what);
@@ -615,6 +631,35 @@ class PgConnection final : public Connection {
       properties_.push_back(std::move(row));
     }
     propertiesKept_ = true;
+  }
+
+  // A statement of atCommit(): kept, to go in the commit's round trip, when the commit will be
+  // pipelined (commitThenMark); false when it must run now. Only a write transaction's: in a
+  // read transaction (a snapshot's or a scan's) the statement must fail where it stands.
+  bool deferToCommit(const std::string& sql, const std::vector<std::pair<char, const std::string*>>& params) {
+    if (!marks_ || readTx_ || pq().PQtransactionStatus(conn_) != PQTRANS_INTRANS) return false;
+    Deferred d;
+    d.sql = sql;
+    for (const auto& p : params) {
+      d.types += p.first;
+      d.values.push_back(*p.second);
+    }
+    d.name = prepared(d.types + '\x01' + sql, sql, d.types);
+    deferred_.push_back(std::move(d));
+    changes_ = 0;
+    insertIdKnown_ = false;
+    return true;
+  }
+  // Anything but the commit comes first: the statements held back run now, in order.
+  void sendDeferred() {
+    if (deferred_.empty()) return;
+    std::vector<Deferred> held = std::move(deferred_);
+    deferred_.clear();
+    for (const Deferred& d : held) {
+      std::vector<std::pair<char, const std::string*>> params;
+      for (size_t k = 0; k < d.values.size(); ++k) params.emplace_back(d.types[k], &d.values[k]);
+      const Result done(execute(d.sql, params));
+    }
   }
 
   int64_t number(const std::string& sql) {
@@ -765,42 +810,79 @@ class PgConnection final : public Connection {
 
   // The write transaction commits without waiting for the disk (its lock goes at once), then
   // the connection's mark commits synchronously in the same round trip: see the file comment.
+  // The statements held for the commit (atCommit()) go first, in one pipeline with the rest,
+  // so the lock covers no round trip of theirs.
   void commitThenMark() {
-    const std::string sql = std::string(
-                                "UPDATE quire_state SET data_version = data_version + 1; "
-                                "SET LOCAL synchronous_commit TO off; COMMIT; ") +
-                            kMark;
     lastState_.clear();
-    if (!pq().PQsendQuery(conn_, sql.c_str())) {
-      fail(nullptr, "commit failed");
+    std::vector<Deferred> held = std::move(deferred_);
+    deferred_.clear();
+    if (!pq().PQenterPipelineMode(conn_)) fail(nullptr, "commit failed");
+    bool sent = true;
+    for (const Deferred& d : held) {
+      std::vector<const char*> values(d.values.size());
+      std::vector<int> lengths(d.values.size()), formats(d.values.size());
+      for (size_t k = 0; k < d.values.size(); ++k) {
+        const char kind = d.types[k];
+        values[k] = kind == 'n' ? nullptr : d.values[k].c_str();
+        lengths[k] = kind == 'n' ? 0 : int(d.values[k].size());
+        formats[k] = kind == 't' || kind == 'b' ? 1 : 0;
+      }
+      sent = sent && pq().PQsendQueryPrepared(conn_, d.name.c_str(), int(values.size()), values.data(),
+                                              lengths.data(), formats.data(), 0);
     }
-    // Results: UPDATE, SET, COMMIT, then the mark. The first failure stops the rest.
-    int done = 0;
+    auto send = [&](const char* sql) {
+      sent = sent && pq().PQsendQueryParams(conn_, sql, 0, nullptr, nullptr, nullptr, nullptr, 0);
+    };
+    send("UPDATE quire_state SET data_version = data_version + 1");
+    send("SET LOCAL synchronous_commit TO off");
+    send("COMMIT");
+    int syncs = 0;
+    if (pq().PQpipelineSync(conn_)) ++syncs;
+    send(kMark);
+    if (sent && pq().PQpipelineSync(conn_)) ++syncs;
+    // Answers: one per statement (each followed by a null), a sync mark after COMMIT and
+    // after the mark. After a failure the rest up to the next sync come back aborted.
+    const size_t commitAt = held.size() + 2;
+    size_t query = 0;
+    bool committed = false, marked = false;
     Result failed;
-    while (PGresult* raw = pq().PQgetResult(conn_)) {
+    for (int seen = 0; seen < syncs;) {
+      PGresult* raw = pq().PQgetResult(conn_);
+      if (!raw) {
+        if (pq().PQstatus(conn_) == CONNECTION_BAD) break;
+        ++query;
+        continue;
+      }
       Result r(raw);
-      const ExecStatusType s = pq().PQresultStatus(r.get());
-      if (s == PGRES_TUPLES_OK || s == PGRES_COMMAND_OK) {
-        ++done;
-      } else if (!failed) {
+      const ExecStatusType st = pq().PQresultStatus(r.get());
+      if (st == PGRES_PIPELINE_SYNC) {
+        ++seen;
+        continue;
+      }
+      if (st == PGRES_TUPLES_OK || st == PGRES_COMMAND_OK) {
+        if (query == commitAt) committed = true;
+        if (query == commitAt + 1) marked = true;
+      } else if (st != PGRES_PIPELINE_ABORTED && !failed) {
         failed = std::move(r);
       }
     }
-    if (!failed) {
+    pq().PQexitPipelineMode(conn_);
+    if (sent && committed && marked && !failed) {
       ++ownCommits_;
       return;
     }
-    lastState_ = sqlState(failed.get());
-    if (done < 3) {
-      // The transaction itself did not commit (or the connection broke before it could say).
-      if (pq().PQtransactionStatus(conn_) != PQTRANS_IDLE) pq().PQclear(pq().PQexec(conn_, "ROLLBACK"));
-      fail(failed.get(), "commit failed");
-    }
+    if (failed) lastState_ = sqlState(failed.get());
+    if (pq().PQtransactionStatus(conn_) != PQTRANS_IDLE) pq().PQclear(pq().PQexec(conn_, "ROLLBACK"));
+    // The transaction itself did not commit (or the connection broke before it could say).
+    if (!committed) fail(failed.get(), "commit failed");
     // Committed, but the server could not confirm that it reached the disk: the caller must
     // not take the change as saved (nor as lost). The commit is left out of ownCommits_, so
     // this connection's caches see a change and read again what the caller may think undone.
-    if (pq().PQtransactionStatus(conn_) != PQTRANS_IDLE) pq().PQclear(pq().PQexec(conn_, "ROLLBACK"));
-    fail(failed.get(), "the change was committed but the server did not confirm that it is on disk");
+    std::string msg = failed ? trimmed(pq().PQresultErrorMessage(failed.get())) : std::string();
+    if (msg.empty()) msg = trimmed(pq().PQerrorMessage(conn_));
+    throw UnconfirmedCommit(pq().PQstatus(conn_) == CONNECTION_BAD ? HTFAIL_SERVER_NOT_FOUND : codeFor(lastState_),
+                            "Database " + name() +
+                                ": the change was committed but the server did not confirm that it is on disk: " + msg);
   }
 
   struct Translated {
@@ -842,6 +924,11 @@ class PgConnection final : public Connection {
   bool hasProperties_ = false;   // the schema has its properties table (a new one has not yet)
   bool propertiesKept_ = false;  // properties_ holds what this transaction's begin() read
   std::vector<PropertyRow> properties_;
+  struct Deferred {
+    std::string sql, name, types;
+    std::vector<std::string> values;
+  };
+  std::vector<Deferred> deferred_;  // atCommit() statements held for the commit
   bool versionLocked_ = false;   // lockedVersion_ holds for the open write transaction
   int64_t lockedVersion_ = 0;
   int64_t changes_ = 0;
@@ -862,6 +949,7 @@ bool PgStatement::step() {
     std::vector<std::pair<char, const std::string*>> params;
     params.reserve(params_.size());
     for (const Param& p : params_) params.emplace_back(p.kind, &p.value);
+    if (atCommit_ && !many_ && conn_.deferToCommit(sql_, params)) return false;
     if (many_) {
       batch_ = kFirstBatch;
       result_.reset(conn_.declare(*this, sql_, params, cursor_));
@@ -996,6 +1084,11 @@ bool postgresAvailable() { return true; }
 
 Statement& manyRows(Statement& st) {
   if (auto* pg = dynamic_cast<PgStatement*>(&st)) pg->markManyRows();
+  return st;
+}
+
+Statement& atCommit(Statement& st) {
+  if (auto* pg = dynamic_cast<PgStatement*>(&st)) pg->markAtCommit();
   return st;
 }
 

@@ -30,9 +30,18 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/core/Status.h"
 #include "engine/store/Storage.h"
 
 namespace quire::engine::store {
+
+// Thrown by a connection's commit() when the transaction did commit but the server could not
+// confirm that it reached the disk: the change may or may not survive a crash of the server,
+// so the caller must take it neither as saved nor as lost.
+class UnconfirmedCommit : public Error {
+ public:
+  using Error::Error;
+};
 
 // Whether this build can reach PostgreSQL servers at all.
 bool postgresAvailable();

@@ -19,6 +19,7 @@ namespace fs = std::filesystem;
 bool postgresAvailable() { return false; }
 
 Statement& manyRows(Statement& st) { return st; }
+Statement& atCommit(Statement& st) { return st; }
 
 bool isServerUri(std::string_view text) {
   return text.rfind("postgresql://", 0) == 0 || text.rfind("postgres://", 0) == 0;

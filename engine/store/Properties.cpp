@@ -4,6 +4,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "engine/store/ManyRows.h"
 #include "engine/store/Transaction.h"
 
 namespace quire::engine::store::prop {
@@ -210,8 +211,8 @@ void setLater(Connection& conn, std::string_view name, int64_t value) {
 
 void writeLater(Connection& conn) {
   if (!conn.propertyCache) return;
-  // One statement for all of them: on a server each statement is a round trip, made while
-  // the writer lock is held.
+  // One statement for all of them, sent with the COMMIT where the backend can: on a server
+  // each statement is a round trip, made while the writer lock is held.
   std::vector<std::pair<const std::string*, Value*>> dirty;
   for (auto& [name, v] : cacheOf(conn).values)
     if (v.dirty) dirty.emplace_back(&name, &v);
@@ -221,6 +222,7 @@ void writeLater(Connection& conn) {
     sql += (k ? ", (?" : "(?") + std::to_string(2 * k + 1) + ", ?" + std::to_string(2 * k + 2) + ")";
   sql += " ON CONFLICT(name) DO UPDATE SET value = excluded.value";
   auto st = conn.prepare(sql);
+  atCommit(*st);
   for (size_t k = 0; k < dirty.size(); ++k) {
     const int at = int(2 * k + 1);
     st->bind(at, *dirty[k].first);

@@ -7,6 +7,7 @@
 
 #include "engine/core/Process.h"
 #include "engine/core/Status.h"
+#include "engine/store/PgStorage.h"
 #include "engine/store/Properties.h"
 
 namespace quire::engine::store {
@@ -121,7 +122,12 @@ void commitBatch(Connection& conn, BatchState& s) {
   try {
     commitNow(conn);
   } catch (const Error& e) {
-    const std::string message = lostMessage(s, e.what());
+    // Committed after all, only not confirmed durable: "lost" would tell the caller to write
+    // again what is most likely there.
+    const std::string message =
+        dynamic_cast<const UnconfirmedCommit*>(&e)
+            ? std::to_string(s.writes) + " grouped write(s) are not confirmed: " + e.what()
+            : lostMessage(s, e.what());
     try {
       rollBack(conn);
     } catch (...) {

@@ -38,6 +38,10 @@ namespace {
 namespace nc = store::note_class;
 
 constexpr const char* kIndexedChange = "view.indexed_change";
+// Bumped by every write of a view or folder design, so a writer holding the write lock can
+// tell that its list of designs is current without asking for the list again (on a server
+// another writer's commit changes the data version on nearly every save).
+constexpr const char* kDesignChanges = "view.design_changes";
 // A parent that could not be found when the response was indexed; such a response waits
 // until its parent is saved (resolveWaitingResponses) and is not shown meanwhile.
 constexpr int64_t kUnresolvedParent = -1;
@@ -137,6 +141,8 @@ struct StateEntry {
   // while holding the write lock, 0 for none: within it no other process can change the
   // designs, so the data version need not be asked again on every save.
   uint64_t listCheckedIn = 0;
+  // kDesignChanges when the list was last read with the write lock held, -1 when it was not.
+  int64_t listDesignChanges = -1;
 };
 
 std::mutex gStatesMutex;
@@ -605,10 +611,11 @@ int64_t catchUpBeforeObserving(db::Database& database, store::Connection& conn, 
 
 // A view or folder design is being saved or deleted here: the cached list of designs must be
 // re-read, and must not be trusted again before this write is known to have ended.
-void designsChanged(db::Database& database) {
+void designsChanged(db::Database& database, store::Connection& conn) {
   StateEntry& state = entryOf(database);
   state.listKnown = false;
   state.designsUnsettled = true;
+  store::prop::setLater(conn, kDesignChanges, store::prop::getInt(conn, kDesignChanges, 0) + 1);
 }
 
 // Returns false when the database has no view or folder left.
@@ -633,7 +640,7 @@ bool nothingToMaintain(db::Database& database, store::Connection& conn, uint32_t
 
 void onSaved(db::Database& database, store::Connection& conn, const doc::SavedNote& note) {
   const store::NoteHeader& h = note.header;
-  if (isDesignClass(h.noteClass)) designsChanged(database);
+  if (isDesignClass(h.noteClass)) designsChanged(database, conn);
   if (nothingToMaintain(database, conn, h.noteClass)) return;
   int64_t counter = catchUpBeforeObserving(database, conn, h.id);
   if (h.noteClass == nc::kDocument) {
@@ -654,7 +661,7 @@ void onSaved(db::Database& database, store::Connection& conn, const doc::SavedNo
 }
 
 void onDeleted(db::Database& database, store::Connection& conn, const store::NoteHeader& h) {
-  if (isDesignClass(h.noteClass)) designsChanged(database);
+  if (isDesignClass(h.noteClass)) designsChanged(database, conn);
   if (nothingToMaintain(database, conn, h.noteClass)) return;
   const int64_t counter = catchUpBeforeObserving(database, conn, h.id);
   if (h.noteClass == nc::kDocument) {
@@ -911,8 +918,14 @@ std::vector<std::shared_ptr<const CompiledDesign>> designs(db::Database& databas
   }
   if (locked && state.listKnown && !state.designsUnsettled && state.listCheckedIn == conn.transactionSerial)
     return state.list;
+  const int64_t designChanges = locked ? store::prop::getInt(conn, kDesignChanges, 0) : -1;
+  if (locked && state.listKnown && !state.designsUnsettled && state.listDesignChanges == designChanges) {
+    state.listCheckedIn = conn.transactionSerial;
+    return state.list;
+  }
   const int64_t version = conn.dataVersion();
   state.listCheckedIn = locked ? conn.transactionSerial : 0;
+  state.listDesignChanges = designChanges;
   if (state.listKnown && !state.designsUnsettled && state.listDataVersion == version) return state.list;
   auto st = conn.prepare("SELECT note_id, sequence FROM notes WHERE note_class IN (?1, ?2) AND deleted = 0 ORDER BY note_id");
   st->bind(1, int64_t(nc::kView)).bind(2, int64_t(nc::kFolder));

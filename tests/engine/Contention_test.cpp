@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -208,6 +209,15 @@ TEST(ContentionChild, Run) {
   ASSERT_EQ(HTDatabaseOpen(server ? server : "", kPath, 0, &db), HTSUCCESS);
   const HTUINT delay = HTUINT(envInt("QUIRE_CONTENTION_DELAY", 0));
   ASSERT_EQ(HTDatabaseSetProperty(db, HTDATABASE_DELAY_COMMIT, &delay), HTSUCCESS);
+  if (envInt("QUIRE_CONTENTION_MAKE_VIEW", 0)) {
+    HTID made = 0;
+    const HTSTATUS s = createView(db, "Made elsewhere", made);
+    HTDatabaseClose(db, 0);
+    HTTerm(0);
+    const std::string line = std::to_string(s == HTSUCCESS ? made : 0) + "\n";
+    ASSERT_EQ(write(envInt("QUIRE_CONTENTION_FD", -1), line.data(), line.size()), ssize_t(line.size()));
+    return;
+  }
   if (envInt("QUIRE_CONTENTION_FLOOD", 0)) {
     Tally t;
     flood(db, worker, Clock::now() + std::chrono::seconds(envInt("QUIRE_CONTENTION_FLOOD", 0)), t);
@@ -276,7 +286,7 @@ class MultiProcessContention : public BackendTest {
     ASSERT_EQ(HTDatabaseCreateFTIndex(db_, 0, 0, nullptr), HTSUCCESS);
   }
 
-  Worker spawn(int worker, bool delayed, int floodSeconds = 0) {
+  Worker spawn(int worker, bool delayed, int floodSeconds = 0, bool makeView = false) {
     int fds[2];
     EXPECT_EQ(pipe(fds), 0);
     Worker w;
@@ -288,6 +298,7 @@ class MultiProcessContention : public BackendTest {
       setenv("QUIRE_CONTENTION_SERVER", home_.c_str(), 1);
       setenv("QUIRE_CONTENTION_DELAY", delayed ? "1" : "0", 1);
       setenv("QUIRE_CONTENTION_FLOOD", std::to_string(floodSeconds).c_str(), 1);
+      setenv("QUIRE_CONTENTION_MAKE_VIEW", makeView ? "1" : "0", 1);
       setenv("QUIRE_CONTENTION_COUNTER", std::to_string(counter_).c_str(), 1);
       setenv("QUIRE_CONTENTION_VIEW", std::to_string(view_).c_str(), 1);
       setenv("QUIRE_CONTENTION_FD", std::to_string(fds[1]).c_str(), 1);
@@ -493,6 +504,33 @@ TEST_P(MultiProcessContention, WritersKilledAtRandomMomentsLeaveTheDatabaseConsi
   expectViewMatchesRebuild("Rebuilt after kills");
   std::printf("[ figures  ] %s: %ld writers killed beside one that saved %ld increments (counter %.0f)\n",
               onPostgres() ? "PostgreSQL" : "SQLite", killed, t.acks, counter);
+}
+
+// A writer holding the write lock trusts its list of views while nobody changed a design: a
+// view another process made meanwhile must still get this process's next save, as a view
+// built from nothing would have it.
+TEST_P(MultiProcessContention, AViewMadeByAnotherProcessGetsTheNextSaveOfThisOne) {
+  Tally t;
+  std::deque<HTID> mine;
+  create(db_, 7, 1, mine, t);  // reads the list of views with the write lock held
+  Worker maker = spawn(0, false, 0, true);
+  std::string line;
+  char buf[64];
+  for (ssize_t n; (n = read(maker.readFd, buf, sizeof buf)) > 0;) line.append(buf, size_t(n));
+  close(maker.readFd);
+  int status = 0;
+  waitpid(maker.pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "maker status " << status;
+  const HTID made = HTID(std::atol(line.c_str()));
+  ASSERT_NE(made, 0u) << "the other process could not make its view";
+
+  create(db_, 7, 2, mine, t);
+  ASSERT_EQ(t.others, 0) << t.firstFailure;
+  const std::vector<std::string> kept = rows(made);
+  HTID rebuilt = 0;
+  ASSERT_EQ(createView(db_, "Rebuilt", rebuilt), HTSUCCESS);
+  EXPECT_EQ(kept, rows(rebuilt)) << "the save after the other process made its view missed that view";
+  EXPECT_EQ(std::count_if(kept.begin(), kept.end(), [](const std::string& r) { return r.find(" D ") != std::string::npos; }), 2);
 }
 
 QUIRE_BOTH_BACKENDS(MultiProcessContention);

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <string>
@@ -16,6 +17,7 @@
 
 #include "EngineFixture.h"
 #include "engine/core/Status.h"
+#include "engine/store/AclStore.h"
 #include "engine/store/Locator.h"
 #include "engine/store/PgStorage.h"
 #include "engine/store/Properties.h"
@@ -180,6 +182,58 @@ TEST_P(ServerStoreTest, WritersInSeveralProcessesLoseNoUpdate) {
   HTDatabaseClose(db, 0);
 }
 
+// A write trusts what it read in earlier writes only as far as the database says nothing
+// changed: the properties, and the ACL kept per generation, another connection committed
+// are what the next write reads -- a large value, and a name never set, included -- and an
+// ACL change rolled back is not served once another connection's change takes its generation.
+TEST_P(ServerStoreTest, AWriteReadsWhatAnotherConnectionCommittedSinceItsLastWrite) {
+  HTDatabaseClose(createAndOpen("seen.nsf", "Seen", server()), 0);
+  auto a = store::open(locate("seen.nsf", server()), {});
+  auto b = store::open(locate("seen.nsf", server()), {});
+  auto inWrite = [](store::Connection& conn, const auto& body) {
+    store::Transaction tx(conn, store::Commit::Now);
+    body();
+    tx.commit();
+  };
+  auto names = [](store::Connection& conn) {
+    std::vector<std::string> out;
+    for (const store::acl::Entry& e : store::acl::list(conn)) out.push_back(e.name);
+    return out;
+  };
+  auto has = [](const std::vector<std::string>& list, const char* name) {
+    return std::find(list.begin(), list.end(), name) != list.end();
+  };
+  const std::string large(5000, 'x');
+
+  inWrite(*b, [&] {
+    EXPECT_EQ(store::prop::getInt(*b, "test_value", -1), -1);
+    EXPECT_FALSE(has(names(*b), "Editor Of A"));
+  });
+  inWrite(*a, [&] {
+    store::prop::set(*a, "test_value", int64_t(7));
+    store::prop::set(*a, "test_text", large);
+    store::acl::insert(*a, {"Editor Of A", HTACLLEVEL_EDITOR, 0, {}});
+  });
+  inWrite(*b, [&] {
+    EXPECT_EQ(store::prop::getInt(*b, "test_value", -1), 7);
+    EXPECT_EQ(store::prop::getText(*b, "test_text").value_or(""), large);
+    EXPECT_FALSE(store::prop::getInt(*b, "never_set").has_value());
+    EXPECT_TRUE(has(names(*b), "Editor Of A"));
+  });
+
+  {
+    store::Transaction undone(*b, store::Commit::Now);
+    store::acl::insert(*b, {"Rolled Back", HTACLLEVEL_READER, 0, {}});
+    EXPECT_TRUE(has(names(*b), "Rolled Back"));
+  }
+  inWrite(*a, [&] { store::acl::insert(*a, {"Added After", HTACLLEVEL_READER, 0, {}}); });
+  inWrite(*b, [&] {
+    const std::vector<std::string> now = names(*b);
+    EXPECT_FALSE(has(now, "Rolled Back"));
+    EXPECT_TRUE(has(now, "Added After"));
+  });
+}
+
 QUIRE_BOTH_BACKENDS(ServerStoreTest);
 
 #ifdef QUIRE_TEST_POSTGRES
@@ -308,6 +362,74 @@ TEST_P(PostgresWriterTest, ASaveWhoseDurabilityIsNotConfirmedIsNotReportedAsSave
   EXPECT_EQ(subject(db, before), "before");
   EXPECT_EQ(subject(db, after), "after");
   HTDatabaseClose(db, 0);
+}
+
+// The properties a commit writes go in the commit's own round trip: when that write fails, the
+// commit fails, nothing of the transaction stays, and the connection writes on as before.
+TEST_P(PostgresWriterTest, AWriteSentWithTheCommitThatFailsFailsTheCommitAndLeavesNothing) {
+  HTDatabaseClose(createAndOpen("held.nsf", "Held", server()), 0);
+  auto conn = store::open(locate("held.nsf", server()), {});
+  auto other = store::open(locate("held.nsf", server()), {});
+  auto write = [&](int64_t value, bool refused) {
+    store::Transaction tx(*conn, store::Commit::Now);
+    store::prop::set(*conn, "test_value", value);
+    if (refused) store::prop::setLater(*conn, "refused", value);
+    tx.commit();
+  };
+  write(1, false);
+  Outside outside(pgUri_);
+  const std::string schema = outside.run("SELECT schema_name FROM quire.databases WHERE path = 'held.nsf'");
+  ASSERT_FALSE(schema.empty());
+  ASSERT_EQ(outside.run("CREATE FUNCTION " + schema + ".refuse() RETURNS trigger LANGUAGE plpgsql AS "
+                        "$$ BEGIN RAISE EXCEPTION 'no such property today'; END $$"),
+            "");
+  ASSERT_EQ(outside.run("CREATE TRIGGER refuse BEFORE INSERT OR UPDATE ON " + schema +
+                        ".properties FOR EACH ROW WHEN (NEW.name = 'refused') EXECUTE FUNCTION " + schema + ".refuse()"),
+            "");
+
+  try {
+    write(2, true);
+    ADD_FAILURE() << "a commit whose property write failed was reported as done";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find("no such property today"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(store::prop::getInt(*other, "test_value", 0), 1);
+  EXPECT_EQ(store::prop::getInt(*conn, "test_value", 0), 1);
+  EXPECT_EQ(outside.run("SELECT count(*)::text FROM " + schema + ".properties WHERE name = 'refused'"), "0");
+
+  write(3, false);
+  EXPECT_EQ(store::prop::getInt(*other, "test_value", 0), 3);
+}
+
+// A batch of delayed commits whose durability the server does not confirm is reported as
+// such, not as writes lost: they were committed, and writing them again would double them.
+TEST_P(PostgresWriterTest, ABatchWhoseDurabilityIsNotConfirmedIsNotReportedLost) {
+  HTDatabaseClose(createAndOpen("batch.nsf", "Batch", server()), 0);
+  auto conn = store::open(locate("batch.nsf", server()), {});
+  {
+    store::Transaction tx(*conn, store::Commit::Grouped);
+    store::prop::set(*conn, "test_value", int64_t(1));
+    tx.commit();
+  }
+  Outside outside(pgUri_);
+  ASSERT_EQ(outside.run("CREATE FUNCTION quire.refuse_batch_mark() RETURNS trigger LANGUAGE plpgsql AS "
+                        "$$ BEGIN RAISE EXCEPTION 'no mark today'; END $$"),
+            "");
+  ASSERT_EQ(outside.run("CREATE TRIGGER refuse BEFORE INSERT OR UPDATE ON quire.commit_marks "
+                        "FOR EACH ROW EXECUTE FUNCTION quire.refuse_batch_mark()"),
+            "");
+  try {
+    store::flushBatch(*conn);
+    ADD_FAILURE() << "a batch whose mark failed was reported as committed";
+  } catch (const Error& e) {
+    const std::string what = e.what();
+    EXPECT_NE(what.find("not confirmed"), std::string::npos) << what;
+    EXPECT_EQ(what.find("lost"), std::string::npos) << what;
+  }
+  ASSERT_EQ(outside.run("DROP TRIGGER refuse ON quire.commit_marks"), "");
+  auto other = store::open(locate("batch.nsf", server()), {});
+  EXPECT_EQ(store::prop::getInt(*other, "test_value", 0), 1);
+  store::forgetConnection(*conn);
 }
 
 INSTANTIATE_TEST_SUITE_P(, PostgresWriterTest, ::testing::Values(Backend::Postgres), backendName);
