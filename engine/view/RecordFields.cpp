@@ -51,20 +51,25 @@ int RecordFields::add(std::string_view name) {
   return int(names_.size() - 1);
 }
 
+bool RecordFields::take(const store::ItemRef& item) {
+  // A name that occurs twice stays bound to its first occurrence.
+  const size_t length = item.name.size();
+  const char first = length ? lower(item.name[0]) : '\0';
+  for (size_t k = 0; k < names_.size(); ++k) {
+    const std::string& name = names_[k];
+    if (name.size() != length || found_[k] || (length && name[0] != first) || !sameFolded(item.name, name)) continue;
+    found_[k] = 1;
+    items_[k] = item;
+    return true;
+  }
+  return false;
+}
+
 bool RecordFields::bind(std::string_view record) {
   std::fill(found_.begin(), found_.end(), uint8_t(0));
   size_t left = names_.size();
   return store::forEachItem(record.data(), record.size(), [&](const store::ItemRef& item) {
-    const size_t length = item.name.size();
-    const char first = length ? lower(item.name[0]) : '\0';
-    for (size_t k = 0; k < names_.size(); ++k) {
-      const std::string& name = names_[k];
-      if (name.size() != length || found_[k] || (length && name[0] != first) || !sameFolded(item.name, name)) continue;
-      found_[k] = 1;
-      items_[k] = item;
-      --left;
-      break;
-    }
+    if (take(item)) --left;
     return left > 0;
   });
 }
@@ -78,14 +83,7 @@ bool RecordFields::bindWhole(std::string_view record, Traits& traits) {
     for (char c : item.name)
       if (static_cast<unsigned char>(c) >= 0x80) traits.asciiNames = false;
     if (length == 5 && store::sameItemName(item.name, "$Seal")) traits.sealed = true;
-    const char first = length ? lower(item.name[0]) : '\0';
-    for (size_t k = 0; k < names_.size(); ++k) {
-      const std::string& name = names_[k];
-      if (name.size() != length || found_[k] || (length && name[0] != first) || !sameFolded(item.name, name)) continue;
-      found_[k] = 1;
-      items_[k] = item;
-      break;
-    }
+    take(item);
     return true;
   });
 }

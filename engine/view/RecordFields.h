@@ -64,6 +64,8 @@ class RecordFields {
   bool operands(const std::vector<size_t>& slots, std::vector<index::FastSelect::Operand>& out);
 
  private:
+  // Binds `item` to the first unbound slot of the same name; true when one took it.
+  bool take(const store::ItemRef& item);
   std::vector<std::string> names_;  // folded to lower case
   std::vector<store::ItemRef> items_;
   std::vector<uint8_t> found_;
