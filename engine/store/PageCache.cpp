@@ -83,6 +83,7 @@ class Cache {
     if (!page) {
       // Over the limit only when SQLite insists (every page pinned, nothing to spill).
       if (count_ >= maxPages_ && mode == 1) return nullptr;
+      if ((count_ + 1) * size_t(2) > slots_.size() && !grow()) return nullptr;
       void* block = std::malloc(blockBytes_);
       if (!block) return nullptr;
       page = new (block) Page;
@@ -90,7 +91,6 @@ class Cache {
       page->handed.pBuf = bytes + kHeaderBytes;
       page->handed.pExtra = bytes + kHeaderBytes + pageBytes_;
       ++count_;
-      if (count_ * 2 > slots_.size()) grow();
     }
     page->key = key;
     page->pinned = true;
@@ -166,19 +166,31 @@ class Cache {
     }
     slots_[hole] = Slot{};
   }
-  void grow() {
-    std::vector<Slot> old(slots_.size() * 2);
+  // False when there is no memory for it: SQLite is told of no page, never an exception.
+  bool grow() noexcept {
+    std::vector<Slot> old;
+    try {
+      old.resize(slots_.size() * 2);
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
     old.swap(slots_);
     for (const Slot& slot : old)
       if (slot.page) hashIn(slot.page);
+    return true;
   }
 
+  // Allocates nothing, so it cannot fail. Going down the main part, the page moved into a
+  // dropped page's place has been looked at already.
   template <typename Pred>
   void dropWhere(Pred pred) {
-    std::vector<Page*> doomed;
-    for (const Slot& slot : slots_)
-      if (slot.page && pred(*slot.page)) doomed.push_back(slot.page);
-    for (Page* page : doomed) drop(page);
+    for (size_t i = main_.size(); i-- > 0;)
+      if (pred(*main_[i])) drop(main_[i]);
+    for (Page* page = oldest_; page;) {
+      Page* newer = page->newer;
+      if (pred(*page)) drop(page);
+      page = newer;
+    }
   }
 
   void pushWindow(Page* page) {
@@ -273,11 +285,19 @@ class Cache {
     return leaving;
   }
 
-  // While the cache is not full, pages leaving the window all go into the main part.
-  void settleWindow() {
+  // While the cache is not full, pages leaving the window all go into the main part. Without
+  // memory to list them there they stay in the window, which only makes it longer.
+  void settleWindow() noexcept {
     while (windowCount_ > windowMax_) {
       Page* leaving = oldestUnpinnedInWindow();
       if (!leaving) return;
+      if (main_.size() == main_.capacity()) {
+        try {
+          main_.reserve(main_.size() * 2 + 64);
+        } catch (const std::bad_alloc&) {
+          return;
+        }
+      }
       unlinkWindow(leaving);
       leaving->slot = uint32_t(main_.size());
       main_.push_back(leaving);
@@ -304,7 +324,11 @@ Page* pageOf(sqlite3_pcache_page* p) { return reinterpret_cast<Page*>(p); }
 int cacheInit(void*) { return SQLITE_OK; }
 void cacheShutdown(void*) {}
 sqlite3_pcache* cacheCreate(int pageBytes, int extraBytes, int purgeable) {
-  return reinterpret_cast<sqlite3_pcache*>(new (std::nothrow) Cache(pageBytes, extraBytes, purgeable != 0));
+  try {
+    return reinterpret_cast<sqlite3_pcache*>(new Cache(pageBytes, extraBytes, purgeable != 0));
+  } catch (const std::bad_alloc&) {
+    return nullptr;  // SQLite reports it as out of memory
+  }
 }
 void cacheSize(sqlite3_pcache* p, int pages) { cacheOf(p)->setMaxPages(pages); }
 int cachePageCount(sqlite3_pcache* p) { return int(cacheOf(p)->count()); }
