@@ -122,12 +122,24 @@ HTDATETIME fromSerial(int32_t days, int32_t ms) {
 HTDATETIME now() {
   timeval tv{};
   gettimeofday(&tv, nullptr);
-  tm local{};
-  time_t secs = tv.tv_sec;
-  localtime_r(&secs, &local);
-  const int64_t days = daysFromCivil(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
-  const int64_t ms = ((local.tm_hour * 60 + local.tm_min) * 60 + std::min(local.tm_sec, 59)) * 1000 + tv.tv_usec / 1000;
-  return make(days, ms);
+  // The local day and second are worked out once per second and thread: localtime_r takes
+  // the time-zone lock and costs as much as a small write, and a save asks the time up to
+  // three times. The offset from UTC cannot change within one second of the clock.
+  struct Second {
+    time_t secs = -1;
+    int64_t days = 0;
+    int64_t msOfSecond = 0;  // milliseconds of the day at the start of that second
+  };
+  static thread_local Second last;
+  if (tv.tv_sec != last.secs) {
+    tm local{};
+    time_t secs = tv.tv_sec;
+    localtime_r(&secs, &local);
+    last.days = daysFromCivil(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+    last.msOfSecond = ((local.tm_hour * 60 + local.tm_min) * 60 + std::min(local.tm_sec, 59)) * 1000;
+    last.secs = tv.tv_sec;
+  }
+  return make(last.days, last.msOfSecond + tv.tv_usec / 1000);
 }
 
 bool constant(HTINT which, HTDATETIME& out) {

@@ -1,5 +1,10 @@
 // Date-times through the C API: parts, encoding order, constants, arithmetic.
 #include <gtest/gtest.h>
+#include <sys/time.h>
+
+#include <algorithm>
+#include <chrono>
+#include <ctime>
 
 #include "engine/core/DateTime.h"
 #include "engine/api/EntryPoints.h"
@@ -110,6 +115,42 @@ TEST(EngineDateTime, AdjustAndDifference) {
   HTDATETIME min{};
   HTDatetimeConstant(HTDTCONST_MINIMUM, &min);
   EXPECT_EQ(HTDatetimeGetDiff(&max, &min, HTDTUNIT_SECOND, &diff), HTFAIL_INVALID_ARGUMENT);  // beyond 32 bits
+}
+
+// The local time of a clock reading, worked out afresh: what dt::now must agree with.
+int64_t localPacked(const timeval& tv) {
+  tm local{};
+  const time_t secs = tv.tv_sec;
+  localtime_r(&secs, &local);
+  const int64_t days = dt::daysFromCivil(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+  const int64_t ms = ((local.tm_hour * 60 + local.tm_min) * 60 + std::min(local.tm_sec, 59)) * 1000 + tv.tv_usec / 1000;
+  return dt::pack(HTDATETIME{uint32_t(ms), uint32_t(days + dt::kDayBias)});
+}
+
+// The current time is reused within a second; across second boundaries it must still be
+// the local time of the moment, never the second before.
+TEST(EngineDateTime, NowIsTheLocalTimeOfTheMomentAcrossSecondBoundaries) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(2100);
+  int secondsSeen = 0;
+  time_t lastSecond = 0;
+  int64_t previous = 0;
+  while (std::chrono::steady_clock::now() < until && secondsSeen < 3) {
+    timeval before{};
+    gettimeofday(&before, nullptr);
+    const int64_t now = dt::pack(dt::now());
+    timeval after{};
+    gettimeofday(&after, nullptr);
+    if (before.tv_sec != after.tv_sec) continue;  // the local offset may differ between the two
+    ASSERT_GE(now, localPacked(before));
+    ASSERT_LE(now, localPacked(after));
+    ASSERT_GE(now, previous);
+    previous = now;
+    if (before.tv_sec != lastSecond) {
+      lastSecond = before.tv_sec;
+      ++secondsSeen;
+    }
+  }
+  EXPECT_GE(secondsSeen, 2);
 }
 
 }  // namespace
