@@ -199,13 +199,13 @@ HT_EXPORT HTSTATUS HTItemPut(HTDOCHANDLE handle, const char* name, HTINT itemTyp
     if (HTSTATUS s = checkName(name)) return s;
     if (!validType(valueType)) return badType(valueType);
     if (itemType != 0 && !validType(itemType)) return badType(itemType);
-    const store::StoredItem* existing = d->note.find(name);
+    store::StoredItem* existing = d->note.find(name);
     const HTINT target = itemType ? itemType : existing ? existing->type : valueType;
     store::StoredItem item = doc::fromCaller(name, valueType, value, length);
     if (target != valueType) item.value = doc::convert(item, target);
     item.type = target;
     item.flags = flags;
-    d->note.put(std::move(item));
+    d->note.put(std::move(item), existing);
     d->changed();
     return HTSUCCESS;
   });

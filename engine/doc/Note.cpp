@@ -293,7 +293,12 @@ store::StoredItem* Note::find(std::string_view name) {
 const store::StoredItem* Note::find(std::string_view name) const { return const_cast<Note*>(this)->find(name); }
 
 void Note::put(store::StoredItem item) {
-  if (store::StoredItem* existing = find(item.name)) {
+  store::StoredItem* existing = find(item.name);
+  put(std::move(item), existing);
+}
+
+void Note::put(store::StoredItem item, store::StoredItem* existing) {
+  if (existing) {
     const std::string name = existing->name;  // the stored spelling stays
     *existing = std::move(item);
     existing->name = name;

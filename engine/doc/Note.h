@@ -103,6 +103,9 @@ class Note {
   // Replaces the value, type and flags of the first item of that name in its place, or
   // appends a new item (HTFAIL_INVALID_ARGUMENT, thrown, past HT_MAX_DOCUMENT_ITEMS).
   void put(store::StoredItem item);
+  // The same, for a caller that has just looked the name up: `existing` is what find gave
+  // for item.name, with nothing changed since, so the items are not searched again.
+  void put(store::StoredItem item, store::StoredItem* existing);
   // Removes every item of that name; false when there was none.
   bool remove(std::string_view name);
 
