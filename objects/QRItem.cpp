@@ -64,6 +64,17 @@ TQuireItem::TQuireItem(HTDOCHANDLE DocHandle, const std::string& Name, const std
   }
 }
 
+TQuireItem::TQuireItem(WrittenByDerived, HTDOCHANDLE DocHandle, const std::string& Name, bool IsNewItem,
+                       TQRItemType ItemType)
+    : DocHandle(DocHandle), Name(Name) {
+  if (!IsNewItem) {
+    ReadFlags();
+    return;
+  }
+  this->ItemType = ItemType;
+  if (NameRefused()) Valid = false;
+}
+
 void TQuireItem::WriteNewDateTime(const std::string& Text) {
   rtl::TDateTime value;
   if (!rtl::TryStrToDateTime(Text, value)) value = kQuireNewDateDefault;

@@ -119,6 +119,12 @@ class QUIRE_API TQuireItem {
   int32_t Length = 0;
 
  protected:
+  // For a derived item that writes a new value in its own type itself: nothing is written
+  // here (a text written first would only be replaced at once). An existing item has its
+  // flags read as by the public constructor; a refused name clears Valid.
+  struct WrittenByDerived {};
+  TQuireItem(WrittenByDerived, HTDOCHANDLE DocHandle, const std::string& Name, bool IsNewItem, TQRItemType ItemType);
+
   // True (with LastError HTFAIL_TEXT_TOO_LONG) when Name may not be sent to the API.
   bool NameRefused();
 

@@ -33,7 +33,7 @@ bool FetchEntry(const void* list, HTUINT index, std::string& entry) {
 
 TQuireTextListItem::TQuireTextListItem(HTDOCHANDLE DocHandle, const std::string& Name, const std::string& Text,
                                        bool IsNewItem)
-    : TQuireItem(DocHandle, Name, Text, 0.0, IsNewItem, qrTypeTextList) {
+    : TQuireItem(WrittenByDerived{}, DocHandle, Name, IsNewItem, qrTypeTextList) {
   if (!IsNewItem) {
     ReadEntries();
     return;
@@ -41,8 +41,12 @@ TQuireTextListItem::TQuireTextListItem(HTDOCHANDLE DocHandle, const std::string&
   if (NameRefused()) return;
   const std::string value = FromNative(Text);
   LastError = HTAPI.HTItemPut(DocHandle, Name.c_str(), HTTYPE_TEXT_LIST, 0, HTTYPE_TEXT, value.c_str(), 0);
+  if (LastError != 0) {
+    Valid = false;
+    return;
+  }
   // The new list's entry is known, so a later write-back keeps it instead of dropping it.
-  if (LastError == 0 && !Text.empty()) Entries.Add(Text);
+  if (!Text.empty()) Entries.Add(Text);
 }
 
 void TQuireTextListItem::ReadEntries() {

@@ -173,6 +173,8 @@ void TQuireDocument::AddItem(const std::string& Name, TQuireItem* Item) {
   std::unique_ptr<TQuireItem> owned(Item);
   const int index = Items.IndexOf(Name);
   if (index >= 0) Items.Delete(index);
+  // A document made item by item would otherwise move its list at the 2nd, 3rd and 5th.
+  if (Items.Count() == 0) Items.Reserve(8);
   Items.AddObject(Name, owned.release());
 }
 

@@ -122,6 +122,25 @@ TEST(QRTLItemTest, ANewItemStartsWithItsTextSoALaterWriteBackKeepsIt) {
   EXPECT_EQ(empty.GetCount(), 0);
 }
 
+TEST(QRTLItemTest, ANewListIsWrittenOnceInItsOwnTypeAndAFailedWriteLeavesItInvalid) {
+  DocApiDouble api;
+  TQuireTextListItem item(kDoc, "New", "first", true);
+  EXPECT_TRUE(item.Valid);
+  EXPECT_EQ(item.ItemType, qrTypeTextList);
+  EXPECT_EQ(api.Calls("HTItemPut").size(), 1u) << "no text is written first only to be replaced";
+  EXPECT_EQ(api.Find(kDoc, "New")->type, HTTYPE_TEXT_LIST);
+
+  api.Fail["HTItemPut"] = HTFAIL_INVALID_ARGUMENT;
+  TQuireTextListItem refused(kDoc, "Refused", "x", true);
+  EXPECT_FALSE(refused.Valid);
+  EXPECT_EQ(refused.LastError, HTFAIL_INVALID_ARGUMENT);
+  EXPECT_EQ(refused.GetCount(), 0) << "an entry that was never written is not kept";
+
+  TQuireTextListItem tooLong(kDoc, std::string(kMaxApiText + 1, 'n'), "x", true);
+  EXPECT_FALSE(tooLong.Valid);
+  EXPECT_EQ(tooLong.LastError, HTFAIL_TEXT_TOO_LONG);
+}
+
 // ---- Through the real engine ------------------------------------------------------------
 
 class QRTLItemEngineTest : public docdouble::DocEngineTest {};
