@@ -16,7 +16,7 @@ constexpr unsigned kWindowShare = 32;
 constexpr unsigned kWindowAtLeast = 8;
 // Random picks tried for an unpinned main page before looking at every one.
 constexpr int kRandomTries = 8;
-// A cache_size below this is taken as this, as SQLite's own cache does.
+// A cache_size below this is taken as this: one statement may hold several pages at once.
 constexpr unsigned kPagesAtLeast = 10;
 
 struct Page {
