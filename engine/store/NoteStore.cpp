@@ -10,7 +10,9 @@
 #include "engine/core/Status.h"
 #include "engine/core/Text.h"
 #include "engine/store/Items.h"
+#include "engine/store/ManyRows.h"
 #include "engine/store/Properties.h"
+#include "engine/store/Transaction.h"
 
 namespace quire::engine::store {
 namespace {
@@ -181,6 +183,11 @@ HTID insertNote(Connection& conn, NoteHeader& n, const std::vector<StoredItem>* 
   if (n.modified == 0) n.modified = now;
   if (n.sequenceTime == 0) n.sequenceTime = now;
   n.changeSeq = nextChange(conn);
+  // An ID the backend drew ahead: nothing reads this INSERT's answer, so it may go with the
+  // commit (ManyRows.h). Not inside a batch, where the commit comes only with a later write:
+  // a failing INSERT must fail this save, not the batch it left behind.
+  const std::optional<int64_t> drawn = n.id ? std::nullopt : conn.takeNoteId();
+  if (drawn) n.id = HTID(*drawn);
   const bool access = keepsAccessNames(conn);
   auto st = conn.prepare(
       access ? "INSERT INTO notes(note_id, unid, note_class, form, parent_unid, sequence, sequence_time, change_seq, "
@@ -199,8 +206,9 @@ HTID insertNote(Connection& conn, NoteHeader& n, const std::vector<StoredItem>* 
     bindNames(*st, 19, names.readers);
     bindNames(*st, 20, names.authors);
   }
+  if (drawn && !batchOpen(conn)) atCommit(*st);
   st->run();
-  n.id = HTID(conn.lastInsertId());
+  if (!drawn) n.id = HTID(conn.lastInsertId());
   markModified(conn, n.noteClass, n.modified);
   return n.id;
 }

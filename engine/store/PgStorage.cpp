@@ -17,8 +17,14 @@
 // the time a save holds it, and that time is round trips. So the lock's round trip also
 // brings the data version and the properties table (the change counter and the flags every
 // save asks for, which another writer's commit has made stale), and a write marked
-// atCommit() (the properties a save changed) goes in one pipeline with the commit. A new
-// document's save then holds the lock for three round trips: the lock, the note, the commit.
+// atCommit() (the properties a save changed) goes in one pipeline with the commit. The same
+// round trip also draws a note ID from the database's sequence, ahead of the lock and kept
+// for the connection's next new note (takeNoteId), so a new note's INSERT needs no answer
+// either and goes with the commit. A new document's save then holds the lock for two round
+// trips: the lock and the commit. A sequence value does not depend on the lock (nextval is
+// never rolled back), so an ID drawn early is as unique as one the INSERT would draw; only
+// the order of note IDs no longer follows the order of commits, which nothing reads into
+// (change numbers, taken under the lock, keep that order).
 //
 // Durability without serialising on the disk. Holding the lock through the commit's WAL flush
 // would make every writer wait for every other writer's flush, so the write transaction
@@ -131,6 +137,12 @@ constexpr const char* kMark =
 constexpr const char* kPrefetchProperties =
     "; SELECT name, CASE WHEN octet_length(value) <= 256 THEN value END, "
     "value IS NULL OR octet_length(value) <= 256 FROM properties";
+
+// Sent in the lock's round trip, ahead of the lock, so that a new note's INSERT needs no
+// answer under the lock. A role that may not draw from the sequence (a reader, who will be
+// refused the save anyway) draws nothing rather than failing the transaction's begin.
+constexpr const char* kDrawNoteId =
+    "SELECT CASE WHEN has_sequence_privilege('note_ids', 'USAGE, UPDATE') THEN nextval('note_ids') END; ";
 
 struct Locator {
   std::string uri;   // scheme://authority/dbname
@@ -389,7 +401,7 @@ class PgConnection final : public Connection {
   PgConnection(PGconn* conn, Locator where) : conn_(conn), where_(std::move(where)) {}
   ~PgConnection() override { pq().PQfinish(conn_); }
 
-  int interfaceVersion() const override { return 7; }
+  int interfaceVersion() const override { return 8; }
   Dialect dialect() const override { return Dialect::Postgres; }
   std::string name() const override { return where_.uri + "/" + where_.path; }
 
@@ -428,18 +440,29 @@ class PgConnection final : public Connection {
     // The lock, the data version and the properties come in the same round trip as BEGIN; a
     // writer holding the lock across calls (delayed commit) is seen by others through
     // writersWaiting().
-    if (!hasProperties_) hasProperties_ = number("SELECT (to_regclass('properties') IS NOT NULL)::int") != 0;
-    std::string sql = "BEGIN; SELECT pg_advisory_xact_lock(" + std::to_string(kLockClass) + ", " +
-                      std::to_string(lockKey_) + "); SELECT data_version FROM quire_state";
+    if (!hasProperties_)
+      hasProperties_ = number("SELECT (to_regclass('properties') IS NOT NULL AND to_regclass('note_ids') IS NOT NULL)::int") != 0;
+    // A note ID for the next new note is drawn ahead, before the lock, unless one is waiting.
+    const bool draw = hasProperties_ && !reservedId_;
+    std::string sql = "BEGIN; ";
+    if (draw) sql += kDrawNoteId;
+    sql += "SELECT pg_advisory_xact_lock(" + std::to_string(kLockClass) + ", " + std::to_string(lockKey_) +
+           "); SELECT data_version FROM quire_state";
     if (hasProperties_) sql += kPrefetchProperties;
+    const size_t lock = draw ? 2 : 1;
     for (int attempt = 0;; ++attempt) {
       try {
         std::vector<Result> results = queryAll(sql, "cannot begin a transaction");
-        if (results.size() < (hasProperties_ ? 4u : 3u)) fail(nullptr, "cannot begin a transaction");
-        const PGresult* version = results[2].get();
+        if (results.size() < lock + (hasProperties_ ? 3u : 2u)) fail(nullptr, "cannot begin a transaction");
+        if (draw) {
+          const PGresult* id = results[1].get();
+          if (pq().PQntuples(id) == 1 && !pq().PQgetisnull(id, 0, 0))
+            reservedId_ = std::strtoll(pq().PQgetvalue(id, 0, 0), nullptr, 10);
+        }
+        const PGresult* version = results[lock + 1].get();
         lockedVersion_ = pq().PQntuples(version) ? std::strtoll(pq().PQgetvalue(version, 0, 0), nullptr, 10) : 0;
         versionLocked_ = true;
-        if (hasProperties_) keepProperties(results[3].get());
+        if (hasProperties_) keepProperties(results[lock + 2].get());
         return;
       } catch (const Error&) {
         if (pq().PQtransactionStatus(conn_) != PQTRANS_IDLE) simple("ROLLBACK", "rollback failed");
@@ -454,6 +477,15 @@ class PgConnection final : public Connection {
     rows = std::move(properties_);
     properties_.clear();
     return true;
+  }
+
+  // The ID drawn with the lock's round trip. Only inside the write transaction begin() opened:
+  // any other INSERT assigns its own.
+  std::optional<int64_t> takeNoteId() override {
+    if (!versionLocked_ || !reservedId_ || pq().PQtransactionStatus(conn_) != PQTRANS_INTRANS) return std::nullopt;
+    const std::optional<int64_t> id = reservedId_;
+    reservedId_.reset();
+    return id;
   }
 
   void commit() override {
@@ -924,6 +956,7 @@ class PgConnection final : public Connection {
   bool hasProperties_ = false;   // the schema has its properties table (a new one has not yet)
   bool propertiesKept_ = false;  // properties_ holds what this transaction's begin() read
   std::vector<PropertyRow> properties_;
+  std::optional<int64_t> reservedId_;  // drawn from note_ids by a begin(), not yet handed out
   struct Deferred {
     std::string sql, name, types;
     std::vector<std::string> values;

@@ -12,7 +12,8 @@
 // implementation here that falls back on version-1 methods, and its comment names the
 // version that introduced it. Version 2 added Statement::blobView, version 3
 // Connection::writersWaiting, version 4 checkStructure, version 5 beginRead and endRead,
-// version 6 endReadKeeping, readKept and endKeptRead, version 7 takeBeginProperties.
+// version 6 endReadKeeping, readKept and endKeptRead, version 7 takeBeginProperties, version 8
+// takeNoteId.
 //
 // Errors: every method throws Error (core/Status.h) with HTFAIL_STORAGE_ERROR (or
 // HTFAIL_NOT_A_DATABASE / HTFAIL_SCHEMA_TOO_NEW when opening) and a message naming the file.
@@ -82,7 +83,7 @@ class Statement {
 
 class Connection {
  public:
-  static constexpr int kInterfaceVersion = 7;
+  static constexpr int kInterfaceVersion = 8;
 
   virtual ~Connection() = default;
   virtual int interfaceVersion() const { return 1; }
@@ -150,6 +151,14 @@ class Connection {
     (void)rows;
     return false;
   }
+
+  // Interface version 8: a note ID for the next new note of the open write transaction, when
+  // the backend drew one from the database's note sequence before it took the write lock (a
+  // server backend: a new note's INSERT then needs no answer and can go with the commit).
+  // Handed over once and never again, whether or not the transaction commits; an ID drawn
+  // but not taken waits for a later transaction of this connection. Nothing (the default)
+  // when the backend has none: the INSERT then assigns the ID itself.
+  virtual std::optional<int64_t> takeNoteId() { return std::nullopt; }
 
   // The schema version of the core tables (store/Schema.h).
   virtual int schemaVersion() = 0;
