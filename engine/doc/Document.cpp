@@ -7,6 +7,7 @@
 #include "engine/doc/Values.h"
 #include "engine/index/ReadAccess.h"
 #include "engine/store/ItemCodec.h"
+#include "engine/store/PgStorage.h"
 #include "engine/store/Transaction.h"
 
 namespace quire::engine::doc {
@@ -172,8 +173,20 @@ HTSTATUS save(Document& d, store::Commit mode) {
                                        " was changed by someone else since it was opened");
     if (HTSTATUS s = requireChange(h, *stored, itemsForChangeCheck(h, stored->id))) return s;
   }
-  saveNote(database, conn, note);
-  tx.commit();
+  // A new document whose save failed is still new: it keeps no note ID (nor change number)
+  // of a row that was rolled back, or its next save would look for that row and never find
+  // it. One committed without confirmation may well be stored, so it keeps its ID and the
+  // next save updates the note rather than making a second one.
+  const std::optional<store::NoteHeader> unsaved = d.isNew ? std::optional(note.header) : std::nullopt;
+  try {
+    saveNote(database, conn, note);
+    tx.commit();
+  } catch (const store::UnconfirmedCommit&) {
+    throw;
+  } catch (...) {
+    if (unsaved) note.header = *unsaved;
+    throw;
+  }
   d.isNew = false;
   d.dirty = false;
   d.baseSequence = note.header.sequence;

@@ -396,6 +396,12 @@ class MultiProcessContention : public BackendTest {
     auto items = conn->prepare("SELECT count(*) FROM notes WHERE note_class = 1 AND deleted = 0 AND form = 'Item'");
     ASSERT_TRUE(items->step());
     EXPECT_EQ(items->int64(0), sum.creates - sum.deletes);
+    // Every live item has its full-text row, and no deleted one kept its row.
+    HTINDEXHANDLE found = 0;
+    ASSERT_EQ(HTIndexOpen(db_, &found), HTSUCCESS);
+    ASSERT_EQ(HTIndexFTSearch(found, "apple", 0, 0, 0), HTSUCCESS);
+    EXPECT_EQ(int64_t(HTIndexGetCount(found)), sum.creates - sum.deletes) << "the full-text index differs from the documents";
+    HTIndexClose(found);
 
     const std::vector<std::string> kept = rows(view_);
     HTID rebuilt = 0;

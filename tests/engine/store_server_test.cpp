@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <fstream>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,6 +21,7 @@
 #include "engine/core/Status.h"
 #include "engine/store/AclStore.h"
 #include "engine/store/Locator.h"
+#include "engine/store/NoteStore.h"
 #include "engine/store/PgStorage.h"
 #include "engine/store/Properties.h"
 #include "engine/store/Transaction.h"
@@ -234,6 +237,58 @@ TEST_P(ServerStoreTest, AWriteReadsWhatAnotherConnectionCommittedSinceItsLastWri
   });
 }
 
+// A note a write inserts is there for the write's own later reads (as a view update or a
+// full-text row needs it), with the ID it was given; IDs are never shared between
+// connections; change numbers follow the order of the commits; a write rolled back leaves
+// no note behind.
+TEST_P(ServerStoreTest, NotesInsertedInAWriteAreReadInItAndKeepTheirIdsAndChangeOrder) {
+  HTDatabaseClose(createAndOpen("ids.nsf", "Ids", server()), 0);
+  auto a = store::open(locate("ids.nsf", server()), {});
+  auto b = store::open(locate("ids.nsf", server()), {});
+  auto insert = [](store::Connection& conn, const char* subject) {
+    store::NoteHeader h;
+    h.form = "Memo";
+    const std::vector<store::StoredItem> items{{"Subject", HTTYPE_TEXT, 0, store::Blob(subject, subject + std::strlen(subject))}};
+    store::insertNote(conn, h, &items);
+    return h;
+  };
+  std::set<HTID> ids;
+  std::vector<store::NoteHeader> kept;
+  for (int k = 0; k < 6; ++k) {
+    store::Connection& conn = k % 2 ? *a : *b;
+    store::Transaction tx(conn, store::Commit::Now);
+    const std::string subject = "note " + std::to_string(k);
+    std::vector<store::NoteHeader> made{insert(conn, subject.c_str())};
+    if (k == 3) made.push_back(insert(conn, "second in one write"));
+    for (const store::NoteHeader& h : made) {
+      const auto read = store::readNote(conn, h.id);
+      ASSERT_TRUE(read) << "a write did not find the note it had just inserted";
+      EXPECT_EQ(read->changeSeq, h.changeSeq);
+      EXPECT_EQ(store::unidBlob(read->unid), store::unidBlob(h.unid));
+      EXPECT_EQ(store::readItems(conn, h.id).size(), 1u);
+      EXPECT_TRUE(ids.insert(h.id).second) << "note ID " << h.id << " was handed out twice";
+      kept.push_back(h);
+    }
+    tx.commit();
+  }
+  for (size_t k = 1; k < kept.size(); ++k) EXPECT_GT(kept[k].changeSeq, kept[k - 1].changeSeq);
+
+  HTID undone = 0;
+  {
+    store::Transaction tx(*a, store::Commit::Now);
+    undone = insert(*a, "rolled back").id;
+  }
+  EXPECT_FALSE(store::readNote(*b, undone)) << "a rolled-back insert left its note";
+  EXPECT_FALSE(store::readNote(*a, undone));
+  for (const store::NoteHeader& h : kept) {
+    const auto other = store::readNote(*a, h.id);
+    ASSERT_TRUE(other) << "note " << h.id << " is missing after its commit";
+    EXPECT_EQ(other->changeSeq, h.changeSeq);
+  }
+  const auto changed = store::changedSince(*b, 0);
+  EXPECT_EQ(changed.size(), kept.size());
+}
+
 QUIRE_BOTH_BACKENDS(ServerStoreTest);
 
 #ifdef QUIRE_TEST_POSTGRES
@@ -430,6 +485,138 @@ TEST_P(PostgresWriterTest, ABatchWhoseDurabilityIsNotConfirmedIsNotReportedLost)
   auto other = store::open(locate("batch.nsf", server()), {});
   EXPECT_EQ(store::prop::getInt(*other, "test_value", 0), 1);
   store::forgetConnection(*conn);
+}
+
+// A new document's INSERT goes with its commit: when the server refuses it, the save fails
+// with the server's reason and leaves nothing -- no note, no view row, no full-text row, no
+// change number. Inside a batch (delayed commit) the refusal fails that save at once rather
+// than the batch later. The same document saves once the server takes it.
+TEST_P(PostgresWriterTest, ANewDocumentTheServerRefusesAtCommitIsNotSavedAndLeavesNothing) {
+  HTDBHANDLE db = createAndOpen("refused.nsf", "Refused", server());
+  HTCOLUMNSPEC column{};
+  column.title = "Subject";
+  column.itemName = "Subject";
+  column.sort = HTCOLSORT_ASCEND;
+  column.width = 40;
+  HTVIEWSPEC spec{};
+  spec.name = "All";
+  spec.selection = "";
+  spec.backgroundColor = 1;
+  spec.alternateColor = 1;
+  spec.columnCount = 1;
+  spec.columns = &column;
+  HTID view = 0;
+  ASSERT_EQ(HTViewCreate(db, &spec, &view), HTSUCCESS) << message(HTFAIL_STORAGE_ERROR);
+  ASSERT_EQ(HTDatabaseCreateFTIndex(db, 0, 0, nullptr), HTSUCCESS);
+  saveDoc(db, "kept");
+  auto viewRows = [&] {
+    std::vector<std::string> out;
+    HTINDEXHANDLE index = 0;
+    EXPECT_EQ(HTIndexOpen(db, &index), HTSUCCESS);
+    EXPECT_EQ(HTIndexOpenViewFolder(index, 0, view, 0), HTSUCCESS);
+    HTID note = 0;
+    HTUINT flags = 0;
+    while (HTIndexNavigate(index, HTNAV_NEXT, 0, &note, &flags) == HTSUCCESS) out.push_back(subject(db, note));
+    HTIndexClose(index);
+    return out;
+  };
+  auto found = [&](const char* word) {
+    HTINDEXHANDLE index = 0;
+    EXPECT_EQ(HTIndexOpen(db, &index), HTSUCCESS);
+    EXPECT_EQ(HTIndexFTSearch(index, word, 0, 0, 0), HTSUCCESS);
+    const HTUINT n = HTIndexGetCount(index);
+    HTIndexClose(index);
+    return n;
+  };
+  Outside outside(pgUri_);
+  const std::string schema = outside.run("SELECT schema_name FROM quire.databases WHERE path = 'refused.nsf'");
+  ASSERT_FALSE(schema.empty());
+  const std::string counter = "SELECT value FROM " + schema + ".properties WHERE name = 'change_counter'";
+  const std::string before = outside.run(counter);
+  ASSERT_EQ(outside.run("CREATE FUNCTION " + schema + ".refuse() RETURNS trigger LANGUAGE plpgsql AS "
+                        "$$ BEGIN RAISE EXCEPTION 'no refused notes today'; END $$"),
+            "");
+  ASSERT_EQ(outside.run("CREATE TRIGGER refuse BEFORE INSERT ON " + schema +
+                        ".notes FOR EACH ROW WHEN (NEW.form = 'Refused') EXECUTE FUNCTION " + schema + ".refuse()"),
+            "");
+  auto refusedDoc = [&](const char* subjectText) {
+    HTDOCHANDLE doc = 0;
+    EXPECT_EQ(HTDocumentCreate(db, 0, &doc), HTSUCCESS);
+    HTItemPut(doc, "Form", HTTYPE_TEXT, 0, HTTYPE_TEXT, "Refused", 0);
+    HTItemPut(doc, "Subject", HTTYPE_TEXT, 0, HTTYPE_TEXT, subjectText, 0);
+    return doc;
+  };
+
+  HTDOCHANDLE refused = refusedDoc("refused");
+  const HTSTATUS s = HTDocumentSave(refused, 0);
+  EXPECT_NE(s, HTSUCCESS) << "a save the server refused was reported as done";
+  EXPECT_NE(message(s).find("no refused notes today"), std::string::npos) << message(s);
+  EXPECT_EQ(outside.run("SELECT count(*)::text FROM " + schema + ".notes WHERE form = 'Refused'"), "0");
+  EXPECT_EQ(outside.run(counter), before) << "the refused save took a change number";
+  EXPECT_EQ(viewRows(), std::vector<std::string>{"kept"});
+  EXPECT_EQ(found("refused"), 0u);
+
+  const HTUINT on = 1, off = 0;
+  ASSERT_EQ(HTDatabaseSetProperty(db, HTDATABASE_DELAY_COMMIT, &on), HTSUCCESS);
+  HTDOCHANDLE batched = refusedDoc("batched");
+  EXPECT_NE(HTDocumentSave(batched, 0), HTSUCCESS) << "a refused save in a batch was reported as done";
+  HTDocumentClose(batched, 0);
+  const HTID inBatch = saveDoc(db, "in batch");
+  ASSERT_EQ(HTDatabaseSetProperty(db, HTDATABASE_DELAY_COMMIT, &off), HTSUCCESS) << message(HTFAIL_STORAGE_ERROR);
+  EXPECT_EQ(subject(db, inBatch), "in batch");
+
+  ASSERT_EQ(outside.run("DROP TRIGGER refuse ON " + schema + ".notes"), "");
+  const HTSTATUS again = HTDocumentSave(refused, 0);
+  ASSERT_EQ(again, HTSUCCESS) << message(again);
+  HTID id = 0;
+  HTDocumentGetProperty(refused, HTDOCUMENT_DOCID, &id);
+  HTDocumentClose(refused, 0);
+  EXPECT_EQ(subject(db, id), "refused");
+  EXPECT_EQ(viewRows(), (std::vector<std::string>{"in batch", "kept", "refused"}));
+  EXPECT_EQ(found("refused"), 1u);
+  HTDatabaseClose(db, 0);
+}
+
+// A new document whose commit loses a deadlock -- a client outside the engine holds the row
+// every commit updates and then asks for the writer turn -- is a conflict, leaves nothing of
+// itself, and saves at the next try.
+TEST_P(PostgresWriterTest, ANewDocumentWhoseCommitLosesADeadlockIsAConflictAndLeavesNothing) {
+  HTDBHANDLE db = createAndOpen("newdeadlock.nsf", "New deadlock");
+  saveDoc(db, "before");
+  Outside outside(pgUri_), watcher(pgUri_);
+  const std::string schema = outside.run("SELECT schema_name FROM quire.databases WHERE path = 'newdeadlock.nsf'");
+  ASSERT_FALSE(schema.empty());
+  ASSERT_EQ(outside.run("SET deadlock_timeout = '60s'"), "");
+  ASSERT_EQ(outside.run("BEGIN"), "");
+  ASSERT_NE(outside.run("SELECT data_version::text FROM " + schema + ".quire_state FOR UPDATE"), "");
+
+  HTDOCHANDLE doc = 0;
+  ASSERT_EQ(HTDocumentCreate(db, 0, &doc), HTSUCCESS);
+  HTItemPut(doc, "Subject", HTTYPE_TEXT, 0, HTTYPE_TEXT, "new", 0);
+  HTSTATUS saved = HTSUCCESS;
+  std::thread save([&] { saved = HTDocumentSave(doc, 0); });
+  std::string waiting = "0";
+  for (int k = 0; k < 1000 && waiting == "0"; ++k) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    waiting = watcher.run("SELECT count(*)::text FROM pg_locks WHERE NOT granted AND locktype <> 'advisory'");
+  }
+  ASSERT_NE(waiting, "0") << "the engine's commit never waited for the row";
+  EXPECT_EQ(outside.run("SELECT pg_advisory_xact_lock(" + std::to_string(0x5155) +
+                        ", (SELECT (oid::bigint & 2147483647)::int FROM pg_namespace WHERE nspname = '" + schema + "'))::text"),
+            "");
+  save.join();
+  EXPECT_EQ(saved, HTFAIL_CONFLICT) << message(saved);
+  ASSERT_EQ(outside.run("ROLLBACK"), "");
+  EXPECT_EQ(outside.run("SELECT count(*)::text FROM " + schema + ".notes WHERE note_class = 1"), "1");
+
+  const HTSTATUS again = HTDocumentSave(doc, 0);
+  ASSERT_EQ(again, HTSUCCESS) << message(again);
+  HTID id = 0;
+  HTDocumentGetProperty(doc, HTDOCUMENT_DOCID, &id);
+  HTDocumentClose(doc, 0);
+  EXPECT_EQ(subject(db, id), "new");
+  EXPECT_EQ(outside.run("SELECT count(*)::text FROM " + schema + ".notes WHERE note_class = 1"), "2");
+  HTDatabaseClose(db, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(, PostgresWriterTest, ::testing::Values(Backend::Postgres), backendName);
