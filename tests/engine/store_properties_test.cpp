@@ -157,5 +157,21 @@ TEST_F(PropertyCache, ReadSnapshotNestsAndRefusesWrites) {
   EXPECT_EQ(prop::getInt(*open(), "x", 0), 4);
 }
 
+// Empty values are bound without a copy; they must still read back as empty, not NULL, and
+// a blob given no bytes but a length must bind NULL rather than read past anything.
+TEST_F(PropertyCache, EmptyAndMissingValuesBindAsWhatTheyAre) {
+  auto conn = open();
+  auto st = conn->prepare("SELECT ?1 IS NULL, length(?1), typeof(?1), ?2 IS NULL, typeof(?2), ?3 IS NULL, ?4 IS NULL");
+  st->bind(1, std::string_view()).bindBlob(2, nullptr, 0).bindBlob(3, nullptr, 16).bind(4, std::string_view("x", 0));
+  ASSERT_TRUE(st->step());
+  EXPECT_EQ(st->int64(0), 0);
+  EXPECT_EQ(st->int64(1), 0);
+  EXPECT_EQ(st->text(2), "text");
+  EXPECT_EQ(st->int64(3), 0);
+  EXPECT_EQ(st->text(4), "blob");
+  EXPECT_EQ(st->int64(5), 1);
+  EXPECT_EQ(st->int64(6), 0);
+}
+
 }  // namespace
 }  // namespace quire::engine::store
