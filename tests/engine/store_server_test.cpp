@@ -308,6 +308,31 @@ class PostgresWriterTest : public ServerStoreTest {
     }
     PGconn* conn;
   };
+
+  // Saves `doc` on a thread until PostgreSQL shows the save waiting for a row `outside` holds,
+  // then has `outside` ask for the writer turn the save holds, which closes a deadlock; answers
+  // the save's status. Should the save never wait, `outside` lets go of the row instead, so the
+  // save ends and the test fails rather than hangs.
+  static HTSTATUS saveIntoDeadlock(HTDOCHANDLE doc, Outside& outside, Outside& watcher, const std::string& schema) {
+    HTSTATUS saved = HTSUCCESS;
+    std::thread save([&] { saved = HTDocumentSave(doc, 0); });
+    std::string waiting = "0";
+    for (int k = 0; k < 1000 && waiting == "0"; ++k) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      waiting = watcher.run("SELECT count(*)::text FROM pg_locks WHERE NOT granted AND locktype <> 'advisory'");
+    }
+    EXPECT_NE(waiting, "0") << "the engine's save never waited for the row";
+    if (waiting == "0") {
+      outside.run("ROLLBACK");
+    } else {
+      EXPECT_EQ(outside.run("SELECT pg_advisory_xact_lock(" + std::to_string(0x5155) +
+                            ", (SELECT (oid::bigint & 2147483647)::int FROM pg_namespace WHERE nspname = '" + schema +
+                            "'))::text"),
+                "");
+    }
+    save.join();
+    return saved;
+  }
 };
 
 // A save that PostgreSQL ends in a deadlock -- here with a client outside the engine that
@@ -330,18 +355,7 @@ TEST_P(PostgresWriterTest, ASaveEndedByADeadlockIsAConflictAndLeavesNothing) {
   HTDOCHANDLE doc = 0;
   ASSERT_EQ(HTDocumentOpen(db, id, 0, &doc), HTSUCCESS);
   HTItemPut(doc, "Subject", HTTYPE_TEXT, 0, HTTYPE_TEXT, "after", 0);
-  HTSTATUS saved = HTSUCCESS;
-  std::thread save([&] { saved = HTDocumentSave(doc, 0); });
-  std::string waiting = "0";
-  for (int k = 0; k < 1000 && waiting == "0"; ++k) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    waiting = watcher.run("SELECT count(*)::text FROM pg_locks WHERE NOT granted AND locktype <> 'advisory'");
-  }
-  ASSERT_NE(waiting, "0") << "the engine's save never waited for the row";
-  EXPECT_EQ(outside.run("SELECT pg_advisory_xact_lock(" + std::to_string(0x5155) +
-                        ", (SELECT (oid::bigint & 2147483647)::int FROM pg_namespace WHERE nspname = '" + schema + "'))::text"),
-            "");
-  save.join();
+  const HTSTATUS saved = saveIntoDeadlock(doc, outside, watcher, schema);
   EXPECT_EQ(saved, HTFAIL_CONFLICT) << message(saved);
   ASSERT_EQ(outside.run("ROLLBACK"), "");
 
@@ -593,18 +607,7 @@ TEST_P(PostgresWriterTest, ANewDocumentWhoseCommitLosesADeadlockIsAConflictAndLe
   HTDOCHANDLE doc = 0;
   ASSERT_EQ(HTDocumentCreate(db, 0, &doc), HTSUCCESS);
   HTItemPut(doc, "Subject", HTTYPE_TEXT, 0, HTTYPE_TEXT, "new", 0);
-  HTSTATUS saved = HTSUCCESS;
-  std::thread save([&] { saved = HTDocumentSave(doc, 0); });
-  std::string waiting = "0";
-  for (int k = 0; k < 1000 && waiting == "0"; ++k) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    waiting = watcher.run("SELECT count(*)::text FROM pg_locks WHERE NOT granted AND locktype <> 'advisory'");
-  }
-  ASSERT_NE(waiting, "0") << "the engine's commit never waited for the row";
-  EXPECT_EQ(outside.run("SELECT pg_advisory_xact_lock(" + std::to_string(0x5155) +
-                        ", (SELECT (oid::bigint & 2147483647)::int FROM pg_namespace WHERE nspname = '" + schema + "'))::text"),
-            "");
-  save.join();
+  const HTSTATUS saved = saveIntoDeadlock(doc, outside, watcher, schema);
   EXPECT_EQ(saved, HTFAIL_CONFLICT) << message(saved);
   ASSERT_EQ(outside.run("ROLLBACK"), "");
   EXPECT_EQ(outside.run("SELECT count(*)::text FROM " + schema + ".notes WHERE note_class = 1"), "1");
