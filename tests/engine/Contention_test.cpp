@@ -266,6 +266,18 @@ TEST(ContentionChild, Run) {
 struct Worker {
   pid_t pid = -1;
   int readFd = -1;
+
+  // Reads what the worker wrote until it closes its end, then reaps it; `status` is its
+  // wait status.
+  std::string finish(int& status) {
+    std::string out;
+    char buf[512];
+    for (ssize_t n; (n = read(readFd, buf, sizeof buf)) > 0;) out.append(buf, size_t(n));
+    close(readFd);
+    status = 0;
+    waitpid(pid, &status, 0);
+    return out;
+  }
 };
 
 class MultiProcessContention : public BackendTest {
@@ -338,12 +350,8 @@ class MultiProcessContention : public BackendTest {
   // Waits for the worker to finish and reads its report, which must show no failure other
   // than refused (conflicting) saves.
   Tally collect(Worker& w) {
-    std::string line;
-    char buf[512];
-    for (ssize_t n; (n = read(w.readFd, buf, sizeof buf)) > 0;) line.append(buf, size_t(n));
-    close(w.readFd);
     int status = 0;
-    waitpid(w.pid, &status, 0);
+    const std::string line = w.finish(status);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "worker status " << status;
     std::istringstream in(line);
     Tally t;
@@ -456,12 +464,8 @@ TEST_F(MultiProcessContention, BusyDelayedWriterGivesWayToOtherWriters) {
   }
   long floodSaves = 0;
   for (Worker& flooder : flooders) {
-    std::string line;
-    char buf[128];
-    for (ssize_t n; (n = read(flooder.readFd, buf, sizeof buf)) > 0;) line.append(buf, size_t(n));
-    close(flooder.readFd);
     int status = 0;
-    waitpid(flooder.pid, &status, 0);
+    const std::string line = flooder.finish(status);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     long saves = 0, failures = -1;
     std::istringstream(line) >> saves >> failures;
@@ -520,12 +524,8 @@ TEST_P(MultiProcessContention, AViewMadeByAnotherProcessGetsTheNextSaveOfThisOne
   std::deque<HTID> mine;
   create(db_, 7, 1, mine, t);  // reads the list of views with the write lock held
   Worker maker = spawn(0, false, 0, true);
-  std::string line;
-  char buf[64];
-  for (ssize_t n; (n = read(maker.readFd, buf, sizeof buf)) > 0;) line.append(buf, size_t(n));
-  close(maker.readFd);
   int status = 0;
-  waitpid(maker.pid, &status, 0);
+  const std::string line = maker.finish(status);
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "maker status " << status;
   const HTID made = HTID(std::atol(line.c_str()));
   ASSERT_NE(made, 0u) << "the other process could not make its view";
